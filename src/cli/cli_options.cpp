@@ -1,0 +1,280 @@
+#include "cli/cli_options.h"
+
+#include <functional>
+#include <map>
+
+namespace quenlith {
+
+namespace {
+
+struct OptionSpec {
+    std::string name;
+    std::string argument; // empty for a flag
+    std::string help;
+    std::string defaultText;
+    std::function<std::string(CliOptions&, const std::string&)> apply; // returns an error
+};
+
+std::string setText(std::string& field, const std::string& value) {
+    field = value;
+    return {};
+}
+
+const std::vector<OptionSpec>& optionSpecs() {
+    using O = CliOptions;
+    using S = const std::string&;
+    static const std::vector<OptionSpec> specs = {
+        {"--seed", "S", "seed of the run generator (0 to 4294967295)", "the clock",
+         [](O& o, S v) -> std::string {
+             if (v.empty() || v.size() > 10 || v.find_first_not_of("0123456789") != std::string::npos)
+                 return "invalid seed '" + v + "'";
+             const unsigned long long s = std::stoull(v);
+             if (s > 4294967295ull) return "invalid seed '" + v + "'";
+             o.seed = static_cast<uint32_t>(s);
+             return {};
+         }},
+        {"--workdir", "DIR", "working directory for every file", ".",
+         [](O& o, S v) { return setText(o.form.WorkDir, v); }},
+        {"--sample-size", "T", "Sample Size (k)", "50",
+         [](O& o, S v) { return setText(o.form.edtSampleSize, v); }},
+        {"--pop-size", "T", "Population Size (N)", "10000",
+         [](O& o, S v) { return setText(o.form.edtPopulationSize, v); }},
+        {"--sims", "T", "Multiple Simulations: number of simulations", "unchecked, 100",
+         [](O& o, S v) {
+             o.form.chkMultipleSims = true;
+             return setText(o.form.edtNumberSimulations, v);
+         }},
+        {"--no-draw-mutations", "", "do not draw mutations on the genealogy", "checked",
+         [](O& o, S) -> std::string {
+             o.form.chkDrawMut = false;
+             return {};
+         }},
+        {"--seq-length", "T", "Sequence Length", "1000",
+         [](O& o, S v) { return setText(o.form.edtSeqLength, v); }},
+        {"--seq-input", "FILE", "Input DNA sequence: root sequence file", "unchecked, seqin.txt",
+         [](O& o, S v) {
+             o.form.chkSeqInput = true;
+             return setText(o.form.edtSeqFile, v);
+         }},
+        {"--mutation-rate", "T", "MutationRate (u), mutations/site/generation", "0.0000001",
+         [](O& o, S v) { return setText(o.form.edtMutationRate, v); }},
+        {"--diploid", "", "Diploid", "unchecked",
+         [](O& o, S) -> std::string {
+             o.form.chkDiploid = true;
+             return {};
+         }},
+        {"--no-seg-sites", "", "do not export segregating sites from the infinite sites model",
+         "checked",
+         [](O& o, S) -> std::string {
+             o.form.chkSegSites = false;
+             return {};
+         }},
+        {"--no-scatter", "", "do not scatter mutations on the simulated DNA sequence", "checked",
+         [](O& o, S) -> std::string {
+             o.form.chkScatterMut = false;
+             return {};
+         }},
+        {"--model", "M", "substitution model: JC69, K2P, F81 or HKY85", "JC69",
+         [](O& o, S v) -> std::string {
+             static const std::map<std::string, SubstitutionModel> m = {
+                 {"JC69", SubstitutionModel::JC69},
+                 {"K2P", SubstitutionModel::K2P},
+                 {"F81", SubstitutionModel::F81},
+                 {"HKY85", SubstitutionModel::HKY85}};
+             auto it = m.find(v);
+             if (it == m.end()) return "unknown model '" + v + "' (JC69, K2P, F81 or HKY85)";
+             o.form.model = it->second;
+             return {};
+         }},
+        {"--freq-a", "T", "base frequency A", "0.25",
+         [](O& o, S v) { return setText(o.form.edtFreqA, v); }},
+        {"--freq-c", "T", "base frequency C", "0.25",
+         [](O& o, S v) { return setText(o.form.edtFreqC, v); }},
+        {"--freq-g", "T", "base frequency G", "0.25",
+         [](O& o, S v) { return setText(o.form.edtFreqG, v); }},
+        {"--titv", "T", "Ti:Tv ratio", "2", [](O& o, S v) { return setText(o.form.edtTiTv, v); }},
+        {"--invariable", "T", "Proportion Invariable Sites", "unchecked, 0.0",
+         [](O& o, S v) {
+             o.form.chkInvarSites = true;
+             return setText(o.form.edtI, v);
+         }},
+        {"--gamma", "T", "Gamma distributed rate variation: shape parameter", "unchecked, 1",
+         [](O& o, S v) {
+             o.form.chkShapeParameter = true;
+             return setText(o.form.edtAlpha, v);
+         }},
+        {"--seq-diversity", "", "Calculate Diversity Indices (DNA)", "unchecked",
+         [](O& o, S) -> std::string {
+             o.form.chkSeqDiversity = true;
+             return {};
+         }},
+        {"--seq-out", "", "Generate sequence output file", "unchecked",
+         [](O& o, S) -> std::string {
+             o.form.chkSeqOut = true;
+             return {};
+         }},
+        {"--seq-out-file", "FILE", "Sequence data output", "seqout.txt",
+         [](O& o, S v) { return setText(o.form.edtSeqOut, v); }},
+        {"--format", "F", "Output format: Clustal, Nexus, Fasta or MrBayes", "Nexus",
+         [](O& o, S v) -> std::string {
+             static const std::map<std::string, OutputFormat> m = {
+                 {"Clustal", OutputFormat::Clustal},
+                 {"Nexus", OutputFormat::Nexus},
+                 {"Fasta", OutputFormat::Fasta},
+                 {"MrBayes", OutputFormat::MrBayes}};
+             auto it = m.find(v);
+             if (it == m.end())
+                 return "unknown format '" + v + "' (Clustal, Nexus, Fasta or MrBayes)";
+             o.form.rdgOutput = it->second;
+             return {};
+         }},
+        {"--msat", "", "Simulate microsatellite data", "unchecked",
+         [](O& o, S) -> std::string {
+             o.form.chkMsats = true;
+             return {};
+         }},
+        {"--loci", "T", "Number of loci", "1",
+         [](O& o, S v) { return setText(o.form.edtNumLoci, v); }},
+        {"--msat-model", "M", "allele model: infinite, stepwise or random", "infinite",
+         [](O& o, S v) -> std::string {
+             static const std::map<std::string, MsatModel> m = {
+                 {"infinite", MsatModel::InfiniteAlleles},
+                 {"stepwise", MsatModel::Stepwise},
+                 {"random", MsatModel::RandomAlleles}};
+             auto it = m.find(v);
+             if (it == m.end())
+                 return "unknown microsatellite model '" + v + "' (infinite, stepwise or random)";
+             o.form.msatModel = it->second;
+             return {};
+         }},
+        {"--msat-params", "FILE", "Microsatellite Parameters file", "msatparam.txt",
+         [](O& o, S v) { return setText(o.form.edtMsatIn, v); }},
+        {"--msat-out", "", "Generate Microsatellite data file", "unchecked",
+         [](O& o, S) -> std::string {
+             o.form.chkMSatOut = true;
+             return {};
+         }},
+        {"--msat-out-file", "FILE", "Microsatellite data output", "MsatData.csv",
+         [](O& o, S v) { return setText(o.form.edtMSatData, v); }},
+        {"--msat-diversity", "", "Calculate Diversity Indices (microsatellites)", "unchecked",
+         [](O& o, S) -> std::string {
+             o.form.chkMSatDiversity = true;
+             return {};
+         }},
+        {"--var-rep-success", "T", "Variance in reproductive success", "unchecked, 1",
+         [](O& o, S v) {
+             o.form.chkVarRepSuc = true;
+             return setText(o.form.edtVarRepSuc, v);
+         }},
+        {"--mean-offspring", "T", "mean number of offspring", "2",
+         [](O& o, S v) { return setText(o.form.edtMeanOffsp, v); }},
+        {"--fluctuating", "", "Fluctuating Population Size", "unchecked",
+         [](O& o, S) -> std::string {
+             o.form.chkFluctuatingN = true;
+             return {};
+         }},
+        {"--growth-start", "T", "Start of Population growth", "0",
+         [](O& o, S v) { return setText(o.form.edtGrowthStart, v); }},
+        {"--growth-end", "T", "End of Population growth", "500",
+         [](O& o, S v) { return setText(o.form.edtGrowthEnd, v); }},
+        {"--change-percent", "T", "% Population size change per gen", "0.1",
+         [](O& o, S v) { return setText(o.form.edtChangeN, v); }},
+        {"--summary-file", "FILE", "Output File (summary table)", "outfile.csv",
+         [](O& o, S v) { return setText(o.form.edtTmrca, v); }},
+        {"--newick-file", "FILE", "Newick tree file", "NewickTrees.tre",
+         [](O& o, S v) { return setText(o.form.edtNewickTrees, v); }},
+        {"--mut-distrib-file", "FILE", "Mutation distribution", "MutDistrib.csv",
+         [](O& o, S v) { return setText(o.form.edtMutDistrib, v); }},
+        {"--coal-distrib-file", "FILE", "Coalescent distribution", "CoalDistrib.csv",
+         [](O& o, S v) { return setText(o.form.edtCoalDistrib, v); }},
+        {"--log-file", "FILE", "Log File", "logFile.txt",
+         [](O& o, S v) { return setText(o.form.edtLogFile, v); }},
+        {"--arlequin", "", "Create Arlequin project/batch files", "unchecked",
+         [](O& o, S) -> std::string {
+             o.form.chkArlequin = true;
+             return {};
+         }},
+        {"--image", "FILE", "after the run, save the drawing of the last genealogy (BMP)", "none",
+         [](O& o, S v) { return setText(o.imageFile, v); }},
+        {"--quiet", "", "no progress line", "progress on a terminal",
+         [](O& o, S) -> std::string {
+             o.quiet = true;
+             return {};
+         }},
+        {"--help", "", "show this help", "",
+         [](O& o, S) -> std::string {
+             o.help = true;
+             return {};
+         }},
+        {"--version", "", "show the version", "",
+         [](O& o, S) -> std::string {
+             o.version = true;
+             return {};
+         }},
+    };
+    return specs;
+}
+
+} // namespace
+
+CliParse parseCliOptions(const std::vector<std::string>& args) {
+    CliParse out;
+    const auto& specs = optionSpecs();
+    for (size_t i = 0; i < args.size(); ++i) {
+        std::string name = args[i];
+        std::optional<std::string> inlineValue;
+        if (auto eq = name.find('='); name.rfind("--", 0) == 0 && eq != std::string::npos) {
+            inlineValue = name.substr(eq + 1);
+            name = name.substr(0, eq);
+        }
+        const OptionSpec* spec = nullptr;
+        for (const auto& s : specs)
+            if (s.name == name) spec = &s;
+        if (!spec) {
+            out.error = "unknown option '" + args[i] + "' (see --help)";
+            return out;
+        }
+        std::string value;
+        if (!spec->argument.empty()) {
+            if (inlineValue) {
+                value = *inlineValue;
+            } else if (i + 1 < args.size()) {
+                value = args[++i];
+            } else {
+                out.error = "option " + name + " needs a value " + spec->argument;
+                return out;
+            }
+        } else if (inlineValue) {
+            out.error = "option " + name + " takes no value";
+            return out;
+        }
+        std::string error = spec->apply(out.options, value);
+        if (!error.empty()) {
+            out.error = name + ": " + error;
+            return out;
+        }
+    }
+    return out;
+}
+
+std::string cliHelpText() {
+    std::string text =
+        "Usage: quenlith-cli [OPTION]...\n"
+        "Simulates genealogies of a sample of gene copies backwards in time and writes\n"
+        "the run's files into the working directory, as the window's \"Run Simulation\" does.\n"
+        "Edit-box values (T) are converted as the window converts typed text.\n\n"
+        "Options:\n";
+    for (const auto& s : optionSpecs()) {
+        std::string left = "  " + s.name + (s.argument.empty() ? "" : " " + s.argument);
+        if (left.size() < 26) left.resize(26, ' ');
+        else left += "\n" + std::string(26, ' ');
+        text += left + s.help;
+        if (!s.defaultText.empty()) text += " [default: " + s.defaultText + "]";
+        text += "\n";
+    }
+    text += "\nExit status: 0 when the run finished, 1 on an error, 2 when the run was refused\n"
+            "with a warning.\n";
+    return text;
+}
+
+} // namespace quenlith

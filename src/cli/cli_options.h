@@ -1,0 +1,31 @@
+#pragma once
+// Command-line options of quenlith-cli: one per control of the window, over FormValues.
+#include "run/form_values.h"
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace quenlith {
+
+struct CliOptions {
+    FormValues form;
+    std::optional<uint32_t> seed;
+    std::string imageFile; // empty: no image
+    bool quiet = false;
+    bool help = false;
+    bool version = false;
+};
+
+struct CliParse {
+    CliOptions options;
+    std::string error; // empty on success
+};
+
+CliParse parseCliOptions(const std::vector<std::string>& args);
+
+// The text of --help: every option with its default.
+std::string cliHelpText();
+
+} // namespace quenlith

@@ -1,0 +1,14 @@
+// Image saving for a build without the window's drawing library.
+#include "run/run_driver.h"
+
+#include <string>
+
+namespace quenlith {
+
+bool saveGenealogyImage(const RunOutcome&, const std::string&,
+                                              std::string& error) {
+    error = "this build of quenlith-cli cannot save images";
+    return false;
+}
+
+} // namespace quenlith

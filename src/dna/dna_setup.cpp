@@ -1,0 +1,116 @@
+#include "dna/dna_setup.h"
+
+#include "run/run_error.h"
+
+#include <cmath>
+
+namespace quenlith {
+
+std::string rootSitesFromFileContent(std::string_view content) {
+    std::string sites;
+    sites.reserve(content.size());
+    for (char c : content) {
+        if (c == 26) break;
+        if (c == '\r' || c == '\n' || c == ' ' || c == '\t') continue;
+        sites += c;
+    }
+    return sites;
+}
+
+namespace {
+
+std::string randomRoot(const RunParameters& p, int32_t length, DnaSetup& s, RunRandom& rng) {
+    std::string root(static_cast<size_t>(length), '\0');
+    if (p.Model == SubstitutionModel::F81 || p.Model == SubstitutionModel::HKY85) {
+        s.FreqA = p.FreqA;
+        s.FreqC = p.FreqC;
+        s.FreqG = p.FreqG;
+        s.FreqT = static_cast<double>(1 - (static_cast<long double>(p.FreqA) + p.FreqC + p.FreqG));
+        const long double a = 100 * static_cast<long double>(s.FreqA);
+        const long double ac = 100 * (static_cast<long double>(s.FreqA) + s.FreqC);
+        const long double acg = 100 * (static_cast<long double>(s.FreqA) + s.FreqC + s.FreqG);
+        for (int32_t j = 0; j < length; ++j) {
+            const long double r = rng.Random(100);
+            if (r < a)
+                root[j] = 'a';
+            else if (r < ac)
+                root[j] = 'c';
+            else if (r < acg)
+                root[j] = 'g';
+            else if (r <= 100)
+                root[j] = 't';
+            // otherwise the site keeps the byte 0, as no band holds it
+        }
+    } else {
+        static const char bases[4] = {'a', 'c', 'g', 't'};
+        for (int32_t j = 0; j < length; ++j) root[j] = bases[rng.Random(4)];
+    }
+    return root;
+}
+
+} // namespace
+
+DnaSetup prepareDna(const RunParameters& p, const std::string* rootFromFile, RunRandom& rng) {
+    DnaSetup s;
+    int32_t length = p.SequenceLength;
+    if (p.InvarSites) {
+        const long double l = length;
+        length = static_cast<int32_t>(
+            std::trunc(static_cast<double>(l - l * static_cast<long double>(p.InvariableFraction))));
+    }
+    if (rootFromFile) {
+        s.RootSequence = *rootFromFile;
+        length = static_cast<int32_t>(s.RootSequence.size());
+    }
+    if (length < 0) throw RunError("Range check error", "sequence length " + std::to_string(length));
+    s.SequenceLength = length;
+    s.SeqMutProb = 1 - std::pow(1 - p.MutationRate, static_cast<long double>(length));
+    if (!rootFromFile) s.RootSequence = randomRoot(p, length, s, rng);
+    return s;
+}
+
+namespace {
+
+// Ahrens-Dieter GS rejection for 0 < a < 1.
+double gammaSmallShape(double a, RunRandom& rng) {
+    const double e = std::exp(1.0);
+    const double b = (e + a) / e;
+    for (;;) {
+        const double u1 = static_cast<double>(rng.RandomFloat());
+        const double p = b * u1;
+        if (p > 1) {
+            const double x = -std::log((b - p) / a);
+            const double u2 = static_cast<double>(rng.RandomFloat());
+            if (u2 < std::pow(x, a - 1)) return x;
+        } else {
+            const double x = std::pow(p, 1 / a);
+            const double u2 = static_cast<double>(rng.RandomFloat());
+            if (u2 < std::exp(-x)) return x;
+        }
+    }
+}
+
+double sumOfExponentials(int64_t n, RunRandom& rng) {
+    double product = 1;
+    for (int64_t i = 0; i < n; ++i) product *= static_cast<double>(rng.RandomFloat());
+    return -std::log(product);
+}
+
+} // namespace
+
+double gammaVariate(double alpha, RunRandom& rng) {
+    const double whole = std::trunc(alpha);
+    const double fraction = alpha - whole;
+    if (fraction == 0) return sumOfExponentials(static_cast<int64_t>(whole), rng);
+    if (alpha > 0 && alpha < 1) return gammaSmallShape(alpha, rng);
+    const double exponentials = sumOfExponentials(static_cast<int64_t>(whole), rng);
+    return exponentials + gammaSmallShape(fraction, rng);
+}
+
+double gammaSeqMutProb(double alpha, long double u, int32_t length, RunRandom& rng) {
+    const double g = gammaVariate(alpha, rng);
+    const double h = g / alpha * static_cast<double>(u);
+    return 1 - std::pow(1 - h, static_cast<double>(length));
+}
+
+} // namespace quenlith

@@ -1,0 +1,35 @@
+#pragma once
+// DNA set-up of a run: sequence length after invariable sites, the per-lineage mutation
+// probability, the root sequence, and the gamma rate variation drawn every generation.
+#include "run/random.h"
+#include "run/run_parameters.h"
+
+#include <string>
+#include <string_view>
+
+namespace quenlith {
+
+struct DnaSetup {
+    int32_t SequenceLength = 0;
+    std::string RootSequence;
+    long double SeqMutProb = 0;
+    // Base frequencies as the set-up read them (all 0 when it did not read them), for the log.
+    double FreqA = 0, FreqC = 0, FreqG = 0, FreqT = 0;
+};
+
+// The sites of a root sequence file: its bytes up to the end or a byte 26, without line
+// breaks, blanks and tabs; every other byte unchanged.
+std::string rootSitesFromFileContent(std::string_view content);
+
+// Performs the set-up. `rootFromFile` holds the sites read from the root file when
+// SeqInput is set (read before the run by the driver). Draws the random root from `rng`.
+// Throws "Range check error" for a negative sequence length.
+DnaSetup prepareDna(const RunParameters& p, const std::string* rootFromFile, RunRandom& rng);
+
+// Gamma(alpha, 1) variate, drawn as the set-up specifies (double arithmetic).
+double gammaVariate(double alpha, RunRandom& rng);
+
+// The gamma-scaled per-lineage probability of one generation: 1 - (1 - u G / alpha)^L.
+double gammaSeqMutProb(double alpha, long double u, int32_t length, RunRandom& rng);
+
+} // namespace quenlith

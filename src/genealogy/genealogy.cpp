@@ -1,0 +1,213 @@
+#include "genealogy/genealogy.h"
+
+#include <algorithm>
+#include <cmath>
+#include <limits>
+
+namespace quenlith {
+
+void Genealogy::rebuildTree() {
+    const int32_t k = SampleSize;
+    const size_t events = CoalEvents.size();
+    leafLo.resize(static_cast<size_t>(k) + events);
+    leafHi.resize(leafLo.size());
+    childA.resize(events);
+    childB.resize(events);
+    std::vector<int32_t> positions(static_cast<size_t>(k));
+    for (int32_t i = 0; i < k; ++i) {
+        positions[i] = i;
+        leafLo[i] = leafHi[i] = i;
+    }
+    for (size_t e = 0; e < events; ++e) {
+        const int32_t j = CoalEvents[e].first;
+        const int32_t node = k + static_cast<int32_t>(e);
+        childA[e] = positions[j];
+        childB[e] = positions[j + 1];
+        leafLo[node] = leafLo[childA[e]];
+        leafHi[node] = leafHi[childB[e]];
+        positions[j] = node;
+        positions.erase(positions.begin() + j + 1);
+    }
+}
+
+int32_t fluctuatedSize(int32_t n, double changePercent, bool singleExpression) {
+    long double next;
+    if (singleExpression) {
+        next = static_cast<long double>(n) +
+               static_cast<long double>(changePercent) / 100 * static_cast<long double>(n);
+    } else {
+        const double d =
+            static_cast<double>(static_cast<long double>(changePercent) / 100 * n);
+        next = static_cast<double>(static_cast<long double>(n) + d);
+    }
+    next = std::trunc(next);
+    if (!(next < 2147483647.0L)) return std::numeric_limits<int32_t>::max();
+    if (!(next > 0)) return 0;
+    return static_cast<int32_t>(next);
+}
+
+// ---- mutation draw ----
+
+long double MutationDraw::factorial(int32_t n) {
+    if (n <= 1) return 1;
+    if (static_cast<size_t>(n) >= factorials_.size()) factorials_.resize(n + 1, 0);
+    long double& cached = factorials_[n];
+    if (cached == 0) {
+        // The product n * (n - 1) * ... * 2, in this order.
+        long double f = 1;
+        for (int32_t i = n; i >= 2; --i) f *= i;
+        cached = f;
+    }
+    return cached;
+}
+
+long double MutationDraw::probabilityOfAny(int32_t a, long double p) {
+    if (a != cachedA_ || p != cachedP_) {
+        cachedA_ = a;
+        cachedP_ = p;
+        cachedAny_ = 1 - std::pow(1 - p, static_cast<long double>(a));
+    }
+    return cachedAny_;
+}
+
+long double MutationDraw::binomialTerm(int32_t a, int32_t c, long double p) {
+    const long double q = 1 - p;
+    if (a <= 1754) {
+        const long double choose = factorial(a) / (factorial(c) * factorial(a - c));
+        return choose * std::pow(p, static_cast<long double>(c)) *
+               std::pow(q, static_cast<long double>(a - c));
+    }
+    // Beyond 1754! the factorials leave the extended range: use log-gamma.
+    if (p <= 0) return 0;
+    if (q <= 0) return c == a ? 1 : 0;
+    const long double logTerm = std::lgamma(static_cast<long double>(a) + 1) -
+                                std::lgamma(static_cast<long double>(c) + 1) -
+                                std::lgamma(static_cast<long double>(a - c) + 1) +
+                                c * std::log(p) + (a - c) * std::log1p(-p);
+    return std::exp(logTerm);
+}
+
+// ---- generation loop ----
+
+int32_t GenealogySimulator::drawParents(RunRandom& rng, int32_t a, int32_t n) {
+    parents_.resize(static_cast<size_t>(a));
+    uint32_t* draws = parents_.data();
+    const uint32_t range = n < 1 ? 1u : static_cast<uint32_t>(n);
+    uint32_t smallestTwice = std::numeric_limits<uint32_t>::max();
+    bool repeated = false;
+
+    // A bit per parent while the bit set stays small (2 MiB); a hash table beyond.
+    constexpr uint32_t kBitLimit = 1u << 24;
+    if (range <= kBitLimit) {
+        const size_t words = (range + 63) / 64;
+        if (seenBits_.size() < words) seenBits_.resize(words, 0);
+        uint64_t* bits = seenBits_.data();
+        for (int32_t i = 0; i < a; ++i) {
+            const uint32_t v = static_cast<uint32_t>(rng.Random(n));
+            draws[i] = v;
+            const uint64_t mask = uint64_t{1} << (v & 63);
+            uint64_t& word = bits[v >> 6];
+            if (word & mask) {
+                repeated = true;
+                smallestTwice = std::min(smallestTwice, v);
+            }
+            word |= mask;
+        }
+        for (int32_t i = 0; i < a; ++i) bits[draws[i] >> 6] = 0;
+    } else {
+        size_t size = 16;
+        while (size < static_cast<size_t>(a) * 2) size *= 2;
+        if (hashSlots_.size() < size) {
+            hashSlots_.assign(size, 0);
+            hashStamp_ = 0;
+        }
+        size = hashSlots_.size();
+        if (++hashStamp_ == 0) {
+            std::fill(hashSlots_.begin(), hashSlots_.end(), 0);
+            hashStamp_ = 1;
+        }
+        const uint64_t stamp = static_cast<uint64_t>(hashStamp_) << 32;
+        const size_t mask = size - 1;
+        for (int32_t i = 0; i < a; ++i) {
+            const uint32_t v = static_cast<uint32_t>(rng.Random(n));
+            draws[i] = v;
+            size_t slot = ((static_cast<uint64_t>(v) * 0x9E3779B97F4A7C15ull) >> 32) & mask;
+            for (;;) {
+                const uint64_t entry = hashSlots_[slot];
+                if ((entry & 0xFFFFFFFF00000000ull) != stamp) {
+                    hashSlots_[slot] = stamp | v;
+                    break;
+                }
+                if (static_cast<uint32_t>(entry) == v) {
+                    repeated = true;
+                    smallestTwice = std::min(smallestTwice, v);
+                    break;
+                }
+                slot = (slot + 1) & mask;
+            }
+        }
+    }
+    if (!repeated) return -1;
+    // Index of the first occurrence of that value in the sorted draws.
+    int32_t j = 0;
+    for (int32_t i = 0; i < a; ++i) j += draws[i] < smallestTwice;
+    return j;
+}
+
+void GenealogySimulator::simulate(Genealogy& g, int32_t k, int32_t& popSize,
+                                  const Demography& demography,
+                                  const MutationProbability& mutation, RunRandom& rng,
+                                  const std::function<void()>& onCoalescence) {
+    g.SampleSize = k;
+    g.Generation = 0;
+    g.CoalEvents.clear();
+    g.MutEvents.clear();
+    g.mutationNodes.clear();
+    const size_t nodes = static_cast<size_t>(k) + (k > 0 ? k - 1 : 0);
+    g.leafLo.resize(nodes);
+    g.leafHi.resize(nodes);
+    g.childA.clear();
+    g.childB.clear();
+    g.CoalEvents.reserve(k > 0 ? k - 1 : 0);
+    positions_.resize(static_cast<size_t>(k));
+    for (int32_t i = 0; i < k; ++i) {
+        positions_[i] = i;
+        g.leafLo[i] = g.leafHi[i] = i;
+    }
+
+    int32_t lineages = k;
+    while (lineages > 1) {
+        if (demography.fluctuating && demography.growthStart < g.Generation &&
+            g.Generation < demography.growthEnd)
+            popSize = fluctuatedSize(popSize, demography.changePercent,
+                                     demography.singleExpression);
+        ++g.Generation;
+
+        const int32_t j = drawParents(rng, lineages, popSize);
+
+        const long double p =
+            mutation.perGeneration ? mutation.perGeneration(rng) : mutation.constant;
+        mutationDraw_.draw(rng, lineages, p, [&](int32_t position) {
+            g.MutEvents.push_back({g.Generation, position});
+            g.mutationNodes.push_back(positions_[position]);
+        });
+
+        if (j >= 0) {
+            const int32_t e = static_cast<int32_t>(g.CoalEvents.size());
+            const int32_t node = k + e;
+            g.CoalEvents.push_back({g.Generation, j, j + 1});
+            const int32_t left = positions_[j];
+            const int32_t right = positions_[j + 1];
+            g.childA.push_back(left);
+            g.childB.push_back(right);
+            g.leafLo[node] = g.leafLo[left];
+            g.leafHi[node] = g.leafHi[right];
+            positions_[j] = node;
+            positions_.erase(positions_.begin() + j + 1);
+            --lineages;
+            if (onCoalescence) onCoalescence();
+        }
+    }
+}
+
+} // namespace quenlith

@@ -1,0 +1,73 @@
+#pragma once
+// The text or state of every control of the main window, initialised to the window's
+// defaults. Both front ends fill this record; readRunParameters() turns it into a run.
+#include <string>
+
+namespace quenlith {
+
+enum class SubstitutionModel { JC69, K2P, F81, HKY85 };
+// Items of rdgOutput, in the window's order.
+enum class OutputFormat { Clustal = 0, Nexus = 1, Fasta = 2, MrBayes = 3 };
+enum class MsatModel { InfiniteAlleles, Stepwise, RandomAlleles };
+
+struct FormValues {
+    // Main tab
+    std::string edtSampleSize = "50";
+    std::string edtPopulationSize = "10000";
+    bool chkMultipleSims = false;
+    std::string edtNumberSimulations = "100";
+    bool chkDrawMut = true;
+
+    // Sequence tab
+    std::string edtSeqLength = "1000";
+    bool chkSeqInput = false;
+    std::string edtSeqFile = "seqin.txt";
+    std::string edtMutationRate = "0.0000001";
+    bool chkDiploid = false;
+    bool chkSegSites = true;
+    bool chkScatterMut = true;
+    SubstitutionModel model = SubstitutionModel::JC69; // radJC69, radK2P, radF81, radHKY85
+    std::string edtFreqA = "0.25";
+    std::string edtFreqC = "0.25";
+    std::string edtFreqG = "0.25";
+    std::string edtTiTv = "2";
+    bool chkInvarSites = false;
+    std::string edtI = "0.0";
+    bool chkShapeParameter = false;
+    std::string edtAlpha = "1";
+    bool chkSeqDiversity = false;
+    bool chkSeqOut = false;
+    std::string edtSeqOut = "seqout.txt";
+    OutputFormat rdgOutput = OutputFormat::Nexus;
+
+    // Microsatellite tab
+    bool chkMsats = false;
+    std::string edtNumLoci = "1";
+    MsatModel msatModel = MsatModel::InfiniteAlleles; // radInfiniteAlleles, radStepwise, radAllele
+    std::string edtMsatIn = "msatparam.txt";
+    bool chkMSatOut = false;
+    bool chkMSatDiversity = false;
+    std::string edtMSatData = "MsatData.csv";
+
+    // Demographics tab
+    bool chkVarRepSuc = false;
+    std::string edtVarRepSuc = "1";
+    std::string edtMeanOffsp = "2";
+    bool chkFluctuatingN = false;
+    std::string edtGrowthStart = "0";
+    std::string edtGrowthEnd = "500";
+    std::string edtChangeN = "0.1";
+
+    // Files tab
+    std::string WorkDir = ".";
+    std::string edtTmrca = "outfile.csv";
+    std::string edtNewickTrees = "NewickTrees.tre";
+    std::string edtMutDistrib = "MutDistrib.csv";
+    std::string edtCoalDistrib = "CoalDistrib.csv";
+    std::string edtLogFile = "logFile.txt";
+    bool chkArlequin = false;
+};
+
+const char* outputFormatName(OutputFormat f);
+
+} // namespace quenlith

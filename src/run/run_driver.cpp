@@ -1,0 +1,189 @@
+#include "run/run_driver.h"
+
+#include "dna/dna_setup.h"
+#include "dna/substitution.h"
+#include "output/distributions.h"
+#include "output/matrix_files.h"
+#include "output/newick.h"
+#include "run/file_io.h"
+#include "run/run_error.h"
+#include "run/run_parameters.h"
+#include "run/run_tables.h"
+
+#include <new>
+#include <stdexcept>
+
+namespace quenlith {
+
+namespace {
+
+// The DNA path of a run, from the DNA set-up to the last simulation.
+class DnaRun {
+  public:
+    DnaRun(const RunParameters& p, const std::string* rootFromFile, RunRandom& rng,
+           RunObserver& observer, BlockFile& coalFile, BlockFile& mutFile,
+           BlockFile* sequenceFile)
+        : p_(p), rng_(rng), observer_(observer), coalFile_(coalFile), mutFile_(mutFile),
+          sequenceFile_(sequenceFile), popSize_(p.PopSize) {
+        setup_ = prepareDna(p, rootFromFile, rng);
+        if (p.Diploid) popSize_ *= 2;
+        const std::string& dir = p.WorkDir;
+        newickFile_ = BlockFile(joinPath(dir, p.NewickName), true);
+        treeMatFile_ = BlockFile(joinPath(dir, kTreeMatFile), true);
+        mutMatFile_ = BlockFile(joinPath(dir, kMutMatFile), true);
+    }
+
+    // Returns false when the observer asked to stop.
+    bool simulateAll(RunOutcome& outcome) {
+        const int32_t k = p_.SampleSize;
+        const int32_t sims = p_.SimCount;
+        if (sims < 0) throw RunError("Range check error", "number of simulations " + std::to_string(sims));
+        tables_.recreate(sims);
+
+        Demography demography;
+        demography.fluctuating = p_.FluctuatingN;
+        demography.growthStart = p_.GrowthStart;
+        demography.growthEnd = p_.GrowthEnd;
+        demography.changePercent = p_.ChangePercent;
+
+        MutationProbability mutation;
+        mutation.constant = setup_.SeqMutProb;
+        if (p_.ShapeParameter) {
+            const double alpha = p_.GammaShape;
+            const long double u = p_.MutationRate;
+            const int32_t length = setup_.SequenceLength;
+            mutation.perGeneration = [alpha, u, length](RunRandom& rng) -> long double {
+                return gammaSeqMutProb(alpha, u, length, rng);
+            };
+        }
+        const BaseChanger model(p_.Model, p_.FreqA, p_.FreqC, p_.FreqG, p_.TiTv);
+
+        const int64_t progressMax = static_cast<int64_t>(k - 1) * sims;
+        int64_t progressPos = 0;
+        std::string coalBlock, mutBlock, treeBlock, mutMatBlock, newickLine;
+        for (int32_t s = 1; s <= sims; ++s) {
+            observer_.simulationStarted(s);
+            sequences_.reset(setup_.RootSequence, k);
+            simulator_.simulate(genealogy_, k, popSize_, demography, mutation, rng_, [&] {
+                ++progressPos;
+                observer_.progress(progressPos, progressMax);
+            });
+            if (p_.ScatterMut) ScatterMutations(genealogy_, sequences_, model, rng_);
+
+            coalBlock.clear();
+            mutBlock.clear();
+            appendDistributionBlocks(genealogy_, coalBlock, mutBlock);
+            coalFile_.write(coalBlock);
+            mutFile_.write(mutBlock);
+
+            const int32_t infiniteSegSites = p_.SegSites ? genealogy_.MutEventCount() : 0;
+            const int32_t finiteSegSites = p_.ScatterMut ? countFiniteSegSites(sequences_) : 0;
+
+            newickLine.clear();
+            appendNewickLine(genealogy_, newickLine);
+            newickFile_.write(newickLine);
+
+            const size_t index = static_cast<size_t>(s - 1);
+            tables_.TmrcaPerSim[index] = genealogy_.tmrca();
+            tables_.SegSitesPerSim[index] = infiniteSegSites;
+            tables_.FiniteSegSitesPerSim[index] = finiteSegSites;
+
+            treeBlock.clear();
+            mutMatBlock.clear();
+            appendMatrixRecord(s, genealogy_, treeBlock, mutMatBlock);
+            treeMatFile_.write(treeBlock);
+            mutMatFile_.write(mutMatBlock);
+            tables_.MutCountPerSim[index] = genealogy_.MutEventCount();
+
+            if (s < sims && observer_.stopRequested()) return false;
+        }
+        outcome.simCount = sims;
+        outcome.recordCount = sims;
+        outcome.shownRecord = sims;
+        outcome.MutCountPerSim = tables_.MutCountPerSim;
+        outcome.popSize = popSize_;
+        if (sims > 0) outcome.lastGenealogy = genealogy_;
+        return true;
+    }
+
+    const DnaSetup& setup() const { return setup_; }
+    const PerSimulationTables& tables() const { return tables_; }
+    int32_t popSize() const { return popSize_; }
+
+  private:
+    const RunParameters& p_;
+    RunRandom& rng_;
+    RunObserver& observer_;
+    BlockFile& coalFile_;
+    BlockFile& mutFile_;
+    BlockFile* sequenceFile_;
+    BlockFile newickFile_, treeMatFile_, mutMatFile_;
+    DnaSetup setup_;
+    int32_t popSize_;
+    PerSimulationTables tables_;
+    Genealogy genealogy_;
+    GenealogySimulator simulator_;
+    SampleSequences sequences_;
+};
+
+RunOutcome runChecked(const FormValues& form, uint32_t seed, RunObserver& observer) {
+    RunRandom rng(seed);
+    ReadParameters read = readRunParameters(form);
+    const RunParameters& p = read.params;
+    RunOutcome outcome;
+    outcome.workDir = p.WorkDir;
+    outcome.msats = p.Msats;
+    outcome.sampleSize = p.SampleSize;
+    outcome.loci = p.Msats ? p.NumLoci : 0;
+    outcome.drawMutations = p.DrawMut;
+
+    // The two distribution files are created on every press, before the validation.
+    BlockFile coalFile(joinPath(p.WorkDir, p.CoalDistribName), true);
+    BlockFile mutFile(joinPath(p.WorkDir, p.MutDistribName), true);
+    if (!read.warning.empty()) {
+        outcome.warning = read.warning;
+        return outcome;
+    }
+    std::string rootSites;
+    const bool rootFromFile = !p.Msats && p.SeqInput;
+    if (rootFromFile) {
+        rootSites = rootSitesFromFileContent(readWholeFile(joinPath(p.WorkDir, p.SeqFileName)));
+        if (rootSites.empty()) {
+            outcome.warning = "The input DNA sequence file holds no sequence";
+            return outcome;
+        }
+    }
+
+    BlockFile sequenceFile;
+    if (p.ScatterMut && p.SeqOut) sequenceFile = BlockFile(joinPath(p.WorkDir, p.SeqOutName), true);
+    BlockFile arlequinBatch;
+    if (p.ArlequinFiles && (p.SeqOut || p.MSatOut)) {
+        createDirectoryIgnoringErrors(joinPath(p.WorkDir, "Arlequin"));
+        arlequinBatch = BlockFile(joinPath(p.WorkDir, "ArlequinBatch.arp"), true);
+    }
+
+    if (p.Msats) throw RunError("Microsatellite runs are not available yet");
+
+    DnaRun dna(p, rootFromFile ? &rootSites : nullptr, rng, observer, coalFile, mutFile,
+               sequenceFile.isOpen() ? &sequenceFile : nullptr);
+    if (!dna.simulateAll(outcome)) {
+        outcome.status = RunStatus::Stopped;
+        return outcome;
+    }
+    outcome.status = RunStatus::Completed;
+    return outcome;
+}
+
+} // namespace
+
+RunOutcome RunSimulation(const FormValues& form, uint32_t seed, RunObserver& observer) {
+    try {
+        return runChecked(form, seed, observer);
+    } catch (const std::bad_alloc&) {
+        throw RunError("Out of memory");
+    } catch (const std::length_error&) {
+        throw RunError("Out of memory");
+    }
+}
+
+} // namespace quenlith

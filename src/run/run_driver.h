@@ -1,0 +1,49 @@
+#pragma once
+// The run: what pressing "Run Simulation" does, for both front ends.
+#include "genealogy/genealogy.h"
+#include "run/form_values.h"
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace quenlith {
+
+// How the run reports to its front end. Called on the thread that runs the simulation.
+class RunObserver {
+  public:
+    virtual ~RunObserver() = default;
+    virtual void simulationStarted(int32_t /*simulation*/) {}
+    virtual void progress(int64_t /*position*/, int64_t /*maximum*/) {}
+    // Checked after every simulation: true ends the run there, with no log.
+    virtual bool stopRequested() { return false; }
+};
+
+enum class RunStatus {
+    Completed, // every output and the log written
+    Rejected,  // refused before the run: `warning` holds the text of the "WARNING" box
+    Stopped,   // stopped on request after a simulation; no log
+};
+
+// What the browser and the drawing need after a run.
+struct RunOutcome {
+    RunStatus status = RunStatus::Rejected;
+    std::string warning;
+    bool msats = false;
+    int32_t sampleSize = 0;
+    int32_t loci = 0;
+    int32_t simCount = 0;
+    int32_t recordCount = 0; // genealogies stored in the matrix files
+    int32_t shownRecord = 0; // the record drawn at the end: the last one
+    std::vector<int32_t> MutCountPerSim;
+    Genealogy lastGenealogy; // the last genealogy simulated (empty without one)
+    int32_t popSize = 0;     // PopSize at the end of the run, in gene copies
+    bool drawMutations = true;
+    std::string workDir;
+};
+
+// Performs one complete run. The generator's state is set to `seed` before the first draw.
+// File-layer failures throw RunError after leaving the files written so far in place.
+RunOutcome RunSimulation(const FormValues& form, uint32_t seed, RunObserver& observer);
+
+} // namespace quenlith

@@ -1,0 +1,143 @@
+#include "run/run_parameters.h"
+
+#include "run/convert.h"
+
+#include <cmath>
+
+namespace quenlith {
+
+const char* outputFormatName(OutputFormat f) {
+    switch (f) {
+    case OutputFormat::Clustal:
+        return "Clustal";
+    case OutputFormat::Nexus:
+        return "Nexus";
+    case OutputFormat::Fasta:
+        return "Fasta";
+    case OutputFormat::MrBayes:
+        return "MrBayes";
+    }
+    return "Nexus";
+}
+
+namespace {
+
+constexpr int32_t kLargestDoublable = 1073741823;
+// Largest Ti:Tv whose Trunc(100 R) + 200 stays in the 32-bit draw range.
+constexpr double kLargestTiTv = 21474834.0;
+
+std::string checkDnaValues(const RunParameters& p) {
+    if (!(p.MutationRate >= 0 && p.MutationRate <= 1))
+        return "The mutation rate (u) must be between 0 and 1";
+    if (p.InvarSites && !(p.InvariableFraction >= 0 && p.InvariableFraction <= 1))
+        return "The proportion of invariable sites must be between 0 and 1";
+    if (p.ShapeParameter && !(p.GammaShape > 0 && std::isfinite(p.GammaShape)))
+        return "The gamma shape parameter must be greater than 0";
+    const bool usesFrequencies =
+        p.Model == SubstitutionModel::F81 || p.Model == SubstitutionModel::HKY85;
+    if (usesFrequencies) {
+        const long double sum = static_cast<long double>(p.FreqA) + p.FreqC + p.FreqG;
+        if (!(p.FreqA >= 0 && p.FreqC >= 0 && p.FreqG >= 0) || !(sum <= 1 + 1e-9L))
+            return "The base frequencies must not be negative and A + C + G must not exceed 1";
+    }
+    const bool usesRatio = p.Model == SubstitutionModel::K2P || p.Model == SubstitutionModel::HKY85;
+    if (usesRatio) {
+        if (!(p.TiTv >= 0)) return "The Ti:Tv ratio must not be negative";
+        if (!(p.TiTv <= kLargestTiTv)) return "The Ti:Tv ratio is too large";
+    }
+    return {};
+}
+
+} // namespace
+
+ReadParameters readRunParameters(const FormValues& f) {
+    ReadParameters out;
+    RunParameters& p = out.params;
+    p.WorkDir = f.WorkDir;
+    p.SeqFileName = f.edtSeqFile;
+    p.SeqOutName = f.edtSeqOut;
+    p.MsatParamsName = f.edtMsatIn;
+    p.MsatDataName = f.edtMSatData;
+    p.SummaryName = f.edtTmrca;
+    p.NewickName = f.edtNewickTrees;
+    p.MutDistribName = f.edtMutDistrib;
+    p.CoalDistribName = f.edtCoalDistrib;
+    p.LogName = f.edtLogFile;
+
+    p.SampleSize = lenientInt(f.edtSampleSize);
+    p.EnteredPopSize = lenientInt(f.edtPopulationSize);
+    p.PopSize = p.EnteredPopSize;
+
+    p.MultipleSims = f.chkMultipleSims;
+    p.SimCount = p.MultipleSims ? lenientInt(f.edtNumberSimulations) : 1;
+    p.FluctuatingN = f.chkFluctuatingN;
+    if (p.FluctuatingN) {
+        p.GrowthStart = lenientInt(f.edtGrowthStart);
+        p.GrowthEnd = lenientInt(f.edtGrowthEnd);
+    }
+    p.ChangePercent = lenientDouble(f.edtChangeN);
+    p.VarRepSuc = f.chkVarRepSuc;
+    p.Diploid = f.chkDiploid;
+    p.ScatterMut = f.chkScatterMut;
+    p.SegSites = f.chkSegSites;
+    p.SeqOut = f.chkSeqOut;
+    p.Format = f.rdgOutput;
+    p.SeqDiversity = f.chkSeqDiversity;
+    p.ArlequinFiles = f.chkArlequin;
+    p.DrawMut = f.chkDrawMut;
+
+    p.Msats = f.chkMsats;
+    p.NumLoci = lenientInt(f.edtNumLoci);
+    p.AlleleModel = f.msatModel;
+    p.MSatOut = f.chkMSatOut;
+    p.MSatDiversity = f.chkMSatDiversity;
+
+    p.MutationRate = lenientExtended(f.edtMutationRate);
+    p.SequenceLength = lenientInt(f.edtSeqLength);
+    p.InvarSites = f.chkInvarSites;
+    p.InvariableFraction = p.InvarSites ? lenientDouble(f.edtI) : 0;
+    p.ShapeParameter = f.chkShapeParameter;
+    p.GammaShape = p.ShapeParameter ? lenientDouble(f.edtAlpha) : 0;
+    p.SeqInput = f.chkSeqInput;
+    p.Model = f.model;
+    p.FreqA = lenientDouble(f.edtFreqA);
+    p.FreqC = lenientDouble(f.edtFreqC);
+    p.FreqG = lenientDouble(f.edtFreqG);
+    p.TiTv = lenientDouble(f.edtTiTv);
+
+    auto refuse = [&](std::string text) {
+        out.warning = std::move(text);
+        return out;
+    };
+
+    if (p.SampleSize < 1 || p.PopSize < 1) return refuse("Please insert Sample and Population Sizes");
+    if (p.SampleSize < 2) return refuse("Sample Size (k) must be at least 2");
+
+    if (p.VarRepSuc) {
+        p.OffspringVariance = lenientDouble(f.edtVarRepSuc);
+        p.MeanOffspring = lenientInt(f.edtMeanOffsp);
+        const int64_t numerator = static_cast<int64_t>(p.PopSize) * p.MeanOffspring - 1;
+        if (numerator > 2147483647 || numerator < -2147483647 - 1LL)
+            return refuse("Population Size (N) is too large");
+        long double ne = static_cast<long double>(numerator) /
+                         (static_cast<long double>(p.OffspringVariance) / p.MeanOffspring +
+                          (static_cast<long double>(p.MeanOffspring) - 1));
+        if (!p.Diploid) ne /= 2;
+        p.EffectiveSize = static_cast<double>(ne);
+        if (!(p.EffectiveSize >= 1)) return refuse("The effective population size is below 1");
+        if (!(p.EffectiveSize < 2147483648.0)) return refuse("Population Size (N) is too large");
+        p.PopSize = static_cast<int32_t>(std::trunc(p.EffectiveSize));
+    }
+    if ((p.Msats || p.Diploid) && p.PopSize > kLargestDoublable)
+        return refuse("Population Size (N) is too large");
+    if (p.Msats && p.NumLoci < 0) return refuse("Number of loci must be 0 or more");
+    if (!p.Msats) {
+        std::string w = checkDnaValues(p);
+        if (!w.empty()) return refuse(std::move(w));
+    }
+    if (p.FluctuatingN && !(p.ChangePercent >= -100))
+        return refuse("The population size change per generation must not be below -100 %");
+    return out;
+}
+
+} // namespace quenlith

@@ -1,0 +1,71 @@
+#pragma once
+// RunParameters: the typed values of one run, read from FormValues with the lenient
+// conversions, and the validation that refuses a run before it starts.
+#include "run/form_values.h"
+
+#include <cstdint>
+#include <string>
+
+namespace quenlith {
+
+struct RunParameters {
+    int32_t SampleSize = 0;
+    int32_t EnteredPopSize = 0;
+    int32_t PopSize = 0; // after the reproductive-success adjustment, before any doubling
+    double EffectiveSize = 0; // Ne when VarRepSuc
+    bool MultipleSims = false;
+    int32_t SimCount = 1;
+
+    bool FluctuatingN = false;
+    int32_t GrowthStart = 0;
+    int32_t GrowthEnd = 0;
+    double ChangePercent = 0;
+    bool VarRepSuc = false;
+    double OffspringVariance = 0;
+    int32_t MeanOffspring = 0;
+
+    bool Diploid = false;
+    bool ScatterMut = true;
+    bool SegSites = true;
+    bool SeqOut = false;
+    OutputFormat Format = OutputFormat::Nexus;
+    bool SeqDiversity = false;
+    bool ArlequinFiles = false;
+    bool DrawMut = true;
+
+    // DNA path
+    long double MutationRate = 0;
+    int32_t SequenceLength = 0; // as typed
+    bool InvarSites = false;
+    double InvariableFraction = 0;
+    bool ShapeParameter = false;
+    double GammaShape = 0;
+    bool SeqInput = false;
+    SubstitutionModel Model = SubstitutionModel::JC69;
+    double FreqA = 0, FreqC = 0, FreqG = 0;
+    double TiTv = 0;
+
+    // Microsatellite path
+    bool Msats = false;
+    int32_t NumLoci = 0;
+    MsatModel AlleleModel = MsatModel::InfiniteAlleles;
+    bool MSatOut = false;
+    bool MSatDiversity = false;
+
+    // File names, joined to WorkDir by the writers.
+    std::string WorkDir;
+    std::string SeqFileName, SeqOutName, MsatParamsName, MsatDataName;
+    std::string SummaryName, NewickName, MutDistribName, CoalDistribName, LogName;
+};
+
+struct ReadParameters {
+    RunParameters params;
+    // Empty when the run may go ahead; otherwise the text of the "WARNING" box.
+    std::string warning;
+};
+
+// The one conversion from the controls' texts to a run, with every check that refuses a
+// run before it starts.
+ReadParameters readRunParameters(const FormValues& form);
+
+} // namespace quenlith
