@@ -1,0 +1,19 @@
+#include "output/pairing.h"
+
+namespace quenlith {
+
+std::vector<int32_t> drawPairingOrder(int32_t k, RunRandom& rng) {
+    std::vector<int32_t> order;
+    order.reserve(static_cast<size_t>(k));
+    std::vector<bool> taken(static_cast<size_t>(k) + 1, false);
+    taken[0] = true; // 0 is always rejected
+    while (static_cast<int32_t>(order.size()) < k) {
+        const int32_t v = rng.Random(k + 1);
+        if (taken[static_cast<size_t>(v)]) continue;
+        taken[static_cast<size_t>(v)] = true;
+        order.push_back(v);
+    }
+    return order;
+}
+
+} // namespace quenlith

@@ -1,0 +1,14 @@
+#pragma once
+// PairingOrder: a random permutation of the copy numbers 1 .. k by which copies are paired
+// into diploid individuals (positions 2i and 2i + 1 form individual i + 1).
+#include "run/random.h"
+
+#include <cstdint>
+#include <vector>
+
+namespace quenlith {
+
+// Draws by rejection: v := Random(k + 1) until v is neither 0 nor already taken.
+std::vector<int32_t> drawPairingOrder(int32_t k, RunRandom& rng);
+
+} // namespace quenlith

@@ -1,0 +1,30 @@
+#pragma once
+// The run log: a plain-text record of when the run was made, its parameters and its files.
+#include "msat/msat_types.h"
+#include "run/run_parameters.h"
+
+#include <chrono>
+#include <string>
+#include <vector>
+
+namespace quenlith {
+
+struct RunLogValues {
+    int32_t SampleSize = 0;
+    int32_t PopSize = 0; // final, in gene copies
+    int32_t EnteredPopSize = 0;
+    double FreqA = 0, FreqC = 0, FreqG = 0, FreqT = 0; // as the DNA set-up read them
+    double MutationRate = 0;
+    std::chrono::system_clock::time_point StartTime, EndTime;
+    int32_t SimCount = 0;
+    int32_t GrowthStart = 0, GrowthEnd = 0;
+    int32_t SequenceLength = 0; // 0 on the microsatellite path
+    // Microsatellite runs: the loci as read again from the parameter file for the log.
+    std::vector<MsatLocusParams> loci;
+};
+
+// The whole text of the log, CR LF line ends. `form` supplies the check boxes, the radio
+// choices and the texts the log echoes.
+std::string runLogText(const FormValues& form, const RunLogValues& values);
+
+} // namespace quenlith
