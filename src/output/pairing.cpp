@@ -1,5 +1,7 @@
 #include "output/pairing.h"
 
+#include <cstddef>
+
 namespace quenlith {
 
 std::vector<int32_t> drawPairingOrder(int32_t k, RunRandom& rng) {
