@@ -26,7 +26,8 @@ const std::vector<OptionSpec>& optionSpecs() {
     static const std::vector<OptionSpec> specs = {
         {"--seed", "S", "seed of the run generator (0 to 4294967295)", "the clock",
          [](O& o, S v) -> std::string {
-             if (v.empty() || v.size() > 10 || v.find_first_not_of("0123456789") != std::string::npos)
+             if (v.empty() || v.size() > 10 ||
+                 v.find_first_not_of("0123456789") != std::string::npos)
                  return "invalid seed '" + v + "'";
              const unsigned long long s = std::stoull(v);
              if (s > 4294967295ull) return "invalid seed '" + v + "'";
@@ -266,8 +267,10 @@ std::string cliHelpText() {
         "Options:\n";
     for (const auto& s : optionSpecs()) {
         std::string left = "  " + s.name + (s.argument.empty() ? "" : " " + s.argument);
-        if (left.size() < 26) left.resize(26, ' ');
-        else left += "\n" + std::string(26, ' ');
+        if (left.size() < 26)
+            left.resize(26, ' ');
+        else
+            left += "\n" + std::string(26, ' ');
         text += left + s.help;
         if (!s.defaultText.empty()) text += " [default: " + s.defaultText + "]";
         text += "\n";

@@ -5,8 +5,7 @@
 
 namespace quenlith {
 
-bool saveGenealogyImage(const RunOutcome&, const std::string&,
-                                              std::string& error) {
+bool saveGenealogyImage(const RunOutcome&, const std::string&, std::string& error) {
     error = "this build of quenlith-cli cannot save images";
     return false;
 }

@@ -43,7 +43,8 @@ std::string randomRoot(const RunParameters& p, int32_t length, DnaSetup& s, RunR
         }
     } else {
         static const char bases[4] = {'a', 'c', 'g', 't'};
-        for (int32_t j = 0; j < length; ++j) root[j] = bases[rng.Random(4)];
+        for (int32_t j = 0; j < length; ++j)
+            root[j] = bases[rng.Random(4)];
     }
     return root;
 }
@@ -55,14 +56,15 @@ DnaSetup prepareDna(const RunParameters& p, const std::string* rootFromFile, Run
     int32_t length = p.SequenceLength;
     if (p.InvarSites) {
         const long double l = length;
-        length = static_cast<int32_t>(
-            std::trunc(static_cast<double>(l - l * static_cast<long double>(p.InvariableFraction))));
+        length = static_cast<int32_t>(std::trunc(
+            static_cast<double>(l - l * static_cast<long double>(p.InvariableFraction))));
     }
     if (rootFromFile) {
         s.RootSequence = *rootFromFile;
         length = static_cast<int32_t>(s.RootSequence.size());
     }
-    if (length < 0) throw RunError("Range check error", "sequence length " + std::to_string(length));
+    if (length < 0)
+        throw RunError("Range check error", "sequence length " + std::to_string(length));
     s.SequenceLength = length;
     s.SeqMutProb = 1 - std::pow(1 - p.MutationRate, static_cast<long double>(length));
     if (!rootFromFile) s.RootSequence = randomRoot(p, length, s, rng);
@@ -92,7 +94,8 @@ double gammaSmallShape(double a, RunRandom& rng) {
 
 double sumOfExponentials(int64_t n, RunRandom& rng) {
     double product = 1;
-    for (int64_t i = 0; i < n; ++i) product *= static_cast<double>(rng.RandomFloat());
+    for (int64_t i = 0; i < n; ++i)
+        product *= static_cast<double>(rng.RandomFloat());
     return -std::log(product);
 }
 

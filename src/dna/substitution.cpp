@@ -8,7 +8,8 @@ void SampleSequences::reset(const std::string& root, int32_t k) {
     length = static_cast<int32_t>(root.size());
     copies = k;
     data.resize(static_cast<size_t>(length) * static_cast<size_t>(k));
-    for (int32_t i = 0; i < k; ++i) std::copy(root.begin(), root.end(), copy(i));
+    for (int32_t i = 0; i < k; ++i)
+        std::copy(root.begin(), root.end(), copy(i));
     hitSites.clear();
     siteHit.assign(static_cast<size_t>(length), false);
 }
@@ -52,8 +53,7 @@ int32_t truncToInt(long double value) {
 BaseChanger::BaseChanger(SubstitutionModel model, double freqA, double freqC, double freqG,
                          double tiTv)
     : model_(model) {
-    const double freqT =
-        static_cast<double>(1 - (static_cast<long double>(freqA) + freqC + freqG));
+    const double freqT = static_cast<double>(1 - (static_cast<long double>(freqA) + freqC + freqG));
     const double pi[4] = {freqA, freqC, freqG, freqT};
     const double hundredR = static_cast<double>(100 * static_cast<long double>(tiTv));
     k2pTransitions_ = static_cast<int32_t>(std::trunc(hundredR));
@@ -66,7 +66,8 @@ BaseChanger::BaseChanger(SubstitutionModel model, double freqA, double freqC, do
             bands.upper[0] = 100 * w0;
             bands.upper[1] = 100 * (w0 + w1);
             bands.upper[2] = 100 * (w0 + w1 + w2);
-            for (int i = 0; i < 3; ++i) bands.target[i] = kBase[o[i]];
+            for (int i = 0; i < 3; ++i)
+                bands.target[i] = kBase[o[i]];
         } else if (model == SubstitutionModel::HKY85) {
             const int partner = kPartner[b];
             const int first = kTransversions[b][0];
@@ -124,7 +125,8 @@ void ScatterMutations(const Genealogy& g, SampleSequences& seqs, const BaseChang
         const int32_t hi = g.leafHi[node];
         const int32_t site = rng.Random(length);
         const char next = model.change(seqs.at(site, lo), rng);
-        for (int32_t c = lo; c <= hi; ++c) seqs.copy(c)[site] = next;
+        for (int32_t c = lo; c <= hi; ++c)
+            seqs.copy(c)[site] = next;
         if (!seqs.siteHit[site]) {
             seqs.siteHit[site] = true;
             seqs.hitSites.push_back(site);

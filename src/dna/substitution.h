@@ -33,13 +33,13 @@ class BaseChanger {
 
   private:
     struct Bands {
-        int32_t total = 0;        // T: the draw is Random(T)
+        int32_t total = 0;         // T: the draw is Random(T)
         long double upper[3] = {}; // exclusive upper bounds of the three bands
         char target[3] = {};
     };
     SubstitutionModel model_;
     int32_t k2pTransitions_ = 0; // b = Trunc(100 R)
-    Bands bands_[4];              // F81 and HKY85, indexed by a, c, g, t
+    Bands bands_[4];             // F81 and HKY85, indexed by a, c, g, t
 };
 
 // Applies all mutation events, oldest first: a site is drawn, the model changes the base of

@@ -36,8 +36,7 @@ int32_t fluctuatedSize(int32_t n, double changePercent, bool singleExpression) {
         next = static_cast<long double>(n) +
                static_cast<long double>(changePercent) / 100 * static_cast<long double>(n);
     } else {
-        const double d =
-            static_cast<double>(static_cast<long double>(changePercent) / 100 * n);
+        const double d = static_cast<double>(static_cast<long double>(changePercent) / 100 * n);
         next = static_cast<double>(static_cast<long double>(n) + d);
     }
     next = std::trunc(next);
@@ -55,7 +54,8 @@ long double MutationDraw::factorial(int32_t n) {
     if (cached == 0) {
         // The product n * (n - 1) * ... * 2, in this order.
         long double f = 1;
-        for (int32_t i = n; i >= 2; --i) f *= i;
+        for (int32_t i = n; i >= 2; --i)
+            f *= i;
         cached = f;
     }
     return cached;
@@ -82,8 +82,8 @@ long double MutationDraw::binomialTerm(int32_t a, int32_t c, long double p) {
     if (q <= 0) return c == a ? 1 : 0;
     const long double logTerm = std::lgamma(static_cast<long double>(a) + 1) -
                                 std::lgamma(static_cast<long double>(c) + 1) -
-                                std::lgamma(static_cast<long double>(a - c) + 1) +
-                                c * std::log(p) + (a - c) * std::log1p(-p);
+                                std::lgamma(static_cast<long double>(a - c) + 1) + c * std::log(p) +
+                                (a - c) * std::log1p(-p);
     return std::exp(logTerm);
 }
 
@@ -113,10 +113,12 @@ int32_t GenealogySimulator::drawParents(RunRandom& rng, int32_t a, int32_t n) {
             }
             word |= mask;
         }
-        for (int32_t i = 0; i < a; ++i) bits[draws[i] >> 6] = 0;
+        for (int32_t i = 0; i < a; ++i)
+            bits[draws[i] >> 6] = 0;
     } else {
         size_t size = 16;
-        while (size < static_cast<size_t>(a) * 2) size *= 2;
+        while (size < static_cast<size_t>(a) * 2)
+            size *= 2;
         if (hashSlots_.size() < size) {
             hashSlots_.assign(size, 0);
             hashStamp_ = 0;
@@ -150,14 +152,14 @@ int32_t GenealogySimulator::drawParents(RunRandom& rng, int32_t a, int32_t n) {
     if (!repeated) return -1;
     // Index of the first occurrence of that value in the sorted draws.
     int32_t j = 0;
-    for (int32_t i = 0; i < a; ++i) j += draws[i] < smallestTwice;
+    for (int32_t i = 0; i < a; ++i)
+        j += draws[i] < smallestTwice;
     return j;
 }
 
 void GenealogySimulator::simulate(Genealogy& g, int32_t k, int32_t& popSize,
-                                  const Demography& demography,
-                                  const MutationProbability& mutation, RunRandom& rng,
-                                  const std::function<void()>& onCoalescence) {
+                                  const Demography& demography, const MutationProbability& mutation,
+                                  RunRandom& rng, const std::function<void()>& onCoalescence) {
     g.SampleSize = k;
     g.Generation = 0;
     g.CoalEvents.clear();
@@ -179,8 +181,8 @@ void GenealogySimulator::simulate(Genealogy& g, int32_t k, int32_t& popSize,
     while (lineages > 1) {
         if (demography.fluctuating && demography.growthStart < g.Generation &&
             g.Generation < demography.growthEnd)
-            popSize = fluctuatedSize(popSize, demography.changePercent,
-                                     demography.singleExpression);
+            popSize =
+                fluctuatedSize(popSize, demography.changePercent, demography.singleExpression);
         ++g.Generation;
 
         const int32_t j = drawParents(rng, lineages, popSize);

@@ -113,7 +113,7 @@ class GenealogySimulator {
     int32_t drawParents(RunRandom& rng, int32_t a, int32_t n);
 
     std::vector<uint32_t> parents_;
-    std::vector<uint64_t> seenBits_; // one bit per parent, for moderate N
+    std::vector<uint64_t> seenBits_;  // one bit per parent, for moderate N
     std::vector<uint64_t> hashSlots_; // (stamp << 32 | value) for large N
     uint32_t hashStamp_ = 0;
     std::vector<int32_t> positions_; // node at each current position

@@ -8,7 +8,9 @@ namespace quenlith {
 namespace {
 
 // 32-bit signed arithmetic with wrap-around, as the integer tables hold it.
-int32_t wrap(int64_t v) { return static_cast<int32_t>(static_cast<uint32_t>(v)); }
+int32_t wrap(int64_t v) {
+    return static_cast<int32_t>(static_cast<uint32_t>(v));
+}
 
 void appendRow(std::string& out, int32_t a, int32_t b) {
     out += std::to_string(a);
@@ -47,7 +49,8 @@ void appendDistributionBlocks(const Genealogy& g, std::string& coal, std::string
         const int32_t d = m.generation;
         int32_t value = 0;
         if (n > 0 && d < events[0].generation) {
-            value = wrap(static_cast<int64_t>(k) * (static_cast<int64_t>(events[0].generation) - d));
+            value =
+                wrap(static_cast<int64_t>(k) * (static_cast<int64_t>(events[0].generation) - d));
         } else if (n > 0) {
             // First event at or above d; the walk adds W_0 .. W_(e-1).
             const auto it = std::lower_bound(

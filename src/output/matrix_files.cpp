@@ -52,7 +52,8 @@ class RecordReader {
     bool found() const { return found_; }
 
     bool readInt(int32_t& value) {
-        while (pos_ < text_.size() && static_cast<unsigned char>(text_[pos_]) <= ' ') ++pos_;
+        while (pos_ < text_.size() && static_cast<unsigned char>(text_[pos_]) <= ' ')
+            ++pos_;
         if (pos_ >= text_.size()) return false;
         const char* start = text_.c_str() + pos_;
         char* end = nullptr;
@@ -64,7 +65,8 @@ class RecordReader {
     }
 
     void skipLine() {
-        while (pos_ < text_.size() && text_[pos_] != '\r' && text_[pos_] != '\n') ++pos_;
+        while (pos_ < text_.size() && text_[pos_] != '\r' && text_[pos_] != '\n')
+            ++pos_;
         skipLineEnd();
     }
 

@@ -15,7 +15,9 @@ int hexDigit(char c) {
     return -1;
 }
 
-bool isDigit(char c) { return c >= '0' && c <= '9'; }
+bool isDigit(char c) {
+    return c >= '0' && c <= '9';
+}
 
 // The longest prefix of `text` that reads as a real number, without leading blanks and
 // without a leading "+", so that std::from_chars accepts it.
@@ -26,7 +28,8 @@ struct RealPrefix {
 
 RealPrefix realPrefix(std::string_view t) {
     size_t i = 0;
-    while (i < t.size() && t[i] == ' ') ++i;
+    while (i < t.size() && t[i] == ' ')
+        ++i;
     RealPrefix r;
     if (i < t.size() && (t[i] == '+' || t[i] == '-')) {
         if (t[i] == '-') r.digits += '-';
@@ -40,7 +43,8 @@ RealPrefix realPrefix(std::string_view t) {
     if (i < t.size() && t[i] == '.') {
         std::string frac = ".";
         size_t j = i + 1;
-        while (j < t.size() && isDigit(t[j])) frac += t[j++];
+        while (j < t.size() && isDigit(t[j]))
+            frac += t[j++];
         if (mantissaDigits > 0 || frac.size() > 1) {
             r.digits += frac;
             mantissaDigits += frac.size() - 1;
@@ -84,7 +88,8 @@ template <typename Real> Real parseReal(std::string_view text) {
 
 int32_t lenientInt(std::string_view t) {
     size_t i = 0;
-    while (i < t.size() && t[i] == ' ') ++i;
+    while (i < t.size() && t[i] == ' ')
+        ++i;
     bool negative = false;
     if (i < t.size() && (t[i] == '+' || t[i] == '-')) {
         negative = t[i] == '-';
@@ -109,8 +114,12 @@ int32_t lenientInt(std::string_view t) {
     return static_cast<int32_t>(negative ? -value : value);
 }
 
-long double lenientExtended(std::string_view text) { return parseReal<long double>(text); }
+long double lenientExtended(std::string_view text) {
+    return parseReal<long double>(text);
+}
 
-double lenientDouble(std::string_view text) { return parseReal<double>(text); }
+double lenientDouble(std::string_view text) {
+    return parseReal<double>(text);
+}
 
 } // namespace quenlith

@@ -29,7 +29,9 @@ std::string standardErrorText(int err) {
     }
 }
 
-void throwIoError(int err, const std::string& path) { throw RunError(standardErrorText(err), path); }
+void throwIoError(int err, const std::string& path) {
+    throw RunError(standardErrorText(err), path);
+}
 
 std::string joinPath(const std::string& workDir, const std::string& name) {
     return workDir + "/" + name;
@@ -72,7 +74,9 @@ BlockFile::BlockFile(const std::string& path, bool truncate) : path_(path) {
     }
 }
 
-BlockFile::BlockFile(BlockFile&& o) noexcept : fd_(o.fd_), path_(std::move(o.path_)) { o.fd_ = -1; }
+BlockFile::BlockFile(BlockFile&& o) noexcept : fd_(o.fd_), path_(std::move(o.path_)) {
+    o.fd_ = -1;
+}
 
 BlockFile& BlockFile::operator=(BlockFile&& o) noexcept {
     if (this != &o) {
@@ -137,6 +141,8 @@ std::string readWholeFile(const std::string& path) {
     return out;
 }
 
-void createDirectoryIgnoringErrors(const std::string& path) { (void)::mkdir(path.c_str(), 0777); }
+void createDirectoryIgnoringErrors(const std::string& path) {
+    (void)::mkdir(path.c_str(), 0777);
+}
 
 } // namespace quenlith

@@ -13,7 +13,8 @@ class RunRandom {
     int32_t Random(int32_t n) {
         advance();
         if (n <= 0) return 0;
-        return static_cast<int32_t>((static_cast<uint64_t>(seed_) * static_cast<uint32_t>(n)) >> 32);
+        return static_cast<int32_t>((static_cast<uint64_t>(seed_) * static_cast<uint32_t>(n)) >>
+                                    32);
     }
 
     // Uniform real in [0, 1): state * 2^-32 (exact in double and long double).

@@ -21,8 +21,7 @@ namespace {
 class DnaRun {
   public:
     DnaRun(const RunParameters& p, const std::string* rootFromFile, RunRandom& rng,
-           RunObserver& observer, BlockFile& coalFile, BlockFile& mutFile,
-           BlockFile* sequenceFile)
+           RunObserver& observer, BlockFile& coalFile, BlockFile& mutFile, BlockFile* sequenceFile)
         : p_(p), rng_(rng), observer_(observer), coalFile_(coalFile), mutFile_(mutFile),
           sequenceFile_(sequenceFile), popSize_(p.PopSize) {
         setup_ = prepareDna(p, rootFromFile, rng);
@@ -37,7 +36,8 @@ class DnaRun {
     bool simulateAll(RunOutcome& outcome) {
         const int32_t k = p_.SampleSize;
         const int32_t sims = p_.SimCount;
-        if (sims < 0) throw RunError("Range check error", "number of simulations " + std::to_string(sims));
+        if (sims < 0)
+            throw RunError("Range check error", "number of simulations " + std::to_string(sims));
         tables_.recreate(sims);
 
         Demography demography;

@@ -110,7 +110,8 @@ ReadParameters readRunParameters(const FormValues& f) {
         return out;
     };
 
-    if (p.SampleSize < 1 || p.PopSize < 1) return refuse("Please insert Sample and Population Sizes");
+    if (p.SampleSize < 1 || p.PopSize < 1)
+        return refuse("Please insert Sample and Population Sizes");
     if (p.SampleSize < 2) return refuse("Sample Size (k) must be at least 2");
 
     if (p.VarRepSuc) {

@@ -11,7 +11,7 @@ namespace quenlith {
 struct RunParameters {
     int32_t SampleSize = 0;
     int32_t EnteredPopSize = 0;
-    int32_t PopSize = 0; // after the reproductive-success adjustment, before any doubling
+    int32_t PopSize = 0;      // after the reproductive-success adjustment, before any doubling
     double EffectiveSize = 0; // Ne when VarRepSuc
     bool MultipleSims = false;
     int32_t SimCount = 1;
