@@ -24,7 +24,25 @@ struct RunLogValues {
 };
 
 // The whole text of the log, CR LF line ends. `form` supplies the check boxes, the radio
-// choices and the texts the log echoes.
+// choices and the texts the log echoes. The date line shows `logDate`; the overload
+// without it uses the current time. Dates are written YYYY-MM-DD and times HH:MM:SS, in
+// local time.
 std::string runLogText(const FormValues& form, const RunLogValues& values);
+std::string runLogText(const FormValues& form, const RunLogValues& values,
+                       std::chrono::system_clock::time_point logDate);
+
+// The mutation section of a microsatellite run: data type, number of loci (edtNumLoci),
+// model, the locus table from `values.loci` and the output-file lines. runLogText()
+// includes it when form.chkMsats is set.
+void appendMsatMutationSection(const FormValues& form, const RunLogValues& values,
+                               std::string& out);
+
+// Writes the log to WorkDir / edtLogFile (created or truncated). Failures throw RunError.
+void writeRunLog(const FormValues& form, const RunLogValues& values);
+
+// Number formats of the log: the 23-character scientific form (" 1.00000000000000E-0007"),
+// and fixed point with `decimals` decimals, rounded as printf rounds.
+std::string logScientific(double value);
+std::string logFixed(double value, int decimals);
 
 } // namespace quenlith

@@ -1,0 +1,32 @@
+#pragma once
+// Arlequin project files (one per simulation) and the batch file that lists them.
+#include "dna/substitution.h"
+#include "msat/msat_types.h"
+#include "run/file_io.h"
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace quenlith {
+
+// Path of the project file of simulation s, as written into the batch file:
+// workDir + "/Arlequin/sim_<s>.arp".
+std::string arlequinProjectPath(const std::string& workDir, int32_t s);
+
+// Whole project file of a DNA simulation. With `pairingOrder` (diploid) the copies are
+// listed in that order, two lines per individual; without it (haploid) in copy order.
+std::string dnaArlequinProject(const SampleSequences& seqs,
+                               const std::vector<int32_t>* pairingOrder);
+
+// Whole project file of a microsatellite simulation: the allele sizes of every copy, in
+// the order of `pairingOrder` (the permutation of 1 .. k drawn for the genotype table),
+// one size and a blank per locus.
+std::string msatArlequinProject(const AlleleSizes& sizes, const std::vector<int32_t>& pairingOrder);
+
+// Appends the project path of simulation s as one line to `batch`, then creates the
+// project file and writes `project` into it whole. Failures throw RunError.
+void writeArlequinProject(BlockFile& batch, const std::string& workDir, int32_t s,
+                          const std::string& project);
+
+} // namespace quenlith
