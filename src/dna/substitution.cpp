@@ -72,9 +72,12 @@ BaseChanger::BaseChanger(SubstitutionModel model, double freqA, double freqC, do
             const int partner = kPartner[b];
             const int first = kTransversions[b][0];
             const int second = kTransversions[b][1];
-            const long double w0 = 100 * static_cast<long double>(tiTv) * pi[partner];
-            const long double w1 = 100 * static_cast<long double>(pi[first]);
-            const long double w2 = 100 * static_cast<long double>(pi[second]);
+            // Each band width is held as a double, so 100 * 2 * 0.2 is exactly 40 and the
+            // bands split Random(T) into whole runs of 40, 20 and 20 values.
+            const long double w0 =
+                static_cast<double>(100 * static_cast<long double>(tiTv) * pi[partner]);
+            const long double w1 = static_cast<double>(100 * static_cast<long double>(pi[first]));
+            const long double w2 = static_cast<double>(100 * static_cast<long double>(pi[second]));
             bands.total = truncToInt(w0 + w1 + w2);
             bands.upper[0] = w0;
             bands.upper[1] = w0 + w1;
