@@ -1,5 +1,6 @@
 #pragma once
 // Data shared by the microsatellite run and the writers of its files.
+#include <cstddef>
 #include <cstdint>
 #include <vector>
 
