@@ -125,7 +125,8 @@ ReadParameters readRunParameters(const FormValues& f) {
                           (static_cast<long double>(p.MeanOffspring) - 1));
         if (!p.Diploid) ne /= 2;
         p.EffectiveSize = static_cast<double>(ne);
-        if (!(p.EffectiveSize >= 1)) return refuse("The effective population size is below 1");
+        if (!std::isfinite(p.EffectiveSize) || !(p.EffectiveSize >= 1))
+            return refuse("The effective population size is below 1");
         if (!(p.EffectiveSize < 2147483648.0)) return refuse("Population Size (N) is too large");
         p.PopSize = static_cast<int32_t>(std::trunc(p.EffectiveSize));
     }
