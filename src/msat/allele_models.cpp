@@ -1,0 +1,87 @@
+#include "msat/allele_models.h"
+
+#include "run/run_error.h"
+
+#include <algorithm>
+#include <string>
+
+namespace quenlith {
+
+namespace {
+
+// A size that leaves the 32-bit range cannot be stored: the run stops with a range error
+// instead of wrapping round to a meaningless size.
+int32_t checkedSize(int64_t size) {
+    if (size > 2147483647LL || size < -2147483648LL)
+        throw RunError("Range check error",
+                       "allele size " + std::to_string(size) + " leaves the 32-bit range");
+    return static_cast<int32_t>(size);
+}
+
+} // namespace
+
+int32_t DrawSizeInRange(const MsatLocusParams& locus, RunRandom& rng) {
+    const int32_t span = locus.MaxSize - locus.MinSize;
+    for (;;) {
+        const int32_t o = rng.Random(span);
+        if (locus.RepeatUnit == 0)
+            throw RunError("Division by zero", "RepeatUnit 0 in the size draw");
+        if (o % locus.RepeatUnit == 0) return locus.MinSize + o;
+    }
+}
+
+int32_t StepwiseMutate(int32_t size, const MsatLocusParams& locus, RunRandom& rng) {
+    const long double u = rng.RandomFloat();
+    if (u > 0.5L) return checkedSize(static_cast<int64_t>(size) + locus.RepeatUnit);
+    return checkedSize(static_cast<int64_t>(size) - locus.RepeatUnit);
+}
+
+void applyLocusMutations(const Genealogy& g, MsatModel model, const MsatLocusParams& locus,
+                         int32_t l, AlleleSizes& sizes, int32_t& largestSoFar, RunRandom& rng) {
+    for (size_t m = g.MutEvents.size(); m-- > 0;) {
+        const int32_t node = g.mutationNodes[m];
+        const int32_t lo = g.leafLo[node];
+        const int32_t hi = g.leafHi[node];
+        const int32_t current = sizes.at(lo, l);
+        int32_t next = current;
+        switch (model) {
+        case MsatModel::RandomAlleles:
+            next = DrawSizeInRange(locus, rng);
+            break;
+        case MsatModel::Stepwise:
+            next = StepwiseMutate(current, locus, rng);
+            break;
+        case MsatModel::InfiniteAlleles:
+            next = checkedSize(static_cast<int64_t>(largestSoFar) + locus.RepeatUnit);
+            break;
+        }
+        largestSoFar = std::max(largestSoFar, next);
+        for (int32_t c = lo; c <= hi; ++c)
+            sizes.at(c, l) = next;
+    }
+}
+
+LocusDiversity locusDiversity(const AlleleSizes& sizes, int32_t l, std::vector<int32_t>& sorted) {
+    const int32_t k = sizes.copies;
+    sorted.resize(static_cast<size_t>(k));
+    for (int32_t i = 0; i < k; ++i)
+        sorted[static_cast<size_t>(i)] = sizes.at(i, l);
+    std::sort(sorted.begin(), sorted.end());
+
+    LocusDiversity d;
+    long double sumOfSquares = 0;
+    size_t runStart = 0;
+    for (size_t i = 1; i <= sorted.size(); ++i) {
+        if (i == sorted.size() || sorted[i] != sorted[runStart]) {
+            const long double p = static_cast<long double>(i - runStart) / k;
+            sumOfSquares += p * p;
+            ++d.alleleCount;
+            runStart = i;
+        }
+    }
+    const long double kk = k;
+    d.geneDiversity = static_cast<double>(kk / (kk - 1) * (1 - sumOfSquares));
+    return d;
+}
+
+} // namespace quenlith

@@ -1,0 +1,57 @@
+#pragma once
+// The microsatellite parameter file: one line per locus holding four integers (label,
+// minimum size, maximum size, repeat unit) and a real (the mutation rate). Numbers are
+// separated by any bytes up to 32 and may cross line ends; after the fifth number the rest
+// of the line is skipped; numbers missing at the end of the file read as 0.
+#include "msat/msat_types.h"
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace quenlith {
+
+class MsatParamReader {
+  public:
+    explicit MsatParamReader(std::string path) : path_(std::move(path)) {}
+
+    // Reads the file again from its beginning. A missing file gives "File not found".
+    void open();
+    // Reads the next locus. `locus` (1-based) only names the locus in error details.
+    // A token that is not a number gives "Invalid numeric input".
+    MsatLocusParams readLocus(int32_t locus);
+    // Drops the file's text.
+    void close();
+
+    const std::string& path() const { return path_; }
+
+  private:
+    // The next run of non-blank bytes, at most maxLength long; empty at the end of the file.
+    std::string_view nextToken(size_t maxLength);
+    int32_t readInteger(int32_t locus, const char* field);
+    double readReal(int32_t locus, const char* field);
+    void skipRestOfLine();
+    [[noreturn]] void invalidNumber(int32_t locus, const char* field, std::string_view token) const;
+
+    std::string path_;
+    std::string text_;
+    size_t pos_ = 0;
+};
+
+// Strict conversions of one token; false when it is not a number of that kind. Integers
+// are decimal with an optional sign and must fit 32 bits; reals may be written ".5", "5."
+// or with an exponent, and must not overflow a double.
+bool parseParamInteger(std::string_view token, int32_t& value);
+bool parseParamReal(std::string_view token, double& value);
+
+// Refuses the values a locus cannot be simulated with: a maximum size below the minimum,
+// a size range wider than 2147483647, a negative repeat unit, a rate outside [0, 1]. The
+// error names the locus and the field. A repeat unit of 0 is left to the size draw.
+void checkLocusParams(const MsatLocusParams& params, int32_t locus, const std::string& path);
+
+// The first `loci` loci of the file, read as a simulation reads them (for the run log).
+std::vector<MsatLocusParams> readMsatParamsForLog(const std::string& path, int32_t loci);
+
+} // namespace quenlith

@@ -1,0 +1,194 @@
+#include "msat/msat_run.h"
+
+#include "genealogy/genealogy.h"
+#include "msat/allele_models.h"
+#include "msat/genotype_table.h"
+#include "msat/msat_params.h"
+#include "msat/msat_types.h"
+#include "output/arlequin.h"
+#include "output/distributions.h"
+#include "output/matrix_files.h"
+#include "output/newick.h"
+#include "output/pairing.h"
+#include "output/summary_table.h"
+#include "run/run_error.h"
+
+#include <string>
+#include <vector>
+
+namespace quenlith {
+
+namespace {
+
+class MsatRun {
+  public:
+    MsatRun(const RunParameters& p, RunRandom& rng, RunObserver& observer, BlockFile& coalFile,
+            BlockFile& mutFile, BlockFile* arlequinBatch)
+        : p_(p), rng_(rng), observer_(observer), coalFile_(coalFile), mutFile_(mutFile),
+          arlequinBatch_(arlequinBatch), params_(joinPath(p.WorkDir, p.MsatParamsName)),
+          k_(p.SampleSize), loci_(p.NumLoci), sims_(p.SimCount), popSize_(p.PopSize) {
+        demography_.fluctuating = p.FluctuatingN;
+        demography_.growthStart = p.GrowthStart;
+        demography_.growthEnd = p.GrowthEnd;
+        demography_.changePercent = p.ChangePercent;
+        demography_.singleExpression = true;
+    }
+
+    bool run(RunOutcome& outcome) {
+        const std::string& dir = p_.WorkDir;
+        newickFile_ = BlockFile(joinPath(dir, p_.NewickName), true);
+        if (p_.MSatOut) dataFile_ = BlockFile(joinPath(dir, p_.MsatDataName), true);
+        if (sims_ < 0)
+            throw RunError("Range check error", "number of simulations " + std::to_string(sims_));
+        const int64_t records = static_cast<int64_t>(sims_) * loci_;
+        if (records > 2147483647LL)
+            throw RunError("Range check error", "simulations times loci " +
+                                                    std::to_string(records) +
+                                                    " exceeds 2147483647 genealogies");
+        tables_.recreate(sims_, loci_);
+        treeMatFile_ = BlockFile(joinPath(dir, kTreeMatFile), true);
+        mutMatFile_ = BlockFile(joinPath(dir, kMutMatFile), true);
+        mutCounts_.assign(static_cast<size_t>(records), 0);
+        progressMax_ = static_cast<int64_t>(k_ - 1) * loci_ * sims_;
+
+        for (int32_t s = 1; s <= sims_; ++s) {
+            observer_.simulationStarted(s);
+            sizes_.recreate(k_, loci_);
+            params_.open();
+            for (int32_t l = 1; l <= loci_; ++l)
+                simulateLocus(s, l);
+            writeGenotypes(s);
+            if (p_.AlleleModel != MsatModel::InfiniteAlleles) storeDiversity(s);
+            if (s < sims_ && observer_.stopRequested()) {
+                fillOutcome(outcome, s * loci_);
+                outcome.status = RunStatus::Stopped;
+                return false;
+            }
+        }
+        params_.close();
+
+        writeSummaryTable(dir, p_.SummaryName,
+                          msatSummaryTable(tables_, loci_, k_, p_.MSatDiversity));
+        fillOutcome(outcome, static_cast<int32_t>(records));
+        outcome.status = RunStatus::Completed;
+        return true;
+    }
+
+  private:
+    void simulateLocus(int32_t s, int32_t l) {
+        popSize_ = p_.PopSize;
+        const MsatLocusParams locus = params_.readLocus(l);
+        checkLocusParams(locus, l, params_.path());
+        if (locus.RepeatUnit == 0)
+            throw RunError("Division by zero",
+                           params_.path() + ": locus " + std::to_string(l) + ", RepeatUnit 0");
+        const int32_t column = l - 1;
+        const int32_t ancestral = DrawSizeInRange(locus, rng_);
+        for (int32_t i = 0; i < k_; ++i)
+            sizes_.at(i, column) = ancestral;
+
+        // Every locus lives in 2N gene copies, whether or not the run is diploid.
+        popSize_ = 2 * popSize_;
+        MutationProbability mutation;
+        mutation.constant = locus.LocusMutationRate;
+        simulator_.simulate(genealogy_, k_, popSize_, demography_, mutation, rng_, [&] {
+            ++progressPos_;
+            observer_.progress(progressPos_, progressMax_);
+        });
+
+        const size_t index = tables_.index(s, l);
+        tables_.MsatTmrca[index] = genealogy_.Generation;
+        int32_t largestSoFar = ancestral;
+        applyLocusMutations(genealogy_, p_.AlleleModel, locus, column, sizes_, largestSoFar, rng_);
+
+        coalBlock_.clear();
+        mutBlock_.clear();
+        appendDistributionBlocks(genealogy_, coalBlock_, mutBlock_);
+        coalFile_.write(coalBlock_);
+        mutFile_.write(mutBlock_);
+
+        tables_.MsatInfAlleles[index] = genealogy_.MutEventCount() + 1;
+
+        newickLine_.clear();
+        appendNewickLine(genealogy_, newickLine_);
+        newickFile_.write(newickLine_);
+
+        const int32_t g = (s - 1) * loci_ + l;
+        treeBlock_.clear();
+        mutMatBlock_.clear();
+        appendMatrixRecord(g, genealogy_, treeBlock_, mutMatBlock_);
+        treeMatFile_.write(treeBlock_);
+        mutMatFile_.write(mutMatBlock_);
+        mutCounts_[static_cast<size_t>(g - 1)] = genealogy_.MutEventCount();
+        haveGenealogy_ = true;
+    }
+
+    // The genotype table block and the Arlequin project of simulation s, both from one
+    // pairing of the copies into individuals; no pairing is drawn when neither is written.
+    void writeGenotypes(int32_t s) {
+        const bool dataBlock = p_.MSatOut && p_.AlleleModel != MsatModel::InfiniteAlleles;
+        const bool arlequin = p_.ArlequinFiles && arlequinBatch_ != nullptr;
+        if (!dataBlock && !arlequin) return;
+        const std::vector<int32_t> pairing = drawPairingOrder(k_, rng_);
+        if (dataBlock) {
+            genotypeBlock_.clear();
+            appendGenotypeBlock(sizes_, pairing, genotypeBlock_);
+            dataFile_.write(genotypeBlock_);
+        }
+        if (arlequin)
+            writeArlequinProject(*arlequinBatch_, p_.WorkDir, s,
+                                 msatArlequinProject(sizes_, pairing));
+    }
+
+    void storeDiversity(int32_t s) {
+        for (int32_t l = 1; l <= loci_; ++l) {
+            const LocusDiversity d = locusDiversity(sizes_, l - 1, scratch_);
+            const size_t index = tables_.index(s, l);
+            tables_.MsatAlleleCount[index] = d.alleleCount;
+            tables_.MsatGeneDiversity[index] = d.geneDiversity;
+        }
+    }
+
+    void fillOutcome(RunOutcome& outcome, int32_t records) {
+        outcome.simCount = sims_;
+        outcome.loci = loci_;
+        outcome.recordCount = records;
+        outcome.shownRecord = records;
+        outcome.MutCountPerSim = mutCounts_;
+        outcome.MutCountPerSim.resize(static_cast<size_t>(records));
+        outcome.popSize = popSize_;
+        if (haveGenealogy_) outcome.lastGenealogy = genealogy_;
+    }
+
+    const RunParameters& p_;
+    RunRandom& rng_;
+    RunObserver& observer_;
+    BlockFile& coalFile_;
+    BlockFile& mutFile_;
+    BlockFile* arlequinBatch_;
+    BlockFile newickFile_, dataFile_, treeMatFile_, mutMatFile_;
+    MsatParamReader params_;
+    const int32_t k_, loci_, sims_;
+    int32_t popSize_;
+    Demography demography_;
+    MsatResultTables tables_;
+    AlleleSizes sizes_;
+    std::vector<int32_t> mutCounts_;
+    Genealogy genealogy_;
+    GenealogySimulator simulator_;
+    bool haveGenealogy_ = false;
+    int64_t progressPos_ = 0, progressMax_ = 0;
+    std::string coalBlock_, mutBlock_, newickLine_, treeBlock_, mutMatBlock_, genotypeBlock_;
+    std::vector<int32_t> scratch_;
+};
+
+} // namespace
+
+bool runMicrosatellites(const RunParameters& p, RunRandom& rng, RunObserver& observer,
+                        BlockFile& coalFile, BlockFile& mutFile, BlockFile* arlequinBatch,
+                        RunOutcome& outcome) {
+    MsatRun run(p, rng, observer, coalFile, mutFile, arlequinBatch);
+    return run.run(outcome);
+}
+
+} // namespace quenlith

@@ -1,0 +1,22 @@
+#pragma once
+// The microsatellite run: for every simulation, every locus of the parameter file gets its
+// own genealogy in 2N gene copies, an ancestral size and mutations under the chosen allele
+// model; the run writes the per-genealogy files per locus, the genotype table and the
+// Arlequin project per simulation, and the summary table at the end.
+#include "run/file_io.h"
+#include "run/random.h"
+#include "run/run_driver.h"
+#include "run/run_parameters.h"
+
+namespace quenlith {
+
+// Performs every simulation of a microsatellite run. `coalFile` and `mutFile` are the two
+// distribution files the driver created; `arlequinBatch` is the batch file when the driver
+// prepared it, else null. Fills `outcome` (records, MutCountPerSim, the last genealogy,
+// PopSize, status). Returns false when the observer asked to stop after a simulation.
+// Errors throw RunError and leave the files written so far.
+bool runMicrosatellites(const RunParameters& p, RunRandom& rng, RunObserver& observer,
+                        BlockFile& coalFile, BlockFile& mutFile, BlockFile* arlequinBatch,
+                        RunOutcome& outcome);
+
+} // namespace quenlith
