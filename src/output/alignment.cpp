@@ -1,0 +1,128 @@
+#include "output/alignment.h"
+
+namespace quenlith {
+
+namespace {
+
+constexpr const char* kEol = "\r\n";
+
+// One copy as a block writes it: its column and the name parts.
+struct CopyEntry {
+    int32_t column;     // 0-based column of SampleSequences
+    int32_t number;     // copy number c (1-based)
+    int32_t individual; // J: positions 2i and 2i + 1 form individual i + 1
+};
+
+std::vector<CopyEntry> copyEntries(int32_t k, const std::vector<int32_t>* pairingOrder) {
+    std::vector<CopyEntry> entries;
+    entries.reserve(static_cast<size_t>(k));
+    for (int32_t p = 0; p < k; ++p) {
+        const int32_t c = pairingOrder ? (*pairingOrder)[static_cast<size_t>(p)] : p + 1;
+        entries.push_back({c - 1, c, p / 2 + 1});
+    }
+    return entries;
+}
+
+void appendNexusData(const SampleSequences& seqs, int32_t s, const std::vector<CopyEntry>& copies,
+                     bool diploid, const char* individualPrefix, std::string& out) {
+    const std::string sim = std::to_string(s);
+    out += "#NEXUS";
+    out += kEol;
+    out += kEol;
+    out += "BEGIN DATA;";
+    out += kEol;
+    out += "DIMENSIONS NTAX=" + std::to_string(seqs.copies) +
+           " NCHAR=" + std::to_string(seqs.length) + ";";
+    out += kEol;
+    out += "FORMAT DATATYPE=DNA;";
+    out += kEol;
+    out += "MATRIX";
+    out += kEol;
+    for (const CopyEntry& e : copies) {
+        if (diploid)
+            out += individualPrefix + std::to_string(e.individual) + "_" +
+                   std::to_string(e.number) + "_" + sim;
+        else
+            out += std::to_string(e.number) + "_" + sim;
+        out += kEol;
+        appendSequenceText(seqs, e.column, out);
+        out += kEol;
+    }
+    out += ";";
+    out += kEol;
+    out += "end;";
+    out += kEol;
+    out += kEol;
+}
+
+} // namespace
+
+std::string rightJustified(const std::string& text, size_t width) {
+    if (text.size() >= width) return text;
+    return std::string(width - text.size(), ' ') + text;
+}
+
+void appendSequenceText(const SampleSequences& seqs, int32_t column, std::string& out) {
+    const char* sites = seqs.copy(column);
+    const size_t start = out.size();
+    out.append(sites, static_cast<size_t>(seqs.length));
+    for (size_t i = start; i < out.size(); ++i)
+        if (out[i] >= 'a' && out[i] <= 'z') out[i] = static_cast<char>(out[i] - 'a' + 'A');
+}
+
+void appendAlignmentBlock(const SampleSequences& seqs, int32_t s,
+                          const std::vector<int32_t>* pairingOrder, const AlignmentLayout& layout,
+                          std::string& out) {
+    const bool diploid = pairingOrder != nullptr;
+    const std::vector<CopyEntry> copies = copyEntries(seqs.copies, pairingOrder);
+    const std::string sim = std::to_string(s);
+    switch (layout.format) {
+    case OutputFormat::Fasta:
+        // A count header, then names right-justified in ten characters before each sequence.
+        out += std::to_string(seqs.copies) + " " + std::to_string(seqs.length);
+        out += kEol;
+        for (const CopyEntry& e : copies) {
+            const int32_t name = diploid ? e.individual : e.number;
+            out += rightJustified(std::to_string(name) + "_" + sim + " ", 10);
+            appendSequenceText(seqs, e.column, out);
+            out += kEol;
+        }
+        out += kEol;
+        break;
+    case OutputFormat::Clustal:
+        for (const CopyEntry& e : copies) {
+            if (diploid)
+                out += ">Ind_" + std::to_string(e.individual) + "_" + std::to_string(e.number) +
+                       "_" + sim;
+            else
+                out += ">" + std::to_string(e.number) + "_" + sim;
+            out += kEol;
+            appendSequenceText(seqs, e.column, out);
+            out += kEol;
+        }
+        out += kEol;
+        break;
+    case OutputFormat::Nexus:
+        appendNexusData(seqs, s, copies, diploid, "Ind_", out);
+        break;
+    case OutputFormat::MrBayes:
+        appendNexusData(seqs, s, copies, diploid, "Ind", out);
+        out += "begin mrbayes;";
+        out += kEol;
+        out += "set autoclose=yes;";
+        out += kEol;
+        out += "lset nst=";
+        out += layout.model == SubstitutionModel::JC69 ? "1" : "2";
+        out += " ";
+        if (layout.gammaRates) out += "rates=gamma";
+        out += ";";
+        out += kEol;
+        out += "mcmc ngen=1000 printfreq=100 samplefreq=10 nchains=4 savebrlens=yes;";
+        out += kEol;
+        out += "end;";
+        out += kEol;
+        break;
+    }
+}
+
+} // namespace quenlith
