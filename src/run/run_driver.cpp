@@ -2,14 +2,21 @@
 
 #include "dna/dna_setup.h"
 #include "dna/substitution.h"
+#include "output/alignment.h"
+#include "output/arlequin.h"
 #include "output/distributions.h"
+#include "output/diversity.h"
 #include "output/matrix_files.h"
 #include "output/newick.h"
+#include "output/pairing.h"
+#include "output/summary_table.h"
 #include "run/file_io.h"
 #include "run/run_error.h"
+#include "run/run_log.h"
 #include "run/run_parameters.h"
 #include "run/run_tables.h"
 
+#include <chrono>
 #include <new>
 #include <stdexcept>
 
@@ -21,9 +28,10 @@ namespace {
 class DnaRun {
   public:
     DnaRun(const RunParameters& p, const std::string* rootFromFile, RunRandom& rng,
-           RunObserver& observer, BlockFile& coalFile, BlockFile& mutFile, BlockFile* sequenceFile)
+           RunObserver& observer, BlockFile& coalFile, BlockFile& mutFile, BlockFile* sequenceFile,
+           BlockFile* arlequinBatch)
         : p_(p), rng_(rng), observer_(observer), coalFile_(coalFile), mutFile_(mutFile),
-          sequenceFile_(sequenceFile), popSize_(p.PopSize) {
+          sequenceFile_(sequenceFile), arlequinBatch_(arlequinBatch), popSize_(p.PopSize) {
         setup_ = prepareDna(p, rootFromFile, rng);
         if (p.Diploid) popSize_ *= 2;
         const std::string& dir = p.WorkDir;
@@ -60,7 +68,9 @@ class DnaRun {
 
         const int64_t progressMax = static_cast<int64_t>(k - 1) * sims;
         int64_t progressPos = 0;
-        std::string coalBlock, mutBlock, treeBlock, mutMatBlock, newickLine;
+        const AlignmentLayout layout{p_.Format, p_.Model, p_.ShapeParameter};
+        std::string coalBlock, mutBlock, treeBlock, mutMatBlock, newickLine, sequenceBlock;
+        std::vector<int32_t> pairingOrder;
         for (int32_t s = 1; s <= sims; ++s) {
             observer_.simulationStarted(s);
             sequences_.reset(setup_.RootSequence, k);
@@ -78,12 +88,32 @@ class DnaRun {
 
             const int32_t infiniteSegSites = p_.SegSites ? genealogy_.MutEventCount() : 0;
             const int32_t finiteSegSites = p_.ScatterMut ? countFiniteSegSites(sequences_) : 0;
+            const size_t index = static_cast<size_t>(s - 1);
+            if (p_.SeqDiversity) {
+                const SequenceDiversity diversity = sequenceDiversity(sequences_);
+                tables_.HaplotypeDiversityPerSim[index] = diversity.haplotype;
+                tables_.NucleotideDiversityPerSim[index] = diversity.nucleotide;
+            }
 
             newickLine.clear();
             appendNewickLine(genealogy_, newickLine);
             newickFile_.write(newickLine);
 
-            const size_t index = static_cast<size_t>(s - 1);
+            if (sequenceFile_) {
+                // The pairing is drawn after the Newick line: its draws follow the scatter's.
+                const std::vector<int32_t>* pairing = nullptr;
+                if (p_.Diploid) {
+                    pairingOrder = drawPairingOrder(k, rng_);
+                    pairing = &pairingOrder;
+                }
+                sequenceBlock.clear();
+                appendAlignmentBlock(sequences_, s, pairing, layout, sequenceBlock);
+                sequenceFile_->write(sequenceBlock);
+                if (p_.ArlequinFiles && arlequinBatch_)
+                    writeArlequinProject(*arlequinBatch_, p_.WorkDir, s,
+                                         dnaArlequinProject(sequences_, pairing));
+            }
+
             tables_.TmrcaPerSim[index] = genealogy_.tmrca();
             tables_.SegSitesPerSim[index] = infiniteSegSites;
             tables_.FiniteSegSitesPerSim[index] = finiteSegSites;
@@ -117,6 +147,7 @@ class DnaRun {
     BlockFile& coalFile_;
     BlockFile& mutFile_;
     BlockFile* sequenceFile_;
+    BlockFile* arlequinBatch_;
     BlockFile newickFile_, treeMatFile_, mutMatFile_;
     DnaSetup setup_;
     int32_t popSize_;
@@ -126,7 +157,14 @@ class DnaRun {
     SampleSequences sequences_;
 };
 
+// The last step of both paths: the end time, then the log.
+void writeLogAtEnd(const FormValues& form, RunLogValues values) {
+    values.EndTime = std::chrono::system_clock::now();
+    writeRunLog(form, values);
+}
+
 RunOutcome runChecked(const FormValues& form, uint32_t seed, RunObserver& observer) {
+    const auto startTime = std::chrono::system_clock::now();
     RunRandom rng(seed);
     ReadParameters read = readRunParameters(form);
     const RunParameters& p = read.params;
@@ -165,11 +203,29 @@ RunOutcome runChecked(const FormValues& form, uint32_t seed, RunObserver& observ
     if (p.Msats) throw RunError("Microsatellite runs are not available yet");
 
     DnaRun dna(p, rootFromFile ? &rootSites : nullptr, rng, observer, coalFile, mutFile,
-               sequenceFile.isOpen() ? &sequenceFile : nullptr);
+               sequenceFile.isOpen() ? &sequenceFile : nullptr,
+               arlequinBatch.isOpen() ? &arlequinBatch : nullptr);
     if (!dna.simulateAll(outcome)) {
         outcome.status = RunStatus::Stopped;
         return outcome;
     }
+    writeSummaryTable(p.WorkDir, p.SummaryName, dnaSummaryTable(dna.tables(), p.SeqDiversity));
+
+    RunLogValues log;
+    log.SampleSize = p.SampleSize;
+    log.PopSize = dna.popSize();
+    log.EnteredPopSize = p.EnteredPopSize;
+    log.FreqA = dna.setup().FreqA;
+    log.FreqC = dna.setup().FreqC;
+    log.FreqG = dna.setup().FreqG;
+    log.FreqT = dna.setup().FreqT;
+    log.MutationRate = static_cast<double>(p.MutationRate);
+    log.StartTime = startTime;
+    log.SimCount = p.SimCount;
+    log.GrowthStart = p.GrowthStart;
+    log.GrowthEnd = p.GrowthEnd;
+    log.SequenceLength = dna.setup().SequenceLength;
+    writeLogAtEnd(form, log);
     outcome.status = RunStatus::Completed;
     return outcome;
 }
