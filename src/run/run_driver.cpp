@@ -2,6 +2,8 @@
 
 #include "dna/dna_setup.h"
 #include "dna/substitution.h"
+#include "msat/msat_params.h"
+#include "msat/msat_run.h"
 #include "output/alignment.h"
 #include "output/arlequin.h"
 #include "output/distributions.h"
@@ -200,7 +202,22 @@ RunOutcome runChecked(const FormValues& form, uint32_t seed, RunObserver& observ
         arlequinBatch = BlockFile(joinPath(p.WorkDir, "ArlequinBatch.arp"), true);
     }
 
-    if (p.Msats) throw RunError("Microsatellite runs are not available yet");
+    if (p.Msats) {
+        if (!runMicrosatellites(p, rng, observer, coalFile, mutFile,
+                                arlequinBatch.isOpen() ? &arlequinBatch : nullptr, outcome))
+            return outcome; // stopped on request: no log
+        RunLogValues log;
+        log.SampleSize = p.SampleSize;
+        log.PopSize = outcome.popSize;
+        log.EnteredPopSize = p.EnteredPopSize;
+        log.StartTime = startTime;
+        log.SimCount = p.SimCount;
+        log.GrowthStart = p.GrowthStart;
+        log.GrowthEnd = p.GrowthEnd;
+        log.loci = readMsatParamsForLog(joinPath(p.WorkDir, p.MsatParamsName), p.NumLoci);
+        writeLogAtEnd(form, log);
+        return outcome;
+    }
 
     DnaRun dna(p, rootFromFile ? &rootSites : nullptr, rng, observer, coalFile, mutFile,
                sequenceFile.isOpen() ? &sequenceFile : nullptr,
