@@ -1,0 +1,128 @@
+// quenlith-cli: options over the window's controls, exit statuses, messages, seeded runs.
+#include "cli/cli_options.h"
+#include "cli/cli_run.h"
+#include "support/temp_dir.h"
+
+#include <filesystem>
+#include <gtest/gtest.h>
+#include <sstream>
+
+using namespace quenlith;
+using quenlith::testing::TempDir;
+
+namespace {
+
+struct CliResult {
+    int status;
+    std::string out, err;
+};
+
+CliResult run(std::vector<std::string> args) {
+    std::ostringstream out, err;
+    const int status = runCli(args, out, err, false);
+    return {status, out.str(), err.str()};
+}
+
+} // namespace
+
+TEST(CliOptions, EveryOptionSetsItsControl) {
+    CliParse p = parseCliOptions({"--sample-size", "25x", "--sims", "7", "--no-draw-mutations",
+                                  "--seq-input", "root.txt", "--model", "HKY85", "--format=Fasta",
+                                  "--gamma", "0.5", "--invariable", "0.1", "--msat-model",
+                                  "stepwise", "--seq-out-file", "s.txt", "--no-scatter"});
+    ASSERT_EQ(p.error, "");
+    const FormValues& f = p.options.form;
+    EXPECT_EQ(f.edtSampleSize, "25x"); // converted later, as typed text
+    EXPECT_TRUE(f.chkMultipleSims);
+    EXPECT_EQ(f.edtNumberSimulations, "7");
+    EXPECT_FALSE(f.chkDrawMut);
+    EXPECT_TRUE(f.chkSeqInput);
+    EXPECT_EQ(f.edtSeqFile, "root.txt");
+    EXPECT_EQ(f.model, SubstitutionModel::HKY85);
+    EXPECT_EQ(f.rdgOutput, OutputFormat::Fasta);
+    EXPECT_TRUE(f.chkShapeParameter);
+    EXPECT_EQ(f.edtAlpha, "0.5");
+    EXPECT_TRUE(f.chkInvarSites);
+    EXPECT_EQ(f.msatModel, MsatModel::Stepwise);
+    EXPECT_EQ(f.edtSeqOut, "s.txt");
+    EXPECT_FALSE(f.chkSeqOut); // the file name alone does not check the box
+    EXPECT_FALSE(f.chkScatterMut);
+
+    EXPECT_NE(parseCliOptions({"--model", "GTR"}).error, "");
+    EXPECT_NE(parseCliOptions({"--bogus"}).error, "");
+    EXPECT_NE(parseCliOptions({"--sample-size"}).error, "");
+    EXPECT_NE(parseCliOptions({"--seed", "4294967296"}).error, "");
+    EXPECT_NE(parseCliOptions({"--seed", "-1"}).error, "");
+    EXPECT_EQ(parseCliOptions({"--seed", "4294967295"}).options.seed.value(), 4294967295u);
+    EXPECT_NE(parseCliOptions({"--diploid=yes"}).error, "");
+}
+
+TEST(CliOptions, HelpListsEveryOptionWithDefault) {
+    const CliResult r = run({"--help"});
+    EXPECT_EQ(r.status, 0);
+    for (const char* opt : {"--seed S", "--workdir DIR", "--sample-size T", "--pop-size T",
+                            "--mutation-rate T", "--format F", "--msat-params FILE",
+                            "--change-percent T", "--log-file FILE", "--image FILE", "--quiet"})
+        EXPECT_NE(r.out.find(opt), std::string::npos) << opt;
+    EXPECT_NE(r.out.find("[default: 0.0000001]"), std::string::npos);
+    EXPECT_NE(r.out.find("[default: Nexus]"), std::string::npos);
+    EXPECT_EQ(run({"--version"}).out.rfind("quenlith-cli ", 0), 0u);
+}
+
+TEST(CliRun, ExitStatusesAndMessages) {
+    TempDir dir;
+    CliResult r = run({"--workdir", dir.str(), "--sample-size", "0", "--seed", "1"});
+    EXPECT_EQ(r.status, 2);
+    EXPECT_EQ(r.err, "WARNING: Please insert Sample and Population Sizes\n");
+
+    r = run({"--workdir", dir.file("missing"), "--seed", "1"});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.err, "error: File not found: " + dir.file("missing") + "/CoalDistrib.csv\n");
+
+    r = run({"--workdir", dir.str(), "--seq-input", "none.txt", "--seed", "1"});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.err.rfind("error: File not found: ", 0), 0u);
+
+    r = run({"--workdir", dir.str(), "--sample-size", "5"});
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.err.rfind("seed: ", 0), 0u); // the clock's seed is printed
+
+    r = run({"--frobnicate"});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.err.rfind("error: unknown option", 0), 0u);
+}
+
+// A seeded run writes exactly the checked-in files, and the same bytes again.
+TEST(CliRun, SeededRunMatchesTheExpectedFiles) {
+    const std::filesystem::path expected =
+        std::filesystem::path(QUENLITH_TEST_DATA) / "cli" / "genealogy_seed7";
+    for (int attempt = 0; attempt < 2; ++attempt) {
+        TempDir dir;
+        const CliResult r =
+            run({"--seed", "7", "--sims", "3", "--sample-size", "6", "--pop-size", "300",
+                 "--mutation-rate", "0.00001", "--seq-length", "200", "--workdir", dir.str()});
+        ASSERT_EQ(r.status, 0) << r.err;
+        for (const char* name : {"NewickTrees.tre", "CoalDistrib.csv", "MutDistrib.csv",
+                                 "TreeMatFile.txt", "MutMatFile.txt"}) {
+            const std::string want = quenlith::testing::readFile(expected / name);
+            ASSERT_FALSE(want.empty()) << name;
+            EXPECT_EQ(dir.read(name), want) << name;
+        }
+    }
+}
+
+// The default run with 100 simulations: one Newick line per simulation, every line CR LF.
+TEST(CliRun, DefaultHundredSimulations) {
+    TempDir a, b;
+    ASSERT_EQ(run({"--seed", "7", "--sims", "100", "--workdir", a.str()}).status, 0);
+    ASSERT_EQ(run({"--seed", "7", "--sims", "100", "--workdir", b.str()}).status, 0);
+    const std::string newick = a.read("NewickTrees.tre");
+    EXPECT_EQ(std::count(newick.begin(), newick.end(), '\n'), 100);
+    EXPECT_EQ(std::count(newick.begin(), newick.end(), '\r'), 100);
+    const std::string tree = a.read("TreeMatFile.txt");
+    EXPECT_EQ(std::count(tree.begin(), tree.end(), '#'), 100);
+    EXPECT_EQ(std::count(tree.begin(), tree.end(), '\n'), 100 * 50);
+    for (const char* name : {"NewickTrees.tre", "CoalDistrib.csv", "MutDistrib.csv",
+                             "TreeMatFile.txt", "MutMatFile.txt"})
+        EXPECT_EQ(a.read(name), b.read(name)) << name;
+}
