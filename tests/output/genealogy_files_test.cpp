@@ -44,7 +44,8 @@ TEST(Distributions, WorkedExample) {
     // No mutation: the header alone; blocks follow each other directly.
     const Genealogy quiet = example(2, {{120, 0, 1}}, {});
     appendDistributionBlocks(quiet, coal, mut);
-    EXPECT_TRUE(coal.ends_with("40,115\r\nTime of Coalescence, Total genealogy length\r\n120,240\r\n"));
+    EXPECT_TRUE(
+        coal.ends_with("40,115\r\nTime of Coalescence, Total genealogy length\r\n120,240\r\n"));
     EXPECT_TRUE(mut.ends_with("40,45\r\nTime of mutation, Total tree length\r\n"));
 }
 
