@@ -1,0 +1,61 @@
+#pragma once
+// Steps through the genealogies of the last completed run. Everything it needs (sample
+// size, loci, data type, record count, mutation counts, working directory, population size)
+// is kept from that run, so controls changed afterwards cannot make it misread the matrix
+// files.
+#include "app/genealogy_drawing.h"
+#include "run/run_driver.h"
+
+#include <string>
+
+namespace quenlith {
+
+class GenealogyBrowser {
+  public:
+    // Takes over a completed run; the record on screen becomes its last one.
+    void setRun(const RunOutcome& outcome);
+
+    // A run has completed (RunDone).
+    bool runDone() const { return runDone_; }
+    // The last run stored at least one genealogy.
+    bool hasRecords() const { return runDone_ && recordCount_ > 0; }
+
+    int32_t recordCount() const { return recordCount_; }
+    int32_t shownRecord() const { return shownRecord_; }
+
+    // Next and previous record, wrapping around at both ends.
+    void forward();
+    void back();
+
+    // Loads the record on screen from the matrix files. False when the record is not in
+    // them; RunError when a file cannot be read.
+    bool loadShown(Genealogy& g) const;
+
+    // "7\100" for a DNA run, "Microsatellite Locus 1 Simulation 3" for a microsatellite run.
+    std::string caption() const;
+
+    // Picture of g as drawn for this run.
+    GenealogyPicture picture(const Genealogy& g, bool drawMutations) const;
+
+  private:
+    bool runDone_ = false;
+    bool msats_ = false;
+    int32_t sampleSize_ = 0;
+    int32_t loci_ = 0;
+    int32_t recordCount_ = 0;
+    int32_t shownRecord_ = 0;
+    int32_t popSize_ = 0;
+    std::vector<int32_t> mutCounts_;
+    std::string workDir_;
+};
+
+// The caption text of the browser at (10, 510), black, 10 points.
+DrawText browserCaption(const std::string& text);
+
+// A run that stored no genealogy (no simulation, or no locus) has nothing to draw.
+bool hasGenealogyToDraw(const RunOutcome& outcome);
+
+// Picture of the last genealogy of a run, as drawn at its end.
+GenealogyPicture lastGenealogyPicture(const RunOutcome& outcome, bool drawMutations);
+
+} // namespace quenlith
