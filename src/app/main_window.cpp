@@ -1,0 +1,653 @@
+#include "app/main_window.h"
+
+#include "app/button_glyphs.h"
+#include "app/genealogy_image.h"
+#include "run/random.h"
+#include "run/run_error.h"
+
+#include <QButtonGroup>
+#include <QCheckBox>
+#include <QCloseEvent>
+#include <QDir>
+#include <QFileDialog>
+#include <QFileInfo>
+#include <QFileSystemModel>
+#include <QGroupBox>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMessageBox>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QTabWidget>
+#include <QTimer>
+#include <QTreeView>
+#include <atomic>
+#include <climits>
+
+namespace quenlith {
+
+namespace {
+
+constexpr int kControlPixels = 11;
+constexpr int kRowHeight = 17;
+constexpr int kEditHeight = 21;
+constexpr int kEditColumn = 168;
+
+QFont helvetica(int pixels, bool bold = false) {
+    QFont font;
+    font.setFamilies(
+        {"adobe-helvetica", "Helvetica", "Nimbus Sans", "Liberation Sans", "DejaVu Sans"});
+    font.setPixelSize(pixels);
+    font.setBold(bold);
+    return font;
+}
+
+template <typename W> W* place(W* w, const char* name, int x, int y, int width, int height) {
+    w->setObjectName(QString::fromLatin1(name));
+    w->setGeometry(x, y, width, height);
+    w->setFont(helvetica(kControlPixels));
+    return w;
+}
+
+QLabel* addLabel(QWidget* parent, const char* name, const QString& text, int x, int y,
+                 int width = 158) {
+    return place(new QLabel(text, parent), name, x, y, width, kRowHeight);
+}
+
+QLabel* addHeading(QWidget* parent, const char* name, const QString& text, int x, int y,
+                   int pixels = kControlPixels) {
+    QLabel* label = place(new QLabel(text, parent), name, x, y, 300, pixels + 6);
+    label->setFont(helvetica(pixels, true));
+    return label;
+}
+
+QLineEdit* addEdit(QWidget* parent, const char* name, const QString& text, int x, int y,
+                   int width = 73) {
+    return place(new QLineEdit(text, parent), name, x, y, width, kEditHeight);
+}
+
+QCheckBox* addCheck(QWidget* parent, const char* name, const QString& text, int x, int y,
+                    bool checked, int width = 305) {
+    QCheckBox* box = place(new QCheckBox(text, parent), name, x, y, width, kRowHeight + 2);
+    box->setChecked(checked);
+    return box;
+}
+
+QRadioButton* addRadio(QWidget* parent, QButtonGroup* group, const char* name, const QString& text,
+                       int x, int y, bool checked, int width = 150) {
+    QRadioButton* radio = place(new QRadioButton(text, parent), name, x, y, width, kRowHeight + 2);
+    radio->setChecked(checked);
+    group->addButton(radio);
+    return radio;
+}
+
+QPushButton* addBitmapButton(QWidget* parent, const char* name, const QPixmap& glyph, int x,
+                             int y) {
+    QPushButton* button = place(new QPushButton(parent), name, x, y, 49, 49);
+    button->setIcon(QIcon(glyph));
+    button->setIconSize(glyph.size());
+    return button;
+}
+
+std::string text(const QLineEdit* edit) {
+    return edit->text().toStdString();
+}
+
+} // namespace
+
+// Progress of the run, written by the run's thread and read by the window's timer.
+class TfrmTolvarin::Observer : public RunObserver {
+  public:
+    void simulationStarted(int32_t s) override { simulation_.store(s); }
+    void progress(int64_t position, int64_t maximum) override {
+        maximum_.store(maximum);
+        position_.store(position);
+    }
+    bool stopRequested() override { return stop_.load(); }
+
+    void requestStop() { stop_.store(true); }
+    int32_t simulation() const { return simulation_.load(); }
+    int64_t position() const { return position_.load(); }
+    int64_t maximum() const { return maximum_.load(); }
+
+  private:
+    std::atomic<int32_t> simulation_{0};
+    std::atomic<int64_t> position_{0};
+    std::atomic<int64_t> maximum_{0};
+    std::atomic<bool> stop_{false};
+};
+
+struct TfrmTolvarin::RunResult {
+    std::optional<RunOutcome> outcome;
+    bool failed = false;
+    QString errorText;
+    QString errorDetail;
+};
+
+TfrmTolvarin::TfrmTolvarin(QWidget* parent) : QWidget(parent) {
+    setObjectName("frmTolvarin");
+    setWindowTitle("Quenlith 0.3b");
+    resize(1028, 633);
+    setFont(helvetica(17));
+
+    PageControl1 = new QTabWidget(this);
+    PageControl1->setObjectName("PageControl1");
+    PageControl1->setGeometry(0, 0, 337, 633);
+    PageControl1->setFont(helvetica(kControlPixels));
+    const struct {
+        const char* name;
+        const char* caption;
+        void (TfrmTolvarin::*build)(QWidget*);
+    } sheets[] = {
+        {"tabMain", "Main", &TfrmTolvarin::buildMainTab},
+        {"tabSequence", "Sequence", &TfrmTolvarin::buildSequenceTab},
+        {"tabMicrosatellite", "Microsatellite", &TfrmTolvarin::buildMicrosatelliteTab},
+        {"tabDemographics", "Demographics", &TfrmTolvarin::buildDemographicsTab},
+        {"tabFiles", "Files", &TfrmTolvarin::buildFilesTab},
+    };
+    for (const auto& sheet : sheets) {
+        auto* page = new QWidget;
+        page->setObjectName(sheet.name);
+        (this->*sheet.build)(page);
+        PageControl1->addTab(page, sheet.caption);
+    }
+    PageControl1->setCurrentIndex(0);
+    buildImageArea();
+
+    progressTimer_ = new QTimer(this);
+    progressTimer_->setInterval(50);
+    connect(progressTimer_, &QTimer::timeout, this, &TfrmTolvarin::showProgress);
+
+    CreateForm();
+}
+
+TfrmTolvarin::~TfrmTolvarin() {
+    if (worker_.joinable()) {
+        observer_->requestStop();
+        worker_.join();
+    }
+}
+
+void TfrmTolvarin::buildMainTab(QWidget* tab) {
+    addHeading(tab, "Label6", "Coalescent parameters", 8, 16);
+    addLabel(tab, "lblSampleSize", "Sample Size (k)", 8, 48);
+    edtSampleSize = addEdit(tab, "edtSampleSize", "50", kEditColumn, 44);
+    addLabel(tab, "lblPopulationSize", "Population Size (N)", 8, 80);
+    edtPopulationSize = addEdit(tab, "edtPopulationSize", "10000", kEditColumn, 76);
+    chkMultipleSims = addCheck(tab, "chkMultipleSims", "Multiple Simulations", 8, 110, false, 150);
+    edtNumberSimulations = addEdit(tab, "edtNumberSimulations", "100", kEditColumn, 108);
+
+    btnRunSimulation =
+        place(new QPushButton("Run Simulation", tab), "btnRunSimulation", 8, 148, 305, 41);
+    connect(btnRunSimulation, &QPushButton::clicked, this, &TfrmTolvarin::RunSimulation);
+
+    ProgressBar1 = place(new QProgressBar(tab), "ProgressBar1", 8, 200, 305, 18);
+    ProgressBar1->setRange(0, 1);
+    ProgressBar1->setValue(0);
+    ProgressBar1->setTextVisible(false);
+    // Filled in blue.
+    ProgressBar1->setStyleSheet("QProgressBar { border: 1px solid #8a8a8a; background: white; }"
+                                "QProgressBar::chunk { background-color: #0000FF; }");
+
+    chkDrawMut = addCheck(tab, "chkDrawMut", "Draw mutations on genealogy?", 8, 230, true, 220);
+    memSimNum = place(new QLineEdit(tab), "memSimNum", 248, 231, 65, 17);
+    memSimNum->setReadOnly(true);
+    memSimNum->setAlignment(Qt::AlignCenter);
+    memSimNum->setFont(helvetica(kControlPixels, true));
+    memSimNum->setTextMargins(0, 0, 0, 0);
+
+    Image3 = place(new QLabel(tab), "Image3", 8, 264, 150, 169);
+    Image3->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+
+    const char* credits[] = {
+        "Quenlith 0.3b",
+        "Coalescent genealogy simulator:",
+        "genealogies simulated backwards in time,",
+        "DNA sequence and microsatellite data sets",
+        "for population genetic analysis.",
+    };
+    for (int i = 0; i < 5; ++i) {
+        const QByteArray name = "lblCredit" + QByteArray::number(i + 1);
+        QLabel* line =
+            place(new QLabel(credits[i], tab), name.constData(), 8, 444 + 16 * i, 305, 14);
+        line->setFont(helvetica(10, i == 0));
+    }
+}
+
+void TfrmTolvarin::buildSequenceTab(QWidget* tab) {
+    addHeading(tab, "lblDNASeqParam", "DNA sequence parameters", 8, 16);
+    addLabel(tab, "lblSequenceLength", "Sequence Length", 8, 42);
+    edtSeqLength = addEdit(tab, "edtSeqLength", "1000", kEditColumn, 38);
+    chkSeqInput = addCheck(tab, "chkSeqInput", "Input DNA sequence", 8, 66, false, 150);
+    edtSeqFile = addEdit(tab, "edtSeqFile", "seqin.txt", kEditColumn, 64, 130);
+    addLabel(tab, "lblMutationRate", "MutationRate (u)", 8, 94);
+    edtMutationRate = addEdit(tab, "edtMutationRate", "0.0000001", kEditColumn, 90, 90);
+    addLabel(tab, "lblMutationRateExpl", "mutations/site/generation", 24, 112, 200);
+    chkDiploid = addCheck(tab, "chkDiploid", "Diploid", 8, 134, false);
+    chkSegSites = addCheck(tab, "chkSegSites", "Export Segregating Sites from infinite sites model",
+                           8, 156, true);
+    chkScatterMut =
+        addCheck(tab, "chkScatterMut", "Scatter Mutations on simulated DNA sequence", 8, 178, true);
+
+    addHeading(tab, "lblDNAParams", "DNA mutation model", 8, 204);
+    auto* models = new QButtonGroup(tab);
+    models->setObjectName("grpSubstitutionModel");
+    radJC69 = addRadio(tab, models, "radJC69", "JC69", 24, 226, true, 110);
+    radK2P = addRadio(tab, models, "radK2P", "Kimura 2-parameter", 140, 226, false);
+    radF81 = addRadio(tab, models, "radF81", "F81", 24, 246, false, 110);
+    radHKY85 = addRadio(tab, models, "radHKY85", "HKY85", 140, 246, false);
+
+    addLabel(tab, "lblBaseFrequencies", "Base Frequencies", 8, 272);
+    addLabel(tab, "lblFreqA", "A:", 24, 294, 40);
+    edtFreqA = addEdit(tab, "edtFreqA", "0.25", kEditColumn, 290);
+    addLabel(tab, "lblFreqC", "C:", 24, 318, 40);
+    edtFreqC = addEdit(tab, "edtFreqC", "0.25", kEditColumn, 314);
+    addLabel(tab, "lblFreqG", "G:", 24, 342, 40);
+    edtFreqG = addEdit(tab, "edtFreqG", "0.25", kEditColumn, 338);
+    addLabel(tab, "lblTiTvRatio", "Ti:Tv ratio", 8, 368);
+    edtTiTv = addEdit(tab, "edtTiTv", "2", kEditColumn, 364);
+    chkInvarSites =
+        addCheck(tab, "chkInvarSites", "Proportion Invariable Sites", 8, 392, false, 158);
+    edtI = addEdit(tab, "edtI", "0.0", kEditColumn, 390);
+    chkShapeParameter =
+        addCheck(tab, "chkShapeParameter", "Gamma distributed rate variation", 8, 416, false, 158);
+    edtAlpha = addEdit(tab, "edtAlpha", "1", kEditColumn, 414);
+
+    addHeading(tab, "Label8", "Output", 8, 442);
+    chkSeqDiversity =
+        addCheck(tab, "chkSeqDiversity", "Calculate Diversity Indices", 8, 464, false);
+    chkSeqOut = addCheck(tab, "chkSeqOut", "Generate sequence output file", 8, 486, false);
+    addLabel(tab, "lblSeqDataOut", "Sequence data output:", 8, 512);
+    edtSeqOut = addEdit(tab, "edtSeqOut", "seqout.txt", kEditColumn, 508, 130);
+
+    rdgOutput = place(new QGroupBox("Output format", tab), "rdgOutput", 8, 536, 313, 44);
+    rdgOutputItems = new QButtonGroup(rdgOutput);
+    auto* columns = new QHBoxLayout(rdgOutput);
+    columns->setContentsMargins(6, 2, 6, 2);
+    const char* items[] = {"Clustal", "Nexus", "Fasta", "MrBayes"};
+    for (int i = 0; i < 4; ++i) {
+        auto* item = new QRadioButton(items[i], rdgOutput);
+        item->setObjectName(QString("rdgOutputItem%1").arg(i));
+        item->setFont(helvetica(kControlPixels));
+        rdgOutputItems->addButton(item, i);
+        columns->addWidget(item);
+    }
+    rdgOutputItems->button(static_cast<int>(OutputFormat::Nexus))->setChecked(true);
+}
+
+void TfrmTolvarin::buildMicrosatelliteTab(QWidget* tab) {
+    addHeading(tab, "lblMsatParam", "Microsatellite parameters", 8, 16);
+    chkMsats = addCheck(tab, "chkMsats", "Simulate microsatellite data", 8, 42, false);
+    addLabel(tab, "lblNoLoci", "Number of loci", 8, 72);
+    edtNumLoci = addEdit(tab, "edtNumLoci", "1", kEditColumn, 68);
+    auto* models = new QButtonGroup(tab);
+    models->setObjectName("grpAlleleModel");
+    radInfiniteAlleles =
+        addRadio(tab, models, "radInfiniteAlleles", "Infinite alleles model", 24, 98, true, 250);
+    radStepwise =
+        addRadio(tab, models, "radStepwise", "Stepwise Mutation model", 24, 120, false, 250);
+    radAllele = addRadio(tab, models, "radAllele", "Random Alleles model", 24, 142, false, 250);
+    addLabel(tab, "Label1", "Microsatellite Parameters file:", 8, 174);
+    edtMsatIn = addEdit(tab, "edtMsatIn", "msatparam.txt", kEditColumn, 170, 130);
+    addHeading(tab, "Label9", "Output", 8, 204, 13);
+    chkMSatOut = addCheck(tab, "chkMSatOut", "Generate Microsatellite data file", 8, 230, false);
+    chkMSatDiversity =
+        addCheck(tab, "chkMSatDiversity", "Calculate Diversity Indices", 8, 254, false);
+    addLabel(tab, "lblMsatOut", "Microsatellite data output:", 8, 284);
+    edtMSatData = addEdit(tab, "edtMSatData", "MsatData.csv", kEditColumn, 280, 130);
+}
+
+void TfrmTolvarin::buildDemographicsTab(QWidget* tab) {
+    // The labels of this sheet are long: its edit boxes stand further right.
+    constexpr int column = 240;
+    addHeading(tab, "lblFactorsN", "Factors influencing N", 8, 16);
+    chkVarRepSuc = addCheck(tab, "chkVarRepSuc", "Variance in reproductive success", 8, 44, false,
+                            column - 12);
+    edtVarRepSuc = addEdit(tab, "edtVarRepSuc", "1", column, 42);
+    addLabel(tab, "Label10", "mean number of offspring:", 32, 76, column - 36);
+    edtMeanOffsp = addEdit(tab, "edtMeanOffsp", "2", column, 72);
+    chkFluctuatingN =
+        addCheck(tab, "chkFluctuatingN", "Fluctuating Population Size", 8, 108, false);
+    addLabel(tab, "lblGrowthStart", "Start of Population growth:", 32, 140, column - 36);
+    edtGrowthStart = addEdit(tab, "edtGrowthStart", "0", column, 136);
+    addLabel(tab, "lblGrowthEnd", "End of Population growth:", 32, 172, column - 36);
+    edtGrowthEnd = addEdit(tab, "edtGrowthEnd", "500", column, 168);
+    addLabel(tab, "lblFlucN", "% Population size change per gen:", 32, 204, column - 36);
+    edtChangeN = addEdit(tab, "edtChangeN", "0.1", column, 200);
+}
+
+void TfrmTolvarin::buildFilesTab(QWidget* tab) {
+    addHeading(tab, "lblGeneral", "General outputs", 8, 16);
+    addLabel(tab, "lblOutDir", "Working Directory:", 8, 42);
+
+    directoryModel_ = new QFileSystemModel(this);
+    directoryModel_->setFilter(QDir::AllDirs | QDir::NoDotAndDotDot | QDir::Drives);
+    directoryModel_->setRootPath(QDir::rootPath());
+    DirectoryTreeView1 = place(new QTreeView(tab), "DirectoryTreeView1", 8, 62, 281, 233);
+    DirectoryTreeView1->setModel(directoryModel_);
+    DirectoryTreeView1->setHeaderHidden(true);
+    for (int column = 1; column < directoryModel_->columnCount(); ++column)
+        DirectoryTreeView1->hideColumn(column);
+    DirectoryTreeView1->setExpandsOnDoubleClick(false);
+    const QModelIndex start = directoryModel_->index(QDir::currentPath());
+    DirectoryTreeView1->setCurrentIndex(start);
+    DirectoryTreeView1->scrollTo(start);
+    connect(DirectoryTreeView1, &QTreeView::doubleClicked, this, &TfrmTolvarin::AssignDirectory);
+
+    memDir = place(new QLineEdit(tab), "memDir", 8, 298, 281, 25);
+    memDir->setReadOnly(true);
+
+    addLabel(tab, "lblTMRCA", "Output File:", 8, 340);
+    edtTmrca = addEdit(tab, "edtTmrca", "outfile.csv", kEditColumn, 336, 130);
+    addLabel(tab, "lblNexusTrees", "Newick tree file:", 8, 368);
+    edtNewickTrees = addEdit(tab, "edtNewickTrees", "NewickTrees.tre", kEditColumn, 364, 130);
+    addLabel(tab, "lblMutDistrib", "Mutation distribution:", 8, 396);
+    edtMutDistrib = addEdit(tab, "edtMutDistrib", "MutDistrib.csv", kEditColumn, 392, 130);
+    addLabel(tab, "lblCoalDistrib", "Coalescent distribution:", 8, 424);
+    edtCoalDistrib = addEdit(tab, "edtCoalDistrib", "CoalDistrib.csv", kEditColumn, 420, 130);
+    addLabel(tab, "lblLogFile", "Log File:", 8, 452);
+    edtLogFile = addEdit(tab, "edtLogFile", "logFile.txt", kEditColumn, 448, 130);
+    chkArlequin =
+        addCheck(tab, "chkArlequin", "Create Arlequin project/batch files", 8, 482, false);
+}
+
+void TfrmTolvarin::buildImageArea() {
+    Image1 = new QLabel(this);
+    Image1->setObjectName("Image1");
+    Image1->setGeometry(368, 40, kImageWidth, kImageHeight);
+    Image1->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+
+    BitBtn3 = addBitmapButton(this, "BitBtn3", diskGlyph(), 840, 576);
+    BitBtn2 = addBitmapButton(this, "BitBtn2", arrowGlyph(false), 896, 576);
+    BitBtn1 = addBitmapButton(this, "BitBtn1", arrowGlyph(true), 952, 576);
+    BitBtn3->setToolTip("Save the genealogy image");
+    BitBtn2->setToolTip("Previous genealogy");
+    BitBtn1->setToolTip("Next genealogy");
+    connect(BitBtn1, &QPushButton::clicked, this, &TfrmTolvarin::TreeFwd);
+    connect(BitBtn2, &QPushButton::clicked, this, &TfrmTolvarin::TreeBack);
+    connect(BitBtn3, &QPushButton::clicked, this, &TfrmTolvarin::SaveGenealogy);
+
+    dlgSaveFile = new QFileDialog(this, "Save");
+    dlgSaveFile->setObjectName("dlgSaveFile");
+    dlgSaveFile->setAcceptMode(QFileDialog::AcceptSave);
+    dlgSaveFile->setNameFilters({"Bitmap (*.bmp)", "Jpeg (*.jpg)"});
+    dlgSaveFile->selectNameFilter("Bitmap (*.bmp)");
+    dlgSaveFile->setDefaultSuffix(QString());
+}
+
+void TfrmTolvarin::CreateForm() {
+    // The logo: ./img/vosk_logo.png when present, else the copy built into the program.
+    const QString logoPath = "./img/vosk_logo.png";
+    QImage logo;
+    bool logoFailed = false;
+    if (QFileInfo::exists(logoPath) && !logo.load(logoPath)) logoFailed = true;
+    if (logo.isNull()) logo.load(":/img/vosk_logo.png");
+    Image3->setPixmap(QPixmap::fromImage(logo));
+    WorkDir = ".";
+    if (logoFailed) {
+        // Reported once the window is up; start-up itself completes.
+        QTimer::singleShot(0, this, [this, logoPath] {
+            message(MessageKind::Error, "The logo could not be loaded",
+                    QFileInfo(logoPath).absoluteFilePath());
+        });
+    }
+}
+
+FormValues TfrmTolvarin::formValues() const {
+    FormValues f;
+    f.edtSampleSize = text(edtSampleSize);
+    f.edtPopulationSize = text(edtPopulationSize);
+    f.chkMultipleSims = chkMultipleSims->isChecked();
+    f.edtNumberSimulations = text(edtNumberSimulations);
+    f.chkDrawMut = chkDrawMut->isChecked();
+
+    f.edtSeqLength = text(edtSeqLength);
+    f.chkSeqInput = chkSeqInput->isChecked();
+    f.edtSeqFile = text(edtSeqFile);
+    f.edtMutationRate = text(edtMutationRate);
+    f.chkDiploid = chkDiploid->isChecked();
+    f.chkSegSites = chkSegSites->isChecked();
+    f.chkScatterMut = chkScatterMut->isChecked();
+    f.model = radK2P->isChecked()     ? SubstitutionModel::K2P
+              : radF81->isChecked()   ? SubstitutionModel::F81
+              : radHKY85->isChecked() ? SubstitutionModel::HKY85
+                                      : SubstitutionModel::JC69;
+    f.edtFreqA = text(edtFreqA);
+    f.edtFreqC = text(edtFreqC);
+    f.edtFreqG = text(edtFreqG);
+    f.edtTiTv = text(edtTiTv);
+    f.chkInvarSites = chkInvarSites->isChecked();
+    f.edtI = text(edtI);
+    f.chkShapeParameter = chkShapeParameter->isChecked();
+    f.edtAlpha = text(edtAlpha);
+    f.chkSeqDiversity = chkSeqDiversity->isChecked();
+    f.chkSeqOut = chkSeqOut->isChecked();
+    f.edtSeqOut = text(edtSeqOut);
+    const int format = rdgOutputItems->checkedId();
+    f.rdgOutput = format >= 0 ? static_cast<OutputFormat>(format) : OutputFormat::Nexus;
+
+    f.chkMsats = chkMsats->isChecked();
+    f.edtNumLoci = text(edtNumLoci);
+    f.msatModel = radStepwise->isChecked() ? MsatModel::Stepwise
+                  : radAllele->isChecked() ? MsatModel::RandomAlleles
+                                           : MsatModel::InfiniteAlleles;
+    f.edtMsatIn = text(edtMsatIn);
+    f.chkMSatOut = chkMSatOut->isChecked();
+    f.chkMSatDiversity = chkMSatDiversity->isChecked();
+    f.edtMSatData = text(edtMSatData);
+
+    f.chkVarRepSuc = chkVarRepSuc->isChecked();
+    f.edtVarRepSuc = text(edtVarRepSuc);
+    f.edtMeanOffsp = text(edtMeanOffsp);
+    f.chkFluctuatingN = chkFluctuatingN->isChecked();
+    f.edtGrowthStart = text(edtGrowthStart);
+    f.edtGrowthEnd = text(edtGrowthEnd);
+    f.edtChangeN = text(edtChangeN);
+
+    f.WorkDir = WorkDir.toStdString();
+    f.edtTmrca = text(edtTmrca);
+    f.edtNewickTrees = text(edtNewickTrees);
+    f.edtMutDistrib = text(edtMutDistrib);
+    f.edtCoalDistrib = text(edtCoalDistrib);
+    f.edtLogFile = text(edtLogFile);
+    f.chkArlequin = chkArlequin->isChecked();
+    return f;
+}
+
+void TfrmTolvarin::AssignDirectory() {
+    const QModelIndex selected = DirectoryTreeView1->currentIndex();
+    if (!selected.isValid()) return;
+    memDir->clear();
+    WorkDir = directoryModel_->filePath(selected);
+    memDir->setText(WorkDir);
+}
+
+void TfrmTolvarin::RunSimulation() {
+    if (isRunning()) return;
+    const FormValues form = formValues();
+    const uint32_t seed = fixedSeed_ ? *fixedSeed_ : clockSeed();
+    ProgressBar1->setRange(0, 1);
+    ProgressBar1->setValue(0);
+
+    observer_ = std::make_unique<Observer>();
+    Observer* observer = observer_.get();
+    auto result = std::make_shared<RunResult>();
+    setRunning(true);
+    worker_ = std::thread([this, form, seed, observer, result] {
+        try {
+            result->outcome = quenlith::RunSimulation(form, seed, *observer);
+        } catch (const RunError& e) {
+            result->failed = true;
+            result->errorText = QString::fromStdString(e.text());
+            result->errorDetail = QString::fromStdString(e.detail());
+        } catch (const std::exception& e) {
+            result->failed = true;
+            result->errorText = QString::fromLocal8Bit(e.what());
+        }
+        QMetaObject::invokeMethod(
+            this, [this, result] { finishRun(result); }, Qt::QueuedConnection);
+    });
+}
+
+void TfrmTolvarin::setRunning(bool running) {
+    const auto widgets = findChildren<QWidget*>();
+    for (QWidget* w : widgets) {
+        if (w == memSimNum || w == memDir) continue;
+        if (qobject_cast<QAbstractButton*>(w) || qobject_cast<QLineEdit*>(w) ||
+            qobject_cast<QTreeView*>(w) || qobject_cast<QGroupBox*>(w))
+            w->setEnabled(!running);
+    }
+    if (running)
+        progressTimer_->start();
+    else
+        progressTimer_->stop();
+}
+
+void TfrmTolvarin::showProgress() {
+    if (!observer_) return;
+    int64_t maximum = observer_->maximum();
+    int64_t position = observer_->position();
+    if (maximum > INT_MAX) {
+        const int64_t scale = maximum / INT_MAX + 1;
+        maximum /= scale;
+        position /= scale;
+    }
+    if (maximum > 0) {
+        ProgressBar1->setRange(0, static_cast<int>(maximum));
+        ProgressBar1->setValue(static_cast<int>(position));
+    }
+    const int32_t simulation = observer_->simulation();
+    if (simulation > 0) {
+        const QString number = QString::number(simulation);
+        if (memSimNum->text() != number) memSimNum->setText(number);
+    }
+}
+
+void TfrmTolvarin::finishRun(const std::shared_ptr<RunResult>& result) {
+    if (worker_.joinable()) worker_.join();
+    showProgress();
+    setRunning(false);
+    if (closeAfterRun_) {
+        emit runFinished();
+        close();
+        return;
+    }
+    if (result->failed) {
+        showRunError(result->errorText, result->errorDetail);
+    } else if (result->outcome) {
+        const RunOutcome& outcome = *result->outcome;
+        if (outcome.status == RunStatus::Rejected) {
+            message(MessageKind::Warning, QString::fromStdString(outcome.warning));
+        } else if (outcome.status == RunStatus::Completed) {
+            browser_.setRun(outcome);
+            if (hasGenealogyToDraw(outcome))
+                showPicture(
+                    renderGenealogy(lastGenealogyPicture(outcome, chkDrawMut->isChecked())));
+            else
+                clearPicture();
+        }
+    }
+    emit runFinished();
+}
+
+void TfrmTolvarin::TreeFwd() {
+    browse(true);
+}
+
+void TfrmTolvarin::TreeBack() {
+    browse(false);
+}
+
+void TfrmTolvarin::browse(bool forward) {
+    if (!browser_.hasRecords()) {
+        message(MessageKind::Warning, "Please run simulations first");
+        return;
+    }
+    if (forward)
+        browser_.forward();
+    else
+        browser_.back();
+    Genealogy genealogy;
+    try {
+        if (!browser_.loadShown(genealogy)) {
+            message(MessageKind::Error,
+                    QString("Genealogy %1 not found").arg(browser_.shownRecord()));
+            return;
+        }
+    } catch (const RunError& e) {
+        showRunError(QString::fromStdString(e.text()), QString::fromStdString(e.detail()));
+        return;
+    }
+    QImage image = renderGenealogy(browser_.picture(genealogy, chkDrawMut->isChecked()));
+    {
+        PainterSink sink(image);
+        sink.text(browserCaption(browser_.caption()));
+    }
+    showPicture(image);
+}
+
+void TfrmTolvarin::SaveGenealogy() {
+    if (!browser_.runDone()) {
+        message(MessageKind::Warning, "Please run simulations first");
+        return;
+    }
+    QString name;
+    if (saveNameChooser_) {
+        name = saveNameChooser_();
+    } else if (dlgSaveFile->exec() == QDialog::Accepted &&
+               !dlgSaveFile->selectedFiles().isEmpty()) {
+        name = dlgSaveFile->selectedFiles().first();
+    }
+    if (name.isEmpty()) return;
+    try {
+        writeBmpFile(picture_.isNull() ? blankGenealogyImage() : picture_, name.toStdString());
+    } catch (const RunError& e) {
+        showRunError(QString::fromStdString(e.text()), QString::fromStdString(e.detail()));
+    }
+}
+
+void TfrmTolvarin::showPicture(const QImage& image) {
+    picture_ = image;
+    Image1->setPixmap(QPixmap::fromImage(picture_));
+}
+
+void TfrmTolvarin::clearPicture() {
+    picture_ = QImage();
+    Image1->clear();
+}
+
+void TfrmTolvarin::message(MessageKind kind, const QString& text, const QString& detail) {
+    if (messageHandler_) {
+        messageHandler_(kind, text, detail);
+        return;
+    }
+    if (kind == MessageKind::Warning) {
+        QMessageBox box(QMessageBox::Information, "WARNING", text, QMessageBox::Ok, this);
+        box.exec();
+    } else {
+        QMessageBox box(QMessageBox::Critical, "Error", text, QMessageBox::Ok, this);
+        if (!detail.isEmpty()) box.setDetailedText(detail);
+        box.exec();
+    }
+}
+
+void TfrmTolvarin::showRunError(const QString& text, const QString& detail) {
+    message(MessageKind::Error, text, detail);
+}
+
+void TfrmTolvarin::closeEvent(QCloseEvent* event) {
+    if (isRunning()) {
+        // The run stops after its current simulation; the window goes away now and closes
+        // for good once the run has ended.
+        observer_->requestStop();
+        closeAfterRun_ = true;
+        hide();
+        event->ignore();
+        return;
+    }
+    event->accept();
+}
+
+} // namespace quenlith
