@@ -136,24 +136,6 @@ TEST(AlleleModels, MutationsReachTheCopiesBelowTheirLineage) {
     EXPECT_EQ(randomRng.state(), RunRandom(3).state() * 134775813u + 1u);
 }
 
-TEST(AlleleModels, SingleCopyBranchesForMultiDigitCopyNumbers) {
-    // k = 12 in a caterpillar: a mutation on leaf 11 (before its merge) changes copy 11 only.
-    Genealogy g;
-    g.SampleSize = 12;
-    for (int32_t e = 0; e < 11; ++e)
-        g.CoalEvents.push_back({e + 1, 0, 1});
-    g.rebuildTree();
-    g.MutEvents = {{1, 11}, {3, 0}};
-    g.mutationNodes = {11, 13}; // leaf 11; the node over copies 0 .. 2
-    AlleleSizes sizes;
-    sizes.recreate(12, 1);
-    int32_t largest = 0;
-    RunRandom rng(1);
-    applyLocusMutations(g, MsatModel::InfiniteAlleles, {1, 0, 0, 5, 0}, 0, sizes, largest, rng);
-    for (int32_t i = 0; i < 12; ++i)
-        EXPECT_EQ(sizes.at(i, 0), i == 11 ? 10 : (i <= 2 ? 5 : 0)) << i;
-}
-
 TEST(LocusDiversity, AlleleCountAndGeneDiversity) {
     AlleleSizes sizes;
     sizes.recreate(4, 3);

@@ -203,32 +203,6 @@ TEST(MsatRun, RateZeroKeepsTheAncestralSizeAndRandomSizesStayInTheRange) {
     }
 }
 
-TEST(MsatRun, InfiniteAllelesGiveNewSizesAndNoGenotypeTable) {
-    TempDir dir;
-    FormValues f = msatForm(dir, "1 100 140 3 0.02\n", 1, 2, MsatModel::InfiniteAlleles);
-    f.chkMSatOut = true;
-    f.chkArlequin = true;
-    Recorder obs;
-    const RunOutcome out = RunSimulation(f, 3, obs);
-    ASSERT_EQ(out.status, RunStatus::Completed);
-    EXPECT_TRUE(dir.exists("MsatData.csv"));
-    EXPECT_EQ(dir.read("MsatData.csv"), "");
-    for (int s = 1; s <= 2; ++s) {
-        const auto sizes = arlequinSizes(dir.read("Arlequin/sim_" + std::to_string(s) + ".arp"));
-        int smallest = 1 << 30, largest = 0;
-        for (const auto& copy : sizes) {
-            smallest = std::min(smallest, copy[0]);
-            largest = std::max(largest, copy[0]);
-        }
-        // Every size is the ancestral one plus a whole number of repeats, at most one per
-        // mutation, and the ancestral size lies in the range.
-        for (const auto& copy : sizes)
-            EXPECT_EQ((copy[0] - 100) % 3, 0);
-        EXPECT_LE(largest - 100, 40 + 3 * out.MutCountPerSim[s - 1]);
-        EXPECT_GE(smallest, 100);
-    }
-}
-
 TEST(MsatRun, PairingIsDrawnOnlyForTheFilesThatNeedIt) {
     auto newick = [](bool msatOut, bool arlequin, MsatModel model) {
         TempDir dir;
