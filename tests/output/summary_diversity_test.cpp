@@ -114,6 +114,28 @@ TEST(Diversity, HitSitesGiveTheSameBitsAsEverySite) {
         EXPECT_TRUE(sameBits(fast.nucleotide, slow.nucleotide)) << seed;
         EXPECT_GT(fast.nucleotide, 0.0);
     }
+    // Bytes of many kinds at a site (up to 20 codes), two kinds only, and copies repeated:
+    // every width of code gives the same bits as the full comparison.
+    for (const char* alphabet : {"acgtnNACGT-?xyzXYZ.*", "aC", "acgtn"}) {
+        RunRandom rng(7);
+        const size_t kinds = std::strlen(alphabet);
+        std::vector<std::string> copies(40, std::string(300, 'a'));
+        for (size_t c = 0; c < copies.size(); ++c) {
+            if (c % 3 == 2) {
+                copies[c] = copies[c - 1]; // a repeated haplotype
+                continue;
+            }
+            for (size_t j = 0; j < 300; j += 1 + rng.Random(3))
+                copies[c][j] = alphabet[rng.Random(static_cast<int32_t>(kinds))];
+        }
+        const SampleSequences seqs = sequencesOf(copies);
+        const SequenceDiversity fast = sequenceDiversity(seqs);
+        const SequenceDiversity slow = sequenceDiversityAllSites(seqs);
+        EXPECT_TRUE(sameBits(fast.haplotype, slow.haplotype)) << alphabet;
+        EXPECT_TRUE(sameBits(fast.nucleotide, slow.nucleotide)) << alphabet;
+        EXPECT_LT(fast.haplotype, 1.0);
+        EXPECT_GT(fast.nucleotide, 0.0);
+    }
     // Without a scatter every copy equals the root.
     SampleSequences same;
     same.reset("acgtacgt", 5);
