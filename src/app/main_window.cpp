@@ -20,6 +20,7 @@
 #include <QProgressBar>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QTabBar>
 #include <QTabWidget>
 #include <QTimer>
 #include <QTreeView>
@@ -121,6 +122,7 @@ class TfrmTolvarin::Observer : public RunObserver {
 
 struct TfrmTolvarin::RunResult {
     std::optional<RunOutcome> outcome;
+    QImage picture; // the last genealogy, drawn on the run's thread
     bool failed = false;
     QString errorText;
     QString errorDetail;
@@ -136,6 +138,9 @@ TfrmTolvarin::TfrmTolvarin(QWidget* parent) : QWidget(parent) {
     PageControl1->setObjectName("PageControl1");
     PageControl1->setGeometry(0, 0, 337, 633);
     PageControl1->setFont(helvetica(kControlPixels));
+    // The five captions fit the sheet's width side by side.
+    PageControl1->tabBar()->setStyleSheet("QTabBar::tab { padding: 4px 7px; }");
+    PageControl1->setUsesScrollButtons(false);
     const struct {
         const char* name;
         const char* caption;
@@ -248,12 +253,13 @@ void TfrmTolvarin::buildSequenceTab(QWidget* tab) {
     edtFreqG = addEdit(tab, "edtFreqG", "0.25", kEditColumn, 338);
     addLabel(tab, "lblTiTvRatio", "Ti:Tv ratio", 8, 368);
     edtTiTv = addEdit(tab, "edtTiTv", "2", kEditColumn, 364);
+    // Long captions: these two boxes stand at the right end of the column.
     chkInvarSites =
-        addCheck(tab, "chkInvarSites", "Proportion Invariable Sites", 8, 392, false, 158);
-    edtI = addEdit(tab, "edtI", "0.0", kEditColumn, 390);
+        addCheck(tab, "chkInvarSites", "Proportion Invariable Sites", 8, 392, false, 214);
+    edtI = addEdit(tab, "edtI", "0.0", 224, 390);
     chkShapeParameter =
-        addCheck(tab, "chkShapeParameter", "Gamma distributed rate variation", 8, 416, false, 158);
-    edtAlpha = addEdit(tab, "edtAlpha", "1", kEditColumn, 414);
+        addCheck(tab, "chkShapeParameter", "Gamma distributed rate variation", 8, 416, false, 214);
+    edtAlpha = addEdit(tab, "edtAlpha", "1", 224, 414);
 
     addHeading(tab, "Label8", "Output", 8, 442);
     chkSeqDiversity =
@@ -478,6 +484,12 @@ void TfrmTolvarin::RunSimulation() {
     worker_ = std::thread([this, form, seed, observer, result] {
         try {
             result->outcome = quenlith::RunSimulation(form, seed, *observer);
+            // Drawn here so that a large genealogy does not hold up the window; the mutation
+            // switch cannot change while the run goes on.
+            if (result->outcome->status == RunStatus::Completed &&
+                hasGenealogyToDraw(*result->outcome))
+                result->picture =
+                    renderGenealogy(lastGenealogyPicture(*result->outcome, form.chkDrawMut));
         } catch (const RunError& e) {
             result->failed = true;
             result->errorText = QString::fromStdString(e.text());
@@ -542,9 +554,8 @@ void TfrmTolvarin::finishRun(const std::shared_ptr<RunResult>& result) {
             message(MessageKind::Warning, QString::fromStdString(outcome.warning));
         } else if (outcome.status == RunStatus::Completed) {
             browser_.setRun(outcome);
-            if (hasGenealogyToDraw(outcome))
-                showPicture(
-                    renderGenealogy(lastGenealogyPicture(outcome, chkDrawMut->isChecked())));
+            if (!result->picture.isNull())
+                showPicture(result->picture);
             else
                 clearPicture();
         }
