@@ -336,7 +336,6 @@ void TfrmTolvarin::buildFilesTab(QWidget* tab) {
     DirectoryTreeView1->setHeaderHidden(true);
     for (int column = 1; column < directoryModel_->columnCount(); ++column)
         DirectoryTreeView1->hideColumn(column);
-    DirectoryTreeView1->setExpandsOnDoubleClick(false);
     const QModelIndex start = directoryModel_->index(QDir::currentPath());
     DirectoryTreeView1->setCurrentIndex(start);
     DirectoryTreeView1->scrollTo(start);

@@ -5,6 +5,7 @@
 #include <QCheckBox>
 #include <QDirIterator>
 #include <QFile>
+#include <QFileDialog>
 #include <QImageReader>
 #include <QLabel>
 #include <QLineEdit>
@@ -14,6 +15,7 @@
 #include <QRegularExpression>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QTimer>
 
 using namespace quenlith;
 using Kind = TfrmTolvarin::MessageKind;
@@ -362,4 +364,41 @@ TEST_F(WindowRunTest, ClosingDuringARunStopsAfterTheCurrentSimulation) {
     EXPECT_TRUE(tree.endsWith("\r\n"));
     EXPECT_FALSE(QFile::exists(file("logFile.txt")));
     EXPECT_FALSE(QFile::exists(file("outfile.csv")));
+}
+
+TEST_F(WindowRunTest, SaveDialogWritesUnderTheNameEnteredOrNothing) {
+    set("edtSampleSize", "4");
+    ASSERT_TRUE(pressRunAndWait());
+    auto* dialog = child<QFileDialog>("dlgSaveFile");
+    dialog->setOption(QFileDialog::DontUseNativeDialog);
+    QTemporaryDir images;
+    const QString name = images.path() + "/tree.jpg";
+
+    // Types a name into the dialog's name box, then confirms or cancels.
+    auto answer = [dialog](const QString& typed, bool confirm) {
+        QTimer::singleShot(100, dialog, [dialog, typed, confirm] {
+            auto* nameBox = dialog->findChild<QLineEdit*>("fileNameEdit");
+            if (!nameBox) {
+                dialog->reject();
+                ADD_FAILURE() << "the save dialog has no name box";
+                return;
+            }
+            nameBox->setText(typed);
+            if (confirm)
+                static_cast<QDialog*>(dialog)->accept(); // with the file dialog's own checks
+            else
+                dialog->reject();
+        });
+    };
+    answer(name, true);
+    child<QPushButton>("BitBtn3")->click();
+    EXPECT_TRUE(readAll(name).startsWith("BM"));
+    EXPECT_EQ(QImage(name, "BMP").convertToFormat(QImage::Format_RGB32),
+              window->picture().convertToFormat(QImage::Format_RGB32));
+
+    const QString other = images.path() + "/other.bmp";
+    answer(other, false);
+    child<QPushButton>("BitBtn3")->click();
+    EXPECT_FALSE(QFile::exists(other));
+    EXPECT_TRUE(messages.empty());
 }
