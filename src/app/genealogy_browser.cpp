@@ -16,6 +16,12 @@ void GenealogyBrowser::setRun(const RunOutcome& outcome) {
     workDir_ = outcome.workDir;
 }
 
+void GenealogyBrowser::forgetRecords() {
+    recordCount_ = 0;
+    shownRecord_ = 0;
+    mutCounts_.clear();
+}
+
 void GenealogyBrowser::forward() {
     if (recordCount_ <= 0) return;
     shownRecord_ = shownRecord_ >= recordCount_ ? 1 : shownRecord_ + 1;

@@ -14,6 +14,9 @@ class GenealogyBrowser {
   public:
     // Takes over a completed run; the record on screen becomes its last one.
     void setRun(const RunOutcome& outcome);
+    // A later run failed after it may have rewritten the matrix files: the records of the
+    // last completed run can no longer be read back, so nothing is left to browse.
+    void forgetRecords();
 
     // A run has completed (RunDone).
     bool runDone() const { return runDone_; }

@@ -546,6 +546,7 @@ void TfrmTolvarin::finishRun(const std::shared_ptr<RunResult>& result) {
         return;
     }
     if (result->failed) {
+        browser_.forgetRecords();
         showRunError(result->errorText, result->errorDetail);
     } else if (result->outcome) {
         const RunOutcome& outcome = *result->outcome;

@@ -297,6 +297,21 @@ TEST_F(WindowRunTest, MissingRecordsAndMatrixFiles) {
     EXPECT_EQ(window->picture(), end);
 }
 
+// A run that fails after rewriting the matrix files must not let the browser show its
+// genealogies under the captions of the run before.
+TEST_F(WindowRunTest, FailedRunLeavesNothingToBrowse) {
+    set("edtSampleSize", "5");
+    check("chkMultipleSims");
+    set("edtNumberSimulations", "3");
+    ASSERT_TRUE(pressRunAndWait());
+    check("chkSeqInput");
+    set("edtSeqFile", "missing-root.txt");
+    ASSERT_TRUE(pressRunAndWait());
+    EXPECT_TRUE(lastMessageIs(Kind::Error, "File not found"));
+    child<QPushButton>("BitBtn1")->click();
+    EXPECT_TRUE(lastMessageIs(Kind::Warning, "Please run simulations first"));
+}
+
 TEST_F(WindowRunTest, NoSimulationLeavesNothingToDrawOrBrowse) {
     check("chkMultipleSims");
     set("edtNumberSimulations", "0");
