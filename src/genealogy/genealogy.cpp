@@ -61,12 +61,14 @@ long double MutationDraw::factorial(int32_t n) {
     return cached;
 }
 
+void MutationDraw::cacheProbabilityOfAny(int32_t a, long double p) {
+    cachedA_ = a;
+    cachedP_ = p;
+    cachedAny_ = 1 - std::pow(1 - p, static_cast<long double>(a));
+}
+
 long double MutationDraw::probabilityOfAny(int32_t a, long double p) {
-    if (a != cachedA_ || p != cachedP_) {
-        cachedA_ = a;
-        cachedP_ = p;
-        cachedAny_ = 1 - std::pow(1 - p, static_cast<long double>(a));
-    }
+    if (a != cachedA_ || p != cachedP_) cacheProbabilityOfAny(a, p);
     return cachedAny_;
 }
 
@@ -89,12 +91,39 @@ long double MutationDraw::binomialTerm(int32_t a, int32_t c, long double p) {
 
 // ---- generation loop ----
 
+namespace {
+
+// Up to this many lineages the parents are compared pair by pair.
+constexpr int32_t kFewLineages = 8;
+
+// j of the first occurrence, in ascending order, of the smallest value drawn more than
+// once, or -1 when all values differ.
+int32_t firstRepeatAmongFew(const uint32_t* v, int32_t a) {
+    bool repeated = false;
+    for (int32_t i = 1; i < a; ++i)
+        for (int32_t m = 0; m < i; ++m)
+            repeated |= v[i] == v[m];
+    if (!repeated) return -1;
+    uint32_t smallestTwice = std::numeric_limits<uint32_t>::max();
+    for (int32_t i = 1; i < a; ++i)
+        for (int32_t m = 0; m < i; ++m)
+            if (v[i] == v[m]) smallestTwice = std::min(smallestTwice, v[i]);
+    int32_t j = 0;
+    for (int32_t i = 0; i < a; ++i)
+        j += v[i] < smallestTwice;
+    return j;
+}
+
+} // namespace
+
 int32_t GenealogySimulator::drawParents(RunRandom& rng, int32_t a, int32_t n) {
     parents_.resize(static_cast<size_t>(a));
     uint32_t* draws = parents_.data();
+    RandomMany(rng, n, a, draws);
     const uint32_t range = n < 1 ? 1u : static_cast<uint32_t>(n);
-    uint32_t smallestTwice = std::numeric_limits<uint32_t>::max();
-    bool repeated = false;
+    // Parent values are below 2^31, so the largest uint32_t means "no repeat".
+    constexpr uint32_t kNone = std::numeric_limits<uint32_t>::max();
+    uint32_t smallestTwice = kNone;
 
     // A bit per parent while the bit set stays small (2 MiB); a hash table beyond.
     constexpr uint32_t kBitLimit = 1u << 24;
@@ -103,14 +132,11 @@ int32_t GenealogySimulator::drawParents(RunRandom& rng, int32_t a, int32_t n) {
         if (seenBits_.size() < words) seenBits_.resize(words, 0);
         uint64_t* bits = seenBits_.data();
         for (int32_t i = 0; i < a; ++i) {
-            const uint32_t v = static_cast<uint32_t>(rng.Random(n));
-            draws[i] = v;
+            const uint32_t v = draws[i];
             const uint64_t mask = uint64_t{1} << (v & 63);
             uint64_t& word = bits[v >> 6];
-            if (word & mask) {
-                repeated = true;
-                smallestTwice = std::min(smallestTwice, v);
-            }
+            const uint32_t candidate = std::min(smallestTwice, v);
+            smallestTwice = (word & mask) ? candidate : smallestTwice;
             word |= mask;
         }
         for (int32_t i = 0; i < a; ++i)
@@ -131,8 +157,7 @@ int32_t GenealogySimulator::drawParents(RunRandom& rng, int32_t a, int32_t n) {
         const uint64_t stamp = static_cast<uint64_t>(hashStamp_) << 32;
         const size_t mask = size - 1;
         for (int32_t i = 0; i < a; ++i) {
-            const uint32_t v = static_cast<uint32_t>(rng.Random(n));
-            draws[i] = v;
+            const uint32_t v = draws[i];
             size_t slot = ((static_cast<uint64_t>(v) * 0x9E3779B97F4A7C15ull) >> 32) & mask;
             for (;;) {
                 const uint64_t entry = hashSlots_[slot];
@@ -141,7 +166,6 @@ int32_t GenealogySimulator::drawParents(RunRandom& rng, int32_t a, int32_t n) {
                     break;
                 }
                 if (static_cast<uint32_t>(entry) == v) {
-                    repeated = true;
                     smallestTwice = std::min(smallestTwice, v);
                     break;
                 }
@@ -149,7 +173,7 @@ int32_t GenealogySimulator::drawParents(RunRandom& rng, int32_t a, int32_t n) {
             }
         }
     }
-    if (!repeated) return -1;
+    if (smallestTwice == kNone) return -1;
     // Index of the first occurrence of that value in the sorted draws.
     int32_t j = 0;
     for (int32_t i = 0; i < a; ++i)
@@ -177,6 +201,12 @@ void GenealogySimulator::simulate(Genealogy& g, int32_t k, int32_t& popSize,
         g.leafLo[i] = g.leafHi[i] = i;
     }
 
+    // The loop draws from a copy of the generator that never leaves this function, so its
+    // state stays in a register; the copy is written back before anything else draws.
+    RunRandom local = rng;
+    const bool perGeneration = static_cast<bool>(mutation.perGeneration);
+    long double p = mutation.constant;
+    uint32_t few[kFewLineages];
     int32_t lineages = k;
     while (lineages > 1) {
         if (demography.fluctuating && demography.growthStart < g.Generation &&
@@ -185,11 +215,22 @@ void GenealogySimulator::simulate(Genealogy& g, int32_t k, int32_t& popSize,
                 fluctuatedSize(popSize, demography.changePercent, demography.singleExpression);
         ++g.Generation;
 
-        const int32_t j = drawParents(rng, lineages, popSize);
+        int32_t j;
+        if (lineages <= kFewLineages) {
+            RandomMany(local, popSize, lineages, few);
+            j = firstRepeatAmongFew(few, lineages);
+        } else {
+            RunRandom shared = local;
+            j = drawParents(shared, lineages, popSize);
+            local = shared;
+        }
 
-        const long double p =
-            mutation.perGeneration ? mutation.perGeneration(rng) : mutation.constant;
-        mutationDraw_.draw(rng, lineages, p, [&](int32_t position) {
+        if (perGeneration) {
+            rng = local;
+            p = mutation.perGeneration(rng);
+            local = rng;
+        }
+        mutationDraw_.draw(local, lineages, p, [&](int32_t position) {
             g.MutEvents.push_back({g.Generation, position});
             g.mutationNodes.push_back(positions_[position]);
         });
@@ -207,9 +248,13 @@ void GenealogySimulator::simulate(Genealogy& g, int32_t k, int32_t& popSize,
             positions_[j] = node;
             positions_.erase(positions_.begin() + j + 1);
             --lineages;
-            if (onCoalescence) onCoalescence();
+            if (onCoalescence) {
+                rng = local;
+                onCoalescence();
+            }
         }
     }
+    rng = local;
 }
 
 } // namespace quenlith

@@ -16,6 +16,44 @@
 
 namespace quenlith {
 
+// `count` successive draws of rng.Random(n), stored in out[0 .. count - 1]: the same values
+// in the same order, and the generator left in the same state, as `count` calls. Within a
+// block of up to eight draws every state is computed from the block's first state with
+// jump-ahead constants (state_j = A^j s + (A^(j-1) + ... + 1)), so the draws of a block do
+// not wait on each other.
+inline void RandomMany(RunRandom& rng, int32_t n, int32_t count, uint32_t* out) {
+    // The generator's congruence, state := state * 134775813 + 1 (run/random.h).
+    constexpr uint32_t kMultiplier = 134775813u, kIncrement = 1u;
+    constexpr int32_t kBlock = 8;
+    struct Jumps {
+        uint32_t mul[kBlock + 1];
+        uint32_t add[kBlock + 1];
+    };
+    static constexpr Jumps kJumps = [] {
+        Jumps t{};
+        t.mul[0] = 1;
+        t.add[0] = 0;
+        for (int32_t j = 1; j <= kBlock; ++j) {
+            t.mul[j] = t.mul[j - 1] * kMultiplier;
+            t.add[j] = t.add[j - 1] * kMultiplier + kIncrement;
+        }
+        return t;
+    }();
+    const uint64_t range = n > 0 ? static_cast<uint32_t>(n) : 0; // Random(n <= 0) is 0
+    uint32_t s = rng.state();
+    while (count > 0) {
+        const int32_t m = count < kBlock ? count : kBlock;
+        for (int32_t j = 0; j < m; ++j) {
+            const uint32_t state = kJumps.mul[j + 1] * s + kJumps.add[j + 1];
+            out[j] = static_cast<uint32_t>((state * range) >> 32);
+        }
+        s = kJumps.mul[m] * s + kJumps.add[m];
+        out += m;
+        count -= m;
+    }
+    rng.setState(s);
+}
+
 struct CoalEvent {
     int32_t generation;
     int32_t first;  // position j of the first merging lineage
@@ -69,11 +107,11 @@ class MutationDraw {
     // Calls onEvent(position) for each event, in draw order.
     template <typename OnEvent>
     void draw(RunRandom& rng, int32_t a, long double p, OnEvent&& onEvent) {
-        long double u = rng.RandomFloat();
-        long double atLeastOne = probabilityOfAny(a, p);
-        if (!(u < atLeastOne)) return;
+        if (a != cachedA_ || p != cachedP_) cacheProbabilityOfAny(a, p);
+        const long double u = rng.RandomFloat();
+        if (!(u < cachedAny_)) return; // most generations: no event
         long double s = 0;
-        for (int32_t c = 1; c <= a && u < atLeastOne - s; ++c) {
+        for (int32_t c = 1; c <= a && u < cachedAny_ - s; ++c) {
             onEvent(rng.Random(a));
             s += binomialTerm(a, c, p);
         }
@@ -84,6 +122,7 @@ class MutationDraw {
     long double binomialTerm(int32_t a, int32_t c, long double p);
 
   private:
+    void cacheProbabilityOfAny(int32_t a, long double p);
     long double factorial(int32_t n);
     int32_t cachedA_ = -1;
     long double cachedP_ = -1;
@@ -108,8 +147,8 @@ class GenealogySimulator {
                   const std::function<void()>& onCoalescence);
 
   private:
-    // Draws the parents of a lineages; returns j of the first occurrence of the smallest
-    // value drawn more than once, or -1.
+    // Draws the parents of a lineages (more than a few); returns j of the first occurrence
+    // of the smallest value drawn more than once, or -1.
     int32_t drawParents(RunRandom& rng, int32_t a, int32_t n);
 
     std::vector<uint32_t> parents_;
