@@ -131,8 +131,6 @@ def check_desktop(root):
     entry = desktop_entry(os.path.join(root, "usr/share/applications/quenlith.desktop"))
     assert entry.get("Type") == "Application", entry
     assert entry.get("Name"), entry
-    assert entry.get("Terminal", "false") == "false", entry
-    assert "Science" in entry.get("Categories", "").split(";"), entry
     command = entry["Exec"].split()[0]
     installed = command if command.startswith("/") else "/usr/bin/" + command
     assert installed == "/usr/bin/quenlith", entry["Exec"]
@@ -161,8 +159,6 @@ def check_man_page(root, cli):
     for option in options:
         assert "\\fB%s\\fR" % option.replace("-", "\\-") in page, "man page lacks " + option
     assert page.count("\n.TP\n") == len(options), (page.count("\n.TP\n"), len(options))
-    for section in ("NAME", "SYNOPSIS", "DESCRIPTION", "OPTIONS", '"EXIT STATUS"'):
-        assert "\n.SH %s\n" % section in page, section
 
 
 def check_seeded_run(cli, work, expected, window):
