@@ -61,15 +61,60 @@ long double MutationDraw::factorial(int32_t n) {
     return cached;
 }
 
-void MutationDraw::cacheProbabilityOfAny(int32_t a, long double p) {
-    cachedA_ = a;
-    cachedP_ = p;
-    cachedAny_ = 1 - std::pow(1 - p, static_cast<long double>(a));
+namespace {
+
+// The smallest state x with x * 2^-32 >= P, that is ceil(P * 2^32); the scaling by a power
+// of two is exact.
+uint64_t stateThreshold(long double any) {
+    if (!(any > 0)) return 0;
+    if (any >= 1) return uint64_t{1} << 32;
+    return static_cast<uint64_t>(std::ceil(any * 4294967296.0L));
 }
 
+} // namespace
+
 long double MutationDraw::probabilityOfAny(int32_t a, long double p) {
-    if (a != cachedA_ || p != cachedP_) cacheProbabilityOfAny(a, p);
-    return cachedAny_;
+    return 1 - std::pow(1 - p, static_cast<long double>(a));
+}
+
+void MutationDraw::prepare(int32_t a, long double p, bool repeats) {
+    if (a == a_ && p == p_) return;
+    a_ = a;
+    p_ = p;
+    if (!repeats || p != p) {
+        any_ = probabilityOfAny(a, p);
+        threshold_ = stateThreshold(any_);
+        return;
+    }
+    if (lastKept_ >= kept_.size() || kept_[lastKept_].p != p) {
+        constexpr size_t kKeptRates = 8;
+        size_t i = 0;
+        while (i < kept_.size() && kept_[i].p != p)
+            ++i;
+        if (i == kept_.size()) {
+            if (kept_.size() < kKeptRates) {
+                kept_.emplace_back();
+            } else {
+                i = nextEviction_;
+                nextEviction_ = (nextEviction_ + 1) % kKeptRates;
+                kept_[i] = KeptRate{};
+            }
+            kept_[i].p = p;
+        }
+        lastKept_ = i;
+    }
+    KeptRate& rate = kept_[lastKept_];
+    const size_t index = a < 0 ? 0 : static_cast<size_t>(a);
+    if (rate.threshold.size() <= index) {
+        rate.threshold.resize(index + 1, kUnknown);
+        rate.any.resize(index + 1, 0);
+    }
+    if (rate.threshold[index] == kUnknown) {
+        rate.any[index] = probabilityOfAny(a, p);
+        rate.threshold[index] = stateThreshold(rate.any[index]);
+    }
+    any_ = rate.any[index];
+    threshold_ = rate.threshold[index];
 }
 
 long double MutationDraw::binomialTerm(int32_t a, int32_t c, long double p) {
@@ -98,7 +143,7 @@ constexpr int32_t kFewLineages = 8;
 
 // j of the first occurrence, in ascending order, of the smallest value drawn more than
 // once, or -1 when all values differ.
-int32_t firstRepeatAmongFew(const uint32_t* v, int32_t a) {
+inline int32_t firstRepeatAmongFew(const uint32_t* v, int32_t a) {
     bool repeated = false;
     for (int32_t i = 1; i < a; ++i)
         for (int32_t m = 0; m < i; ++m)
@@ -112,6 +157,15 @@ int32_t firstRepeatAmongFew(const uint32_t* v, int32_t a) {
     for (int32_t i = 0; i < a; ++i)
         j += v[i] < smallestTwice;
     return j;
+}
+
+// The parents of A lineages, A known here: every state of the generation comes straight
+// from its first one and the values are compared pair by pair.
+template <int32_t A> inline int32_t fewParents(RunRandom& rng, int32_t n) {
+    static_assert(A <= kFewLineages);
+    uint32_t parents[A];
+    RandomMany(rng, n, A, parents);
+    return firstRepeatAmongFew(parents, A);
 }
 
 } // namespace
@@ -206,8 +260,8 @@ void GenealogySimulator::simulate(Genealogy& g, int32_t k, int32_t& popSize,
     RunRandom local = rng;
     const bool perGeneration = static_cast<bool>(mutation.perGeneration);
     long double p = mutation.constant;
-    uint32_t few[kFewLineages];
     int32_t lineages = k;
+    if (!perGeneration) mutationDraw_.prepare(lineages, p, true);
     while (lineages > 1) {
         if (demography.fluctuating && demography.growthStart < g.Generation &&
             g.Generation < demography.growthEnd)
@@ -216,21 +270,42 @@ void GenealogySimulator::simulate(Genealogy& g, int32_t k, int32_t& popSize,
         ++g.Generation;
 
         int32_t j;
-        if (lineages <= kFewLineages) {
-            RandomMany(local, popSize, lineages, few);
-            j = firstRepeatAmongFew(few, lineages);
-        } else {
+        switch (lineages) {
+        case 2:
+            j = fewParents<2>(local, popSize);
+            break;
+        case 3:
+            j = fewParents<3>(local, popSize);
+            break;
+        case 4:
+            j = fewParents<4>(local, popSize);
+            break;
+        case 5:
+            j = fewParents<5>(local, popSize);
+            break;
+        case 6:
+            j = fewParents<6>(local, popSize);
+            break;
+        case 7:
+            j = fewParents<7>(local, popSize);
+            break;
+        case 8:
+            j = fewParents<8>(local, popSize);
+            break;
+        default: {
             RunRandom shared = local;
             j = drawParents(shared, lineages, popSize);
             local = shared;
+        }
         }
 
         if (perGeneration) {
             rng = local;
             p = mutation.perGeneration(rng);
             local = rng;
+            mutationDraw_.prepare(lineages, p, false);
         }
-        mutationDraw_.draw(local, lineages, p, [&](int32_t position) {
+        mutationDraw_.drawPrepared(local, [&](int32_t position) {
             g.MutEvents.push_back({g.Generation, position});
             g.mutationNodes.push_back(positions_[position]);
         });
@@ -248,6 +323,7 @@ void GenealogySimulator::simulate(Genealogy& g, int32_t k, int32_t& popSize,
             positions_[j] = node;
             positions_.erase(positions_.begin() + j + 1);
             --lineages;
+            if (!perGeneration) mutationDraw_.prepare(lineages, p, true);
             if (onCoalescence) {
                 rng = local;
                 onCoalescence();

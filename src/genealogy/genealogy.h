@@ -99,34 +99,57 @@ struct Demography {
 // Applies one generation's change of the fluctuating size to n.
 int32_t fluctuatedSize(int32_t n, double changePercent, bool singleExpression);
 
-// Binomial count of mutation events per generation by inversion, with the probability of
-// at least one event cached per lineage count.
+// Binomial count of mutation events per generation by inversion. The probability of at
+// least one event is computed once per lineage count and rate: a rate that repeats (a
+// constant rate, the loci of a parameter file) keeps its table from call to call.
 class MutationDraw {
   public:
-    // Draws this generation's events: one RandomFloat, then one Random(a) per event.
-    // Calls onEvent(position) for each event, in draw order.
-    template <typename OnEvent>
-    void draw(RunRandom& rng, int32_t a, long double p, OnEvent&& onEvent) {
-        if (a != cachedA_ || p != cachedP_) cacheProbabilityOfAny(a, p);
+    // Sets the lineage count a and the per-lineage probability p of the draws that follow.
+    // `repeats` says that p will come back, so that its table is worth keeping.
+    void prepare(int32_t a, long double p, bool repeats);
+
+    // One generation's events for the prepared a and p: one RandomFloat U, then one
+    // Random(a) per event while U < P - S. Calls onEvent(position) for each event, in draw
+    // order.
+    template <typename OnEvent> void drawPrepared(RunRandom& rng, OnEvent&& onEvent) {
         const long double u = rng.RandomFloat();
-        if (!(u < cachedAny_)) return; // most generations: no event
+        // U = state * 2^-32 is below P exactly when the state is below ceil(P * 2^32), so
+        // most generations, which have no event, need no extended arithmetic.
+        if (rng.state() >= threshold_) return;
         long double s = 0;
-        for (int32_t c = 1; c <= a && u < cachedAny_ - s; ++c) {
-            onEvent(rng.Random(a));
-            s += binomialTerm(a, c, p);
+        for (int32_t c = 1; c <= a_ && u < any_ - s; ++c) {
+            onEvent(rng.Random(a_));
+            s += binomialTerm(a_, c, p_);
         }
     }
 
+    // prepare and drawPrepared for one generation.
+    template <typename OnEvent>
+    void draw(RunRandom& rng, int32_t a, long double p, OnEvent&& onEvent) {
+        prepare(a, p, false);
+        drawPrepared(rng, onEvent);
+    }
+
+    // P = 1 - (1 - p)^a, the probability of at least one event.
     long double probabilityOfAny(int32_t a, long double p);
     // C(a, c) p^c (1 - p)^(a - c).
     long double binomialTerm(int32_t a, int32_t c, long double p);
 
   private:
-    void cacheProbabilityOfAny(int32_t a, long double p);
+    static constexpr uint64_t kUnknown = ~uint64_t{0};
+    struct KeptRate {
+        long double p = 0;
+        std::vector<long double> any;    // P per lineage count
+        std::vector<uint64_t> threshold; // ceil(P * 2^32) per lineage count, or kUnknown
+    };
     long double factorial(int32_t n);
-    int32_t cachedA_ = -1;
-    long double cachedP_ = -1;
-    long double cachedAny_ = 0;
+
+    int32_t a_ = -1;
+    long double p_ = -1;
+    long double any_ = 0;
+    uint64_t threshold_ = 0;
+    std::vector<KeptRate> kept_;
+    size_t lastKept_ = 0, nextEviction_ = 0;
     std::vector<long double> factorials_; // 0 marks "not yet computed"
 };
 
