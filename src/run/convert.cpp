@@ -1,5 +1,6 @@
 #include "run/convert.h"
 
+#include <algorithm>
 #include <charconv>
 #include <limits>
 #include <string>
@@ -67,17 +68,49 @@ RealPrefix realPrefix(std::string_view t) {
     return r;
 }
 
+// Whether a number written as `digits` (the form realPrefix gives) is at least 10 in
+// magnitude: the decimal place of its first significant digit plus its exponent is positive.
+// A number out of a type's range lies so far from 1 that this tells overflow from underflow,
+// however many digits or zeros it is written with.
+bool aboveTen(const std::string& digits) {
+    size_t i = digits[0] == '-' ? 1 : 0;
+    int64_t integerDigits = 0, leadingZeros = 0;
+    bool significant = false, fraction = false;
+    for (; i < digits.size() && digits[i] != 'e'; ++i) {
+        const char c = digits[i];
+        if (c == '.') {
+            fraction = true;
+        } else if (significant || c != '0') {
+            significant = true;
+            if (!fraction) ++integerDigits;
+        } else if (fraction) {
+            ++leadingZeros;
+        }
+    }
+    if (!significant) return false;
+    int64_t exponent = 0;
+    if (i < digits.size()) {
+        bool negative = false;
+        if (++i < digits.size() && (digits[i] == '+' || digits[i] == '-'))
+            negative = digits[i++] == '-';
+        for (; i < digits.size(); ++i)
+            exponent = std::min<int64_t>(exponent * 10 + (digits[i] - '0'), 1000000000000LL);
+        if (negative) exponent = -exponent;
+    }
+    const int64_t place = integerDigits > 0 ? integerDigits - 1 : -(leadingZeros + 1);
+    return place + exponent > 0;
+}
+
 template <typename Real> Real parseReal(std::string_view text) {
     RealPrefix p = realPrefix(text);
     if (!p.valid) return 0;
     Real value = 0;
     auto res = std::from_chars(p.digits.data(), p.digits.data() + p.digits.size(), value);
     if (res.ec == std::errc::result_out_of_range) {
-        // from_chars leaves the value alone on overflow or underflow: decide by the exponent.
-        bool negative = p.digits[0] == '-';
-        auto e = p.digits.find('e');
-        bool tiny = e != std::string::npos && p.digits.find('-', e) != std::string::npos;
-        if (tiny) return negative ? -Real(0) : Real(0);
+        // from_chars leaves the value alone on overflow and underflow: too large gives an
+        // infinity, too small a zero, of the number's sign.
+        const bool negative = p.digits[0] == '-';
+        if (!aboveTen(p.digits)) return negative ? -Real(0) : Real(0);
         return negative ? -std::numeric_limits<Real>::infinity()
                         : std::numeric_limits<Real>::infinity();
     }
