@@ -13,6 +13,8 @@ namespace {
 
 constexpr size_t kIntegerTokenLength = 32;
 constexpr size_t kRealTokenLength = 64;
+// Average number of tries of one size draw above which a locus is refused.
+constexpr int64_t kMaxSizeDrawTries = 100000;
 
 bool isSeparator(char c) {
     return static_cast<unsigned char>(c) <= 32;
@@ -171,6 +173,21 @@ void checkLocusParams(const MsatLocusParams& p, int32_t locus, const std::string
         throw RunError(l + "RepeatUnit (" + std::to_string(p.RepeatUnit) + ") is negative", path);
     if (!(p.LocusMutationRate >= 0 && p.LocusMutationRate <= 1))
         throw RunError(l + "LocusMutationRate is outside [0, 1]", path);
+    // A size is drawn by trying offsets in the range until one is a multiple of RepeatUnit:
+    // span / (number of sizes) tries on average, which a repeat unit as large as a wide range
+    // would make billions.
+    const int64_t span = static_cast<int64_t>(p.MaxSize) - p.MinSize;
+    if (p.RepeatUnit > 0 && span > 0) {
+        const int64_t sizes = (span + p.RepeatUnit - 1) / p.RepeatUnit;
+        const int64_t tries = span / sizes;
+        if (tries > kMaxSizeDrawTries)
+            throw RunError(l + "RepeatUnit (" + std::to_string(p.RepeatUnit) + ") leaves " +
+                               std::to_string(sizes) + (sizes == 1 ? " size" : " sizes") +
+                               " in the range MinSize .. MaxSize: drawing one would take about " +
+                               std::to_string(tries) + " tries (at most " +
+                               std::to_string(kMaxSizeDrawTries) + ")",
+                           path);
+    }
 }
 
 std::vector<MsatLocusParams> readMsatParamsForLog(const std::string& path, int32_t loci) {

@@ -47,8 +47,10 @@ bool parseParamInteger(std::string_view token, int32_t& value);
 bool parseParamReal(std::string_view token, double& value);
 
 // Refuses the values a locus cannot be simulated with: a maximum size below the minimum,
-// a size range wider than 2147483647, a negative repeat unit, a rate outside [0, 1]. The
-// error names the locus and the field. A repeat unit of 0 is left to the size draw.
+// a size range wider than 2147483647, a negative repeat unit, a rate outside [0, 1], and a
+// repeat unit that leaves so few sizes in a wide range that a size draw would take more than
+// 100000 tries on average. The error names the locus and the field. A repeat unit of 0 is
+// left to the size draw.
 void checkLocusParams(const MsatLocusParams& params, int32_t locus, const std::string& path);
 
 // The first `loci` loci of the file, read as a simulation reads them (for the run log).
