@@ -112,7 +112,11 @@ double gammaVariate(double alpha, RunRandom& rng) {
 
 double gammaSeqMutProb(double alpha, long double u, int32_t length, RunRandom& rng) {
     const double g = gammaVariate(alpha, rng);
-    const double h = g / alpha * static_cast<double>(u);
+    double h = g / alpha * static_cast<double>(u);
+    // A per-site probability above 1 (a high rate times a large draw, or the infinite draw
+    // that a uniform of exactly 0 gives) is a certain change: 1 - h would be negative and its
+    // power meaningless. With u = 0 nothing changes, whatever the draw.
+    if (!(h <= 1)) h = u > 0 ? 1 : 0;
     return 1 - std::pow(1 - h, static_cast<double>(length));
 }
 

@@ -29,7 +29,8 @@ DnaSetup prepareDna(const RunParameters& p, const std::string* rootFromFile, Run
 // Gamma(alpha, 1) variate, drawn as the set-up specifies (double arithmetic).
 double gammaVariate(double alpha, RunRandom& rng);
 
-// The gamma-scaled per-lineage probability of one generation: 1 - (1 - u G / alpha)^L.
+// The gamma-scaled per-lineage probability of one generation: 1 - (1 - u G / alpha)^L, with
+// the per-site probability u G / alpha taken as 1 where it passes 1.
 double gammaSeqMutProb(double alpha, long double u, int32_t length, RunRandom& rng);
 
 } // namespace quenlith

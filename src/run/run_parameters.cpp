@@ -25,14 +25,20 @@ namespace {
 constexpr int32_t kLargestDoublable = 1073741823;
 // Largest Ti:Tv whose Trunc(100 R) + 200 stays in the 32-bit draw range.
 constexpr double kLargestTiTv = 21474834.0;
+// The gamma draw multiplies one uniform per whole unit of the shape, in double precision.
+// The product of up to 500 of them stays far above the smallest double (about e^-745), where
+// the draw would turn infinite, and the draws per generation stay few.
+constexpr double kLargestGammaShape = 500;
 
 std::string checkDnaValues(const RunParameters& p) {
     if (!(p.MutationRate >= 0 && p.MutationRate <= 1))
         return "The mutation rate (u) must be between 0 and 1";
     if (p.InvarSites && !(p.InvariableFraction >= 0 && p.InvariableFraction <= 1))
         return "The proportion of invariable sites must be between 0 and 1";
-    if (p.ShapeParameter && !(p.GammaShape > 0 && std::isfinite(p.GammaShape)))
+    if (p.ShapeParameter && !(p.GammaShape > 0))
         return "The gamma shape parameter must be greater than 0";
+    if (p.ShapeParameter && !(p.GammaShape <= kLargestGammaShape))
+        return "The gamma shape parameter must not exceed 500";
     const bool usesFrequencies =
         p.Model == SubstitutionModel::F81 || p.Model == SubstitutionModel::HKY85;
     if (usesFrequencies) {
@@ -117,6 +123,10 @@ ReadParameters readRunParameters(const FormValues& f) {
     if (p.VarRepSuc) {
         p.OffspringVariance = lenientDouble(f.edtVarRepSuc);
         p.MeanOffspring = lenientInt(f.edtMeanOffsp);
+        // Negative values have no meaning, yet the formula can turn them into a larger size.
+        if (p.OffspringVariance < 0)
+            return refuse("The variance in reproductive success must not be negative");
+        if (p.MeanOffspring < 0) return refuse("The mean number of offspring must not be negative");
         const int64_t numerator = static_cast<int64_t>(p.PopSize) * p.MeanOffspring - 1;
         if (numerator > 2147483647 || numerator < -2147483647 - 1LL)
             return refuse("Population Size (N) is too large");
