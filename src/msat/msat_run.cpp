@@ -11,6 +11,7 @@
 #include "output/newick.h"
 #include "output/pairing.h"
 #include "output/summary_table.h"
+#include "run/memory_check.h"
 #include "run/run_error.h"
 
 #include <string>
@@ -45,6 +46,12 @@ class MsatRun {
             throw RunError("Range check error", "simulations times loci " +
                                                     std::to_string(records) +
                                                     " exceeds 2147483647 genealogies");
+        // At least the result tables and, once a simulation runs, the k allele sizes of every
+        // locus and about 16 bytes a copy for the genealogy.
+        checkFitsInMemory(24.0 * static_cast<double>(records) +
+                              (sims_ > 0 ? static_cast<double>(k_) * (4.0 * loci_ + 16) : 0),
+                          "sample size " + std::to_string(k_) + ", " + std::to_string(loci_) +
+                              " loci, " + std::to_string(sims_) + " simulation(s)");
         tables_.recreate(sims_, loci_);
         treeMatFile_ = BlockFile(joinPath(dir, kTreeMatFile), true);
         mutMatFile_ = BlockFile(joinPath(dir, kMutMatFile), true);

@@ -13,6 +13,7 @@
 #include "output/pairing.h"
 #include "output/summary_table.h"
 #include "run/file_io.h"
+#include "run/memory_check.h"
 #include "run/run_error.h"
 #include "run/run_log.h"
 #include "run/run_parameters.h"
@@ -48,6 +49,13 @@ class DnaRun {
         const int32_t sims = p_.SimCount;
         if (sims < 0)
             throw RunError("Range check error", "number of simulations " + std::to_string(sims));
+        // At least the per-simulation tables and, once a simulation runs, the k sequences and
+        // about 16 bytes a copy for the genealogy.
+        const double length = setup_.SequenceLength;
+        checkFitsInMemory(32.0 * sims + (sims > 0 ? static_cast<double>(k) * (length + 16) : 0),
+                          "sample size " + std::to_string(k) + ", sequence length " +
+                              std::to_string(setup_.SequenceLength) + ", " + std::to_string(sims) +
+                              " simulation(s)");
         tables_.recreate(sims);
 
         Demography demography;
