@@ -1,8 +1,11 @@
 #include "genealogy/genealogy.h"
 
+#include "run/run_error.h"
+
 #include <algorithm>
 #include <cmath>
 #include <limits>
+#include <string>
 
 namespace quenlith {
 
@@ -267,6 +270,11 @@ void GenealogySimulator::simulate(Genealogy& g, int32_t k, int32_t& popSize,
             g.Generation < demography.growthEnd)
             popSize =
                 fluctuatedSize(popSize, demography.changePercent, demography.singleExpression);
+        if (g.Generation >= lastGeneration)
+            throw RunError("Range check error",
+                           "the genealogy passed generation " + std::to_string(lastGeneration) +
+                               " with " + std::to_string(lineages) +
+                               " lineages left (population size " + std::to_string(popSize) + ")");
         ++g.Generation;
 
         int32_t j;

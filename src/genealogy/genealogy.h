@@ -169,6 +169,11 @@ class GenealogySimulator {
                   const MutationProbability& mutation, RunRandom& rng,
                   const std::function<void()>& onCoalescence);
 
+    // Generation is a 32-bit counter: a genealogy that reaches this generation before its
+    // most recent common ancestor stops the run with "Range check error" rather than wrap
+    // round. Tests lower it.
+    int32_t lastGeneration = 2147483647;
+
   private:
     // Draws the parents of a lineages (more than a few); returns j of the first occurrence
     // of the smallest value drawn more than once, or -1.
