@@ -35,7 +35,11 @@ const std::vector<OptionSpec>& optionSpecs() {
              return {};
          }},
         {"--workdir", "DIR", "working directory for every file", ".",
-         [](O& o, S v) { return setText(o.form.WorkDir, v); }},
+         [](O& o, S v) -> std::string {
+             // Joined to the file names, an empty directory would put every file in "/".
+             if (v.empty()) return "the directory name is empty";
+             return setText(o.form.WorkDir, v);
+         }},
         {"--sample-size", "T", "Sample Size (k)", "50",
          [](O& o, S v) { return setText(o.form.edtSampleSize, v); }},
         {"--pop-size", "T", "Population Size (N)", "10000",
