@@ -14,6 +14,7 @@
 #include <functional>
 #include <gtest/gtest.h>
 #include <random>
+#include <sstream>
 
 using namespace quenlith;
 using namespace quenlith::testing;
@@ -307,6 +308,93 @@ TEST(InputFault, MicrosatelliteParameterFile) {
         EXPECT_EQ(r.status, 1);
         EXPECT_EQ(r.err, errorLine("File access denied", dir.file("p.txt")));
     }
+}
+
+// Each bad row of a parameter file stops the run at its locus, after the genealogies of the
+// loci before it are in the files, whole; with the file mended the run is the fault-free one.
+TEST(InputFault, MicrosatelliteParameterRows) {
+    const std::string line1 = "1 100 140 2 0.001\r\n";
+    const std::string line3 = "3 90 150 3 0.005\r\n";
+    const std::string good = line1 + "2 180 220 4 0.01\r\n" + line3;
+    auto args = [](const TempDir& dir) {
+        return std::vector<std::string>{"--quiet",
+                                        "--seed",
+                                        "8",
+                                        "--workdir",
+                                        dir.str(),
+                                        "--msat",
+                                        "--loci",
+                                        "3",
+                                        "--sample-size",
+                                        "6",
+                                        "--pop-size",
+                                        "30",
+                                        "--msat-model",
+                                        "stepwise",
+                                        "--msat-out",
+                                        "--arlequin",
+                                        "--sims",
+                                        "2",
+                                        "--msat-params",
+                                        "p.txt"};
+    };
+    TempDir reference;
+    reference.write("p.txt", good);
+    ASSERT_EQ(runCli(args(reference)).status, 0);
+    const auto want = filesBelow(reference.path());
+
+    const std::vector<std::pair<std::string, std::string>> rows = {
+        {"2 180 2x0 4 0.01\r\n", "Invalid numeric input: <dir>/p.txt: locus 2, MaxSize \"2x0\""},
+        {"2 180 220 4 abc\r\n", "Invalid numeric input: <dir>/p.txt: locus 2, LocusMutationRate"},
+        {"2 180 220 4 0,01\r\n", "Invalid numeric input: <dir>/p.txt: locus 2, LocusMutationRate"},
+        {"2,180,220,4,0.01\r\n", "Invalid numeric input: <dir>/p.txt: locus 2, LocusLabel"},
+        {"", "Division by zero: <dir>/p.txt: locus 2, RepeatUnit 0"},
+        {"2 180 220 0 0.01\r\n", "Division by zero: <dir>/p.txt: locus 2, RepeatUnit 0"},
+        {"2 180 170 4 0.01\r\n", "Locus 2: MaxSize (170) is below MinSize (180): <dir>/p.txt"},
+        {"2 180 220 -4 0.01\r\n", "Locus 2: RepeatUnit (-4) is negative: <dir>/p.txt"},
+        {"2 180 220 4 1.5\r\n", "Locus 2: LocusMutationRate is outside [0, 1]: <dir>/p.txt"},
+        // Four numbers: the rate is the 3 that starts the next line, the rest of it is skipped.
+        {"2 180 220 4\r\n", "Locus 2: LocusMutationRate is outside [0, 1]: <dir>/p.txt"},
+    };
+    for (const auto& [row, message] : rows) {
+        SCOPED_TRACE(row);
+        TempDir dir;
+        dir.write("p.txt", line1 + row + (row.empty() ? "" : line3));
+        const CliRun r = runCli(args(dir));
+        EXPECT_EQ(r.status, 1);
+        std::string err = r.err;
+        for (size_t at = err.find(dir.str()); at != std::string::npos; at = err.find(dir.str()))
+            err.replace(at, dir.str().size(), "<dir>");
+        EXPECT_EQ(err.rfind("error: " + message, 0), 0u) << err;
+        auto files = filesBelow(dir.path());
+        files.erase("p.txt");
+        EXPECT_EQ(brokenFiles(files, want), "");
+        EXPECT_EQ(textLines(files["NewickTrees.tre"]).size(), 1u); // locus 1 only
+        EXPECT_FALSE(files.count("logFile.txt"));
+        dir.write("p.txt", good);
+        ASSERT_EQ(runCli(args(dir)).status, 0);
+        auto again = filesBelow(dir.path());
+        auto expected = want;
+        again.erase("logFile.txt");
+        expected.erase("logFile.txt");
+        EXPECT_EQ(again, expected);
+    }
+    // A range of one size is valid: every copy has that size.
+    TempDir dir;
+    dir.write("p.txt", line1 + "2 180 180 4 0\r\n" + line3);
+    const CliRun r = runCli(args(dir));
+    ASSERT_EQ(r.status, 0) << r.err;
+    size_t copies = 0;
+    for (const std::string& line : textLines(dir.read("Arlequin/sim_1.arp"))) {
+        if (line.size() <= 13 || line.find_first_not_of(" 0123456789") != std::string::npos)
+            continue; // not a data line
+        std::istringstream sizes(line.substr(13));
+        int32_t first = 0, second = 0;
+        sizes >> first >> second;
+        EXPECT_EQ(second, 180) << line;
+        ++copies;
+    }
+    EXPECT_EQ(copies, 6u);
 }
 
 // The browser reads the genealogies back from the matrix files; a file changed or removed
