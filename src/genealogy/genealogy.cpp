@@ -84,6 +84,8 @@ void MutationDraw::prepare(int32_t a, long double p, bool repeats) {
     if (a == a_ && p == p_) return;
     a_ = a;
     p_ = p;
+    rate_ = nullptr;
+    firstKnown_ = false;
     if (!repeats || p != p) {
         any_ = probabilityOfAny(a, p);
         threshold_ = stateThreshold(any_);
@@ -111,6 +113,8 @@ void MutationDraw::prepare(int32_t a, long double p, bool repeats) {
     if (rate.threshold.size() <= index) {
         rate.threshold.resize(index + 1, kUnknown);
         rate.any.resize(index + 1, 0);
+        rate.first.resize(index + 1, 0);
+        rate.firstKnown.resize(index + 1, false);
     }
     if (rate.threshold[index] == kUnknown) {
         rate.any[index] = probabilityOfAny(a, p);
@@ -118,6 +122,22 @@ void MutationDraw::prepare(int32_t a, long double p, bool repeats) {
     }
     any_ = rate.any[index];
     threshold_ = rate.threshold[index];
+    firstKnown_ = rate.firstKnown[index];
+    first_ = rate.first[index];
+    rate_ = &rate;
+}
+
+long double MutationDraw::firstTerm() {
+    if (!firstKnown_) {
+        first_ = binomialTerm(a_, 1, p_);
+        firstKnown_ = true;
+        if (rate_) {
+            const size_t index = static_cast<size_t>(a_);
+            rate_->first[index] = first_;
+            rate_->firstKnown[index] = true;
+        }
+    }
+    return first_;
 }
 
 long double MutationDraw::binomialTerm(int32_t a, int32_t c, long double p) {
@@ -144,6 +164,23 @@ namespace {
 // Up to this many lineages the parents are compared pair by pair.
 constexpr int32_t kFewLineages = 8;
 
+// Up to this many parents, repeats are found with a stamp per parent (2 bytes each, so
+// that the stamps stay in the processor's second-level cache).
+constexpr uint32_t kStampLimit = 1u << 17;
+
+// Parent values are below 2^31, so the largest uint32_t means "no repeat".
+constexpr uint32_t kNoRepeat = std::numeric_limits<uint32_t>::max();
+
+// The index, in ascending order, of the first occurrence of `value` among the draws: the
+// number of draws below it; -1 when there is no repeat.
+inline int32_t firstOccurrence(const uint32_t* draws, int32_t a, uint32_t value) {
+    if (value == kNoRepeat) return -1;
+    int32_t j = 0;
+    for (int32_t i = 0; i < a; ++i)
+        j += draws[i] < value;
+    return j;
+}
+
 // j of the first occurrence, in ascending order, of the smallest value drawn more than
 // once, or -1 when all values differ.
 inline int32_t firstRepeatAmongFew(const uint32_t* v, int32_t a) {
@@ -152,14 +189,11 @@ inline int32_t firstRepeatAmongFew(const uint32_t* v, int32_t a) {
         for (int32_t m = 0; m < i; ++m)
             repeated |= v[i] == v[m];
     if (!repeated) return -1;
-    uint32_t smallestTwice = std::numeric_limits<uint32_t>::max();
+    uint32_t smallestTwice = kNoRepeat;
     for (int32_t i = 1; i < a; ++i)
         for (int32_t m = 0; m < i; ++m)
             if (v[i] == v[m]) smallestTwice = std::min(smallestTwice, v[i]);
-    int32_t j = 0;
-    for (int32_t i = 0; i < a; ++i)
-        j += v[i] < smallestTwice;
-    return j;
+    return firstOccurrence(v, a, smallestTwice);
 }
 
 // The parents of A lineages, A known here: every state of the generation comes straight
@@ -171,20 +205,180 @@ template <int32_t A> inline int32_t fewParents(RunRandom& rng, int32_t n) {
     return firstRepeatAmongFew(parents, A);
 }
 
+// Quiet generations: with a constant size and rate, the generations of one lineage count
+// are run at once up to the first that records a coalescence or whose uniform falls below
+// P, or up to `limit`. Each generation draws Random(n) for the a parents, then the
+// RandomFloat of the mutation count; the states of a generation come straight from its
+// first state, so one generation waits on the one before by a single multiply-add.
+
+// Up to this many lineages the quiet generations compare the draws pair by pair.
+constexpr int32_t kPairLineages = 4;
+
+// Quiet generations of A lineages, A known here. Two draws can give one parent only if
+// their states differ by less than 2^32 / n, which needs no multiplication to test; the
+// parents are computed only when that happens.
+template <int32_t A>
+QuietRun pairedQuietGenerations(uint32_t s, int32_t generation, int32_t limit, int32_t n,
+                                uint64_t threshold) {
+    static_assert(A <= kPairLineages);
+    const uint64_t range = static_cast<uint32_t>(n);
+    const uint32_t window = static_cast<uint32_t>(((uint64_t{1} << 32) + range - 1) / range);
+    while (generation < limit) {
+        ++generation;
+        uint32_t st[A + 1];
+        for (int32_t i = 0; i <= A; ++i)
+            st[i] = kDrawJumps.mul[i + 1] * s + kDrawJumps.add[i + 1];
+        s = st[A];
+        bool candidate = false;
+        for (int32_t i = 1; i < A; ++i)
+            for (int32_t m = 0; m < i; ++m)
+                candidate |= static_cast<uint32_t>(st[i] - st[m] + (window - 1)) < 2 * window - 1;
+        const bool mutates = st[A] < threshold;
+        if (candidate || mutates) [[unlikely]] {
+            int32_t j = -1;
+            if (candidate) {
+                uint32_t parents[A];
+                for (int32_t i = 0; i < A; ++i)
+                    parents[i] = drawnValue(st[i], range);
+                j = firstRepeatAmongFew(parents, A);
+            }
+            if (j >= 0 || mutates) return {s, generation, j, true, mutates};
+        }
+    }
+    return {s, generation, -1, false, false};
+}
+
 } // namespace
+
+uint16_t GenealogySimulator::nextStampEpoch(uint32_t range) {
+    if (stamps_.size() < range) stamps_.resize(range, 0);
+    if (++stampEpoch_ == 0) {
+        std::fill(stamps_.begin(), stamps_.end(), 0);
+        stampEpoch_ = 1;
+    }
+    return stampEpoch_;
+}
+
+uint32_t GenealogySimulator::smallestRepeated(const uint32_t* draws, int32_t a, uint32_t range) {
+    const uint16_t epoch = nextStampEpoch(range);
+    uint16_t* stamps = stamps_.data();
+    uint32_t smallest = kNoRepeat;
+    for (int32_t i = 0; i < a; ++i) {
+        const uint32_t v = draws[i];
+        if (stamps[v] == epoch) smallest = std::min(smallest, v);
+        stamps[v] = epoch;
+    }
+    return smallest;
+}
+
+QuietRun GenealogySimulator::stampedQuietGenerations(uint32_t s, int32_t generation, int32_t limit,
+                                                     int32_t a, int32_t n, uint64_t threshold) {
+    const uint64_t range = static_cast<uint32_t>(n);
+    parents_.resize(static_cast<size_t>(a));
+    constexpr int32_t kBlock = 8;
+    while (generation < limit) {
+        ++generation;
+        const uint16_t epoch = nextStampEpoch(static_cast<uint32_t>(n));
+        uint16_t* stamps = stamps_.data();
+        const uint32_t first = s;
+        bool repeated = false;
+        for (int32_t i = 0; i < a; i += kBlock) {
+            const int32_t m = a - i < kBlock ? a - i : kBlock;
+            for (int32_t b = 0; b < m; ++b) {
+                const uint32_t v =
+                    drawnValue(kDrawJumps.mul[b + 1] * s + kDrawJumps.add[b + 1], range);
+                repeated |= stamps[v] == epoch;
+                stamps[v] = epoch;
+            }
+            s = kDrawJumps.mul[m] * s + kDrawJumps.add[m];
+        }
+        s = kDrawJumps.mul[1] * s + kDrawJumps.add[1]; // the uniform
+        const bool mutates = s < threshold;
+        if (repeated || mutates) [[unlikely]] {
+            int32_t j = -1;
+            if (repeated) {
+                // Draw the generation's parents again to find the smallest repeated one.
+                RunRandom again(first);
+                RandomMany(again, n, a, parents_.data());
+                j = firstOccurrence(parents_.data(), a,
+                                    smallestRepeated(parents_.data(), a, static_cast<uint32_t>(n)));
+            }
+            return {s, generation, j, true, mutates};
+        }
+    }
+    return {s, generation, -1, false, false};
+}
+
+int32_t GenealogySimulator::repeatBelowCutoff(RunRandom& rng, int32_t a, int32_t n) {
+    // Among a draws from n parents about a^2 / (2 n) pairs share a parent, spread evenly
+    // over the parents, so the smallest repeated parent lies far below n: below the
+    // cutoff c = 8 n^2 / a^2 about four pairs are expected. Only the draws below c are
+    // kept; a repeat among them is the smallest repeat of all the draws, and every draw
+    // below it is among them.
+    const double nn = static_cast<double>(n);
+    const double aa = static_cast<double>(a);
+    const uint32_t cutoff = static_cast<uint32_t>(std::max(1.0, 8 * nn * nn / (aa * aa)));
+    uint32_t* low = parents_.data();
+    int32_t count = 0;
+    const uint64_t range = static_cast<uint32_t>(n);
+    constexpr int32_t kBlock = 8;
+    uint32_t s = rng.state();
+    for (int32_t i = 0; i < a; i += kBlock) {
+        const int32_t m = a - i < kBlock ? a - i : kBlock;
+        for (int32_t b = 0; b < m; ++b) {
+            const uint32_t v = drawnValue(kDrawJumps.mul[b + 1] * s + kDrawJumps.add[b + 1], range);
+            if (v < cutoff) [[unlikely]]
+                low[count++] = v;
+        }
+        s = kDrawJumps.mul[m] * s + kDrawJumps.add[m];
+    }
+    rng.setState(s);
+    std::sort(low, low + count);
+    for (int32_t i = 0; i + 1 < count; ++i)
+        if (low[i] == low[i + 1]) return i;
+    return -1;
+}
 
 int32_t GenealogySimulator::drawParents(RunRandom& rng, int32_t a, int32_t n) {
     parents_.resize(static_cast<size_t>(a));
+    // Many more lineages than the square root of the parents: repeats are certain, and the
+    // smallest is found among the few smallest draws. Should none of those repeat, the
+    // generation is drawn again below from the same state.
+    if (n >= 1 && static_cast<int64_t>(a) * a >= 128 * static_cast<int64_t>(n)) {
+        const RunRandom start = rng;
+        const int32_t j = repeatBelowCutoff(rng, a, n);
+        if (j >= 0) return j;
+        rng = start;
+    }
     uint32_t* draws = parents_.data();
-    RandomMany(rng, n, a, draws);
     const uint32_t range = n < 1 ? 1u : static_cast<uint32_t>(n);
-    // Parent values are below 2^31, so the largest uint32_t means "no repeat".
-    constexpr uint32_t kNone = std::numeric_limits<uint32_t>::max();
-    uint32_t smallestTwice = kNone;
+    uint32_t smallestTwice = kNoRepeat;
 
-    // A bit per parent while the bit set stays small (2 MiB); a hash table beyond.
+    // Up to kStampLimit parents every parent holds the number of the last generation that drew
+    // it, so nothing needs clearing between generations and the draws are checked as they
+    // are made; up to 2^24 a bit per parent (2 MiB), cleared after the generation; a hash
+    // table beyond.
     constexpr uint32_t kBitLimit = 1u << 24;
-    if (range <= kBitLimit) {
+    if (range <= kStampLimit) {
+        const uint16_t epoch = nextStampEpoch(range);
+        uint16_t* stamps = stamps_.data();
+        const uint64_t values = n > 0 ? static_cast<uint32_t>(n) : 0; // Random(n <= 0) is 0
+        constexpr int32_t kBlock = 8;
+        uint32_t s = rng.state();
+        for (int32_t i = 0; i < a; i += kBlock) {
+            const int32_t m = a - i < kBlock ? a - i : kBlock;
+            for (int32_t b = 0; b < m; ++b) {
+                const uint32_t v =
+                    drawnValue(kDrawJumps.mul[b + 1] * s + kDrawJumps.add[b + 1], values);
+                draws[i + b] = v;
+                if (stamps[v] == epoch) smallestTwice = std::min(smallestTwice, v);
+                stamps[v] = epoch;
+            }
+            s = kDrawJumps.mul[m] * s + kDrawJumps.add[m];
+        }
+        rng.setState(s);
+    } else if (range <= kBitLimit) {
+        RandomMany(rng, n, a, draws);
         const size_t words = (range + 63) / 64;
         if (seenBits_.size() < words) seenBits_.resize(words, 0);
         uint64_t* bits = seenBits_.data();
@@ -199,6 +393,7 @@ int32_t GenealogySimulator::drawParents(RunRandom& rng, int32_t a, int32_t n) {
         for (int32_t i = 0; i < a; ++i)
             bits[draws[i] >> 6] = 0;
     } else {
+        RandomMany(rng, n, a, draws);
         size_t size = 16;
         while (size < static_cast<size_t>(a) * 2)
             size *= 2;
@@ -230,12 +425,7 @@ int32_t GenealogySimulator::drawParents(RunRandom& rng, int32_t a, int32_t n) {
             }
         }
     }
-    if (smallestTwice == kNone) return -1;
-    // Index of the first occurrence of that value in the sorted draws.
-    int32_t j = 0;
-    for (int32_t i = 0; i < a; ++i)
-        j += draws[i] < smallestTwice;
-    return j;
+    return firstOccurrence(draws, a, smallestTwice);
 }
 
 void GenealogySimulator::simulate(Genealogy& g, int32_t k, int32_t& popSize,
@@ -264,64 +454,99 @@ void GenealogySimulator::simulate(Genealogy& g, int32_t k, int32_t& popSize,
     const bool perGeneration = static_cast<bool>(mutation.perGeneration);
     long double p = mutation.constant;
     int32_t lineages = k;
+    int32_t generation = 0;
+    auto onMutation = [&](int32_t position) {
+        g.MutEvents.push_back({generation, position});
+        g.mutationNodes.push_back(positions_[position]);
+    };
     if (!perGeneration) mutationDraw_.prepare(lineages, p, true);
     while (lineages > 1) {
-        if (demography.fluctuating && demography.growthStart < g.Generation &&
-            g.Generation < demography.growthEnd)
-            popSize =
-                fluctuatedSize(popSize, demography.changePercent, demography.singleExpression);
-        if (g.Generation >= lastGeneration)
-            throw RunError("Range check error",
-                           "the genealogy passed generation " + std::to_string(lastGeneration) +
-                               " with " + std::to_string(lineages) +
-                               " lineages left (population size " + std::to_string(popSize) + ")");
-        ++g.Generation;
-
         int32_t j;
-        switch (lineages) {
-        case 2:
-            j = fewParents<2>(local, popSize);
-            break;
-        case 3:
-            j = fewParents<3>(local, popSize);
-            break;
-        case 4:
-            j = fewParents<4>(local, popSize);
-            break;
-        case 5:
-            j = fewParents<5>(local, popSize);
-            break;
-        case 6:
-            j = fewParents<6>(local, popSize);
-            break;
-        case 7:
-            j = fewParents<7>(local, popSize);
-            break;
-        case 8:
-            j = fewParents<8>(local, popSize);
-            break;
-        default: {
-            RunRandom shared = local;
-            j = drawParents(shared, lineages, popSize);
-            local = shared;
-        }
-        }
+        const bool quiet = !perGeneration && !demography.fluctuating && popSize >= 2 &&
+                           generation < lastGeneration &&
+                           (lineages <= kPairLineages ||
+                            (static_cast<uint32_t>(popSize) <= kStampLimit &&
+                             2 * static_cast<int64_t>(lineages) * lineages <= popSize));
+        if (quiet) {
+            // A constant size and rate, and repeats are rare: run the quiet generations.
+            QuietRun end{};
+            const uint32_t s = local.state();
+            const uint64_t threshold = mutationDraw_.anyThreshold();
+            switch (lineages) {
+            case 2:
+                end = pairedQuietGenerations<2>(s, generation, lastGeneration, popSize, threshold);
+                break;
+            case 3:
+                end = pairedQuietGenerations<3>(s, generation, lastGeneration, popSize, threshold);
+                break;
+            case 4:
+                end = pairedQuietGenerations<4>(s, generation, lastGeneration, popSize, threshold);
+                break;
+            default: {
+                end = stampedQuietGenerations(s, generation, lastGeneration, lineages, popSize,
+                                              threshold);
+            }
+            }
+            local.setState(end.state);
+            generation = end.generation;
+            if (!end.stopped) continue; // at the last generation: the next pass stops the run
+            j = end.j;
+            if (end.mutates) mutationDraw_.drawEvents(local, end.state * 0x1p-32L, onMutation);
+        } else {
+            if (demography.fluctuating && demography.growthStart < generation &&
+                generation < demography.growthEnd)
+                popSize =
+                    fluctuatedSize(popSize, demography.changePercent, demography.singleExpression);
+            if (generation >= lastGeneration)
+                throw RunError("Range check error", "the genealogy passed generation " +
+                                                        std::to_string(lastGeneration) + " with " +
+                                                        std::to_string(lineages) +
+                                                        " lineages left (population size " +
+                                                        std::to_string(popSize) + ")");
+            ++generation;
 
-        if (perGeneration) {
-            rng = local;
-            p = mutation.perGeneration(rng);
-            local = rng;
-            mutationDraw_.prepare(lineages, p, false);
+            switch (lineages) {
+            case 2:
+                j = fewParents<2>(local, popSize);
+                break;
+            case 3:
+                j = fewParents<3>(local, popSize);
+                break;
+            case 4:
+                j = fewParents<4>(local, popSize);
+                break;
+            case 5:
+                j = fewParents<5>(local, popSize);
+                break;
+            case 6:
+                j = fewParents<6>(local, popSize);
+                break;
+            case 7:
+                j = fewParents<7>(local, popSize);
+                break;
+            case 8:
+                j = fewParents<8>(local, popSize);
+                break;
+            default: {
+                RunRandom shared = local;
+                j = drawParents(shared, lineages, popSize);
+                local = shared;
+            }
+            }
+
+            if (perGeneration) {
+                rng = local;
+                p = mutation.perGeneration(rng);
+                local = rng;
+                mutationDraw_.prepare(lineages, p, false);
+            }
+            mutationDraw_.drawPrepared(local, onMutation);
         }
-        mutationDraw_.drawPrepared(local, [&](int32_t position) {
-            g.MutEvents.push_back({g.Generation, position});
-            g.mutationNodes.push_back(positions_[position]);
-        });
 
         if (j >= 0) {
             const int32_t e = static_cast<int32_t>(g.CoalEvents.size());
             const int32_t node = k + e;
-            g.CoalEvents.push_back({g.Generation, j, j + 1});
+            g.CoalEvents.push_back({generation, j, j + 1});
             const int32_t left = positions_[j];
             const int32_t right = positions_[j + 1];
             g.childA.push_back(left);
@@ -333,11 +558,13 @@ void GenealogySimulator::simulate(Genealogy& g, int32_t k, int32_t& popSize,
             --lineages;
             if (!perGeneration) mutationDraw_.prepare(lineages, p, true);
             if (onCoalescence) {
+                g.Generation = generation;
                 rng = local;
                 onCoalescence();
             }
         }
     }
+    g.Generation = generation;
     rng = local;
 }
 

@@ -16,38 +16,45 @@
 
 namespace quenlith {
 
+// Jump-ahead constants of the run generator: j draws take the state s to
+// mul[j] * s + add[j], with mul[j] = A^j and add[j] = A^(j-1) + ... + A + 1 for the
+// congruence state := state * A + 1, A = 134775813 (run/random.h). The states of several
+// draws can so be computed from one state at once instead of one after the other.
+struct DrawJumps {
+    static constexpr int32_t kMax = 16;
+    uint32_t mul[kMax + 1];
+    uint32_t add[kMax + 1];
+};
+inline constexpr DrawJumps kDrawJumps = [] {
+    constexpr uint32_t kMultiplier = 134775813u, kIncrement = 1u;
+    DrawJumps t{};
+    t.mul[0] = 1;
+    t.add[0] = 0;
+    for (int32_t j = 1; j <= DrawJumps::kMax; ++j) {
+        t.mul[j] = t.mul[j - 1] * kMultiplier;
+        t.add[j] = t.add[j - 1] * kMultiplier + kIncrement;
+    }
+    return t;
+}();
+
+// The value of Random(n) drawn at `state` (the state after the draw's advance).
+inline uint32_t drawnValue(uint32_t state, uint64_t range) {
+    return static_cast<uint32_t>((state * range) >> 32);
+}
+
 // `count` successive draws of rng.Random(n), stored in out[0 .. count - 1]: the same values
-// in the same order, and the generator left in the same state, as `count` calls. Within a
-// block of up to eight draws every state is computed from the block's first state with
-// jump-ahead constants (state_j = A^j s + (A^(j-1) + ... + 1)), so the draws of a block do
+// in the same order, and the generator left in the same state, as `count` calls. The draws
+// go in blocks of eight whose states all come from the block's first state, so that they do
 // not wait on each other.
 inline void RandomMany(RunRandom& rng, int32_t n, int32_t count, uint32_t* out) {
-    // The generator's congruence, state := state * 134775813 + 1 (run/random.h).
-    constexpr uint32_t kMultiplier = 134775813u, kIncrement = 1u;
     constexpr int32_t kBlock = 8;
-    struct Jumps {
-        uint32_t mul[kBlock + 1];
-        uint32_t add[kBlock + 1];
-    };
-    static constexpr Jumps kJumps = [] {
-        Jumps t{};
-        t.mul[0] = 1;
-        t.add[0] = 0;
-        for (int32_t j = 1; j <= kBlock; ++j) {
-            t.mul[j] = t.mul[j - 1] * kMultiplier;
-            t.add[j] = t.add[j - 1] * kMultiplier + kIncrement;
-        }
-        return t;
-    }();
     const uint64_t range = n > 0 ? static_cast<uint32_t>(n) : 0; // Random(n <= 0) is 0
     uint32_t s = rng.state();
     while (count > 0) {
         const int32_t m = count < kBlock ? count : kBlock;
-        for (int32_t j = 0; j < m; ++j) {
-            const uint32_t state = kJumps.mul[j + 1] * s + kJumps.add[j + 1];
-            out[j] = static_cast<uint32_t>((state * range) >> 32);
-        }
-        s = kJumps.mul[m] * s + kJumps.add[m];
+        for (int32_t j = 0; j < m; ++j)
+            out[j] = drawnValue(kDrawJumps.mul[j + 1] * s + kDrawJumps.add[j + 1], range);
+        s = kDrawJumps.mul[m] * s + kDrawJumps.add[m];
         out += m;
         count -= m;
     }
@@ -108,18 +115,26 @@ class MutationDraw {
     // `repeats` says that p will come back, so that its table is worth keeping.
     void prepare(int32_t a, long double p, bool repeats);
 
-    // One generation's events for the prepared a and p: one RandomFloat U, then one
-    // Random(a) per event while U < P - S. Calls onEvent(position) for each event, in draw
-    // order.
+    // One generation's events for the prepared a and p: one RandomFloat U, then the
+    // events. Calls onEvent(position) for each event, in draw order.
     template <typename OnEvent> void drawPrepared(RunRandom& rng, OnEvent&& onEvent) {
         const long double u = rng.RandomFloat();
-        // U = state * 2^-32 is below P exactly when the state is below ceil(P * 2^32), so
-        // most generations, which have no event, need no extended arithmetic.
-        if (rng.state() >= threshold_) return;
+        // Most generations have no event; they need no extended arithmetic.
+        if (!uniformBelowAny(rng.state())) return;
+        drawEvents(rng, u, onEvent);
+    }
+
+    // U = state * 2^-32 is below P exactly when the state is below ceil(P * 2^32).
+    bool uniformBelowAny(uint32_t uniformState) const { return uniformState < threshold_; }
+    uint64_t anyThreshold() const { return threshold_; }
+
+    // The events that follow a uniform U: one Random(a) per event while U < P - S, with S
+    // the sum of the binomial terms of the events so far.
+    template <typename OnEvent> void drawEvents(RunRandom& rng, long double u, OnEvent&& onEvent) {
         long double s = 0;
         for (int32_t c = 1; c <= a_ && u < any_ - s; ++c) {
             onEvent(rng.Random(a_));
-            s += binomialTerm(a_, c, p_);
+            s += c == 1 ? firstTerm() : binomialTerm(a_, c, p_);
         }
     }
 
@@ -137,17 +152,25 @@ class MutationDraw {
 
   private:
     static constexpr uint64_t kUnknown = ~uint64_t{0};
+    // What is kept of one rate, per lineage count.
     struct KeptRate {
         long double p = 0;
-        std::vector<long double> any;    // P per lineage count
-        std::vector<uint64_t> threshold; // ceil(P * 2^32) per lineage count, or kUnknown
+        std::vector<long double> any;    // P
+        std::vector<uint64_t> threshold; // ceil(P * 2^32), or kUnknown
+        std::vector<long double> first;  // the term of one event
+        std::vector<bool> firstKnown;
     };
     long double factorial(int32_t n);
+    // The binomial term of one event for the prepared a and p, computed once per rate.
+    long double firstTerm();
 
     int32_t a_ = -1;
     long double p_ = -1;
     long double any_ = 0;
     uint64_t threshold_ = 0;
+    long double first_ = 0;
+    bool firstKnown_ = false;
+    KeptRate* rate_ = nullptr; // the kept rate of a_ and p_, if any
     std::vector<KeptRate> kept_;
     size_t lastKept_ = 0, nextEviction_ = 0;
     std::vector<long double> factorials_; // 0 marks "not yet computed"
@@ -158,6 +181,15 @@ class MutationDraw {
 struct MutationProbability {
     long double constant = 0;
     std::function<long double(RunRandom&)> perGeneration; // empty: use constant
+};
+
+// How a run of quiet generations ended (see genealogy.cpp).
+struct QuietRun {
+    uint32_t state;     // the generator after the last generation's uniform
+    int32_t generation; // the last generation run
+    int32_t j;          // its coalescence, or -1
+    bool stopped;       // false: the generation limit was reached first
+    bool mutates;       // its uniform fell below the probability of any mutation
 };
 
 // Runs the generation loop of one genealogy. Scratch memory is kept between calls.
@@ -179,7 +211,20 @@ class GenealogySimulator {
     // of the smallest value drawn more than once, or -1.
     int32_t drawParents(RunRandom& rng, int32_t a, int32_t n);
 
+    // The parents of a lineages when repeats are plentiful (a^2 >= 128 n): j, or -1 when no
+    // repeat lies below the cutoff, the generator then being past the draws.
+    int32_t repeatBelowCutoff(RunRandom& rng, int32_t a, int32_t n);
+    // Quiet generations of a lineages, their repeats found by stamps (see genealogy.cpp).
+    QuietRun stampedQuietGenerations(uint32_t s, int32_t generation, int32_t limit, int32_t a,
+                                     int32_t n, uint64_t threshold);
+    // A fresh stamp for the parents 0 .. range - 1.
+    uint16_t nextStampEpoch(uint32_t range);
+    // The smallest value among the draws that occurs more than once, or the largest uint32_t.
+    uint32_t smallestRepeated(const uint32_t* draws, int32_t a, uint32_t range);
+
     std::vector<uint32_t> parents_;
+    std::vector<uint16_t> stamps_; // per parent: the last generation (mod 2^16) that drew it
+    uint16_t stampEpoch_ = 0;
     std::vector<uint64_t> seenBits_;  // one bit per parent, for moderate N
     std::vector<uint64_t> hashSlots_; // (stamp << 32 | value) for large N
     uint32_t hashStamp_ = 0;

@@ -155,6 +155,16 @@ TEST(GenerationLoop, HashTableSizesAndFluctuatingSizes) {
     expectSameAsReplay(30, 3, growing, constant(0.01L), 5u);
 }
 
+// Many lineages on few parents: the smallest repeat is looked for among the smallest draws
+// first, and the generation drawn again in full when none of them repeats.
+TEST(GenerationLoop, ManyLineagesOnFewParents) {
+    for (uint32_t seed : {1u, 2u, 3u}) {
+        expectSameAsReplay(1500, 4000, Demography{}, constant(0.0001L), seed);
+        if (HasFatalFailure()) return;
+    }
+    expectSameAsReplay(400, 1, Demography{}, constant(0.01L), 4u);
+}
+
 // A per-generation probability draws before the mutation count, from the same generator.
 TEST(GenerationLoop, PerGenerationProbabilityDrawsInItsPlace) {
     MutationProbability m;
