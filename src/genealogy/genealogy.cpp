@@ -317,18 +317,21 @@ int32_t GenealogySimulator::repeatBelowCutoff(RunRandom& rng, int32_t a, int32_t
     // below it is among them.
     const double nn = static_cast<double>(n);
     const double aa = static_cast<double>(a);
-    const uint32_t cutoff = static_cast<uint32_t>(std::max(1.0, 8 * nn * nn / (aa * aa)));
+    const uint64_t cutoff = static_cast<uint64_t>(std::max(1.0, 8 * nn * nn / (aa * aa)));
+    const uint64_t range = static_cast<uint32_t>(n);
+    // A draw is below the cutoff exactly when its state is below ceil(c 2^32 / n), so the
+    // value needs computing only for the draws that are kept.
+    const uint64_t stateCutoff = ((cutoff << 32) + range - 1) / range;
     uint32_t* low = parents_.data();
     int32_t count = 0;
-    const uint64_t range = static_cast<uint32_t>(n);
     constexpr int32_t kBlock = 8;
     uint32_t s = rng.state();
     for (int32_t i = 0; i < a; i += kBlock) {
         const int32_t m = a - i < kBlock ? a - i : kBlock;
         for (int32_t b = 0; b < m; ++b) {
-            const uint32_t v = drawnValue(kDrawJumps.mul[b + 1] * s + kDrawJumps.add[b + 1], range);
-            if (v < cutoff) [[unlikely]]
-                low[count++] = v;
+            const uint32_t state = kDrawJumps.mul[b + 1] * s + kDrawJumps.add[b + 1];
+            if (state < stateCutoff) [[unlikely]]
+                low[count++] = drawnValue(state, range);
         }
         s = kDrawJumps.mul[m] * s + kDrawJumps.add[m];
     }
