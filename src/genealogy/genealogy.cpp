@@ -212,7 +212,7 @@ template <int32_t A> inline int32_t fewParents(RunRandom& rng, int32_t n) {
 // first state, so one generation waits on the one before by a single multiply-add.
 
 // Up to this many lineages the quiet generations compare the draws pair by pair.
-constexpr int32_t kPairLineages = 4;
+constexpr int32_t kPairLineages = 8;
 
 // Quiet generations of A lineages, A known here. Two draws can give one parent only if
 // their states differ by less than 2^32 / n, which needs no multiplication to test; the
@@ -275,26 +275,36 @@ QuietRun GenealogySimulator::stampedQuietGenerations(uint32_t s, int32_t generat
                                                      int32_t a, int32_t n, uint64_t threshold) {
     const uint64_t range = static_cast<uint32_t>(n);
     parents_.resize(static_cast<size_t>(a));
+    uint16_t epoch = nextStampEpoch(static_cast<uint32_t>(n));
+    uint16_t* stamps = stamps_.data();
     constexpr int32_t kBlock = 8;
+    const int32_t fullBlocks = a / kBlock;
+    const int32_t rest = a % kBlock;
     while (generation < limit) {
         ++generation;
-        const uint16_t epoch = nextStampEpoch(static_cast<uint32_t>(n));
-        uint16_t* stamps = stamps_.data();
+        if (++epoch == 0) [[unlikely]] {
+            std::fill(stamps_.begin(), stamps_.end(), 0);
+            epoch = 1;
+        }
         const uint32_t first = s;
         bool repeated = false;
-        for (int32_t i = 0; i < a; i += kBlock) {
-            const int32_t m = a - i < kBlock ? a - i : kBlock;
-            for (int32_t b = 0; b < m; ++b) {
-                const uint32_t v =
-                    drawnValue(kDrawJumps.mul[b + 1] * s + kDrawJumps.add[b + 1], range);
-                repeated |= stamps[v] == epoch;
-                stamps[v] = epoch;
-            }
-            s = kDrawJumps.mul[m] * s + kDrawJumps.add[m];
+        auto check = [&](uint32_t state) {
+            const uint32_t v = drawnValue(state, range);
+            repeated |= stamps[v] == epoch;
+            stamps[v] = epoch;
+        };
+        for (int32_t i = 0; i < fullBlocks; ++i) {
+            for (int32_t b = 0; b < kBlock; ++b)
+                check(kDrawJumps.mul[b + 1] * s + kDrawJumps.add[b + 1]);
+            s = kDrawJumps.mul[kBlock] * s + kDrawJumps.add[kBlock];
         }
-        s = kDrawJumps.mul[1] * s + kDrawJumps.add[1]; // the uniform
+        for (int32_t b = 0; b < rest; ++b)
+            check(kDrawJumps.mul[b + 1] * s + kDrawJumps.add[b + 1]);
+        // The last state of the parents, then the uniform.
+        s = kDrawJumps.mul[rest + 1] * s + kDrawJumps.add[rest + 1];
         const bool mutates = s < threshold;
         if (repeated || mutates) [[unlikely]] {
+            stampEpoch_ = epoch;
             int32_t j = -1;
             if (repeated) {
                 // Draw the generation's parents again to find the smallest repeated one.
@@ -306,6 +316,7 @@ QuietRun GenealogySimulator::stampedQuietGenerations(uint32_t s, int32_t generat
             return {s, generation, j, true, mutates};
         }
     }
+    stampEpoch_ = epoch;
     return {s, generation, -1, false, false};
 }
 
@@ -484,6 +495,18 @@ void GenealogySimulator::simulate(Genealogy& g, int32_t k, int32_t& popSize,
                 break;
             case 4:
                 end = pairedQuietGenerations<4>(s, generation, lastGeneration, popSize, threshold);
+                break;
+            case 5:
+                end = pairedQuietGenerations<5>(s, generation, lastGeneration, popSize, threshold);
+                break;
+            case 6:
+                end = pairedQuietGenerations<6>(s, generation, lastGeneration, popSize, threshold);
+                break;
+            case 7:
+                end = pairedQuietGenerations<7>(s, generation, lastGeneration, popSize, threshold);
+                break;
+            case 8:
+                end = pairedQuietGenerations<8>(s, generation, lastGeneration, popSize, threshold);
                 break;
             default: {
                 end = stampedQuietGenerations(s, generation, lastGeneration, lineages, popSize,
