@@ -1,5 +1,7 @@
 #include "output/distributions.h"
 
+#include "output/decimal.h"
+
 #include <algorithm>
 #include <vector>
 
@@ -13,9 +15,9 @@ int32_t wrap(int64_t v) {
 }
 
 void appendRow(std::string& out, int32_t a, int32_t b) {
-    out += std::to_string(a);
+    appendDecimal(out, a);
     out += ',';
-    out += std::to_string(b);
+    appendDecimal(out, b);
     out += "\r\n";
 }
 

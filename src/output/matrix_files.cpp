@@ -1,5 +1,6 @@
 #include "output/matrix_files.h"
 
+#include "output/decimal.h"
 #include "run/file_io.h"
 
 #include <cstdlib>
@@ -8,21 +9,23 @@
 namespace quenlith {
 
 void appendMatrixRecord(int32_t n, const Genealogy& g, std::string& tree, std::string& mut) {
-    const std::string header = "#" + std::to_string(n) + "\r\n";
+    std::string header = "#";
+    appendDecimal(header, n);
+    header += "\r\n";
     tree += header;
     for (const CoalEvent& e : g.CoalEvents) {
-        tree += std::to_string(e.generation);
+        appendDecimal(tree, e.generation);
         tree += ' ';
-        tree += std::to_string(e.first);
+        appendDecimal(tree, e.first);
         tree += ' ';
-        tree += std::to_string(e.second);
+        appendDecimal(tree, e.second);
         tree += " \r\n";
     }
     mut += header;
     for (const MutEvent& m : g.MutEvents) {
-        mut += std::to_string(m.generation);
+        appendDecimal(mut, m.generation);
         mut += ' ';
-        mut += std::to_string(m.position);
+        appendDecimal(mut, m.position);
         mut += " \r\n";
     }
 }
@@ -33,7 +36,8 @@ namespace {
 class RecordReader {
   public:
     RecordReader(std::string content, int32_t n) : text_(std::move(content)) {
-        const std::string header = "#" + std::to_string(n);
+        std::string header = "#";
+        appendDecimal(header, n);
         size_t pos = 0;
         while (pos < text_.size()) {
             size_t end = text_.find_first_of("\r\n", pos);

@@ -1,5 +1,7 @@
 #include "output/newick.h"
 
+#include "output/decimal.h"
+
 #include <vector>
 
 namespace quenlith {
@@ -21,9 +23,9 @@ void appendNewickLine(const Genealogy& g, std::string& out) {
         while (!stack.empty()) {
             Frame& f = stack.back();
             if (f.node < k) {
-                out += std::to_string(f.node);
+                appendDecimal(out, f.node);
                 out += ':';
-                out += std::to_string(f.parentGeneration);
+                appendDecimal(out, f.parentGeneration);
                 stack.pop_back();
                 continue;
             }
@@ -43,7 +45,7 @@ void appendNewickLine(const Genealogy& g, std::string& out) {
                 stack.pop_back();
                 if (parentGeneration >= 0) {
                     out += ':';
-                    out += std::to_string(parentGeneration - generation);
+                    appendDecimal(out, static_cast<int64_t>(parentGeneration) - generation);
                 }
             }
         }
