@@ -225,12 +225,17 @@ QuietRun pairedQuietGenerations(uint32_t s, int32_t generation, int32_t limit, i
     const uint32_t window = static_cast<uint32_t>(((uint64_t{1} << 32) + range - 1) / range);
     while (generation < limit) {
         ++generation;
+        // The loops are unrolled whatever the optimisation level, so that every state and
+        // pair stays in a register.
         uint32_t st[A + 1];
+#pragma GCC unroll 16
         for (int32_t i = 0; i <= A; ++i)
             st[i] = kDrawJumps.mul[i + 1] * s + kDrawJumps.add[i + 1];
         s = st[A];
         bool candidate = false;
+#pragma GCC unroll 16
         for (int32_t i = 1; i < A; ++i)
+#pragma GCC unroll 16
             for (int32_t m = 0; m < i; ++m)
                 candidate |= static_cast<uint32_t>(st[i] - st[m] + (window - 1)) < 2 * window - 1;
         const bool mutates = st[A] < threshold;
@@ -294,6 +299,7 @@ QuietRun GenealogySimulator::stampedQuietGenerations(uint32_t s, int32_t generat
             stamps[v] = epoch;
         };
         for (int32_t i = 0; i < fullBlocks; ++i) {
+#pragma GCC unroll 8
             for (int32_t b = 0; b < kBlock; ++b)
                 check(kDrawJumps.mul[b + 1] * s + kDrawJumps.add[b + 1]);
             s = kDrawJumps.mul[kBlock] * s + kDrawJumps.add[kBlock];
