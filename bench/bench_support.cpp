@@ -75,6 +75,8 @@ ChildResult runChild(const std::string& program, const std::vector<std::string>&
     result.wallSeconds =
         std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
     result.peakResidentMiB = static_cast<double>(usage.ru_maxrss) / 1024;
+    auto seconds = [](const timeval& t) { return static_cast<double>(t.tv_sec) + t.tv_usec / 1e6; };
+    result.cpuSeconds = seconds(usage.ru_utime) + seconds(usage.ru_stime);
     if (WIFEXITED(status)) result.exitStatus = WEXITSTATUS(status);
     return result;
 }

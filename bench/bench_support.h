@@ -32,6 +32,7 @@ double peakResidentMiB();
 struct ChildResult {
     int exitStatus = -1; // -1: did not start or did not exit normally
     double wallSeconds = 0;
+    double cpuSeconds = 0;      // user and system time of the child
     double peakResidentMiB = 0; // of the child alone
 };
 

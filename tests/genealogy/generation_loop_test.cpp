@@ -4,6 +4,7 @@
 // table; every path must give the same events, the same final size and leave the
 // generator in the same state.
 #include "genealogy/genealogy.h"
+#include "run/run_error.h"
 
 #include <algorithm>
 #include <cmath>
@@ -163,6 +164,38 @@ TEST(GenerationLoop, ManyLineagesOnFewParents) {
         if (HasFatalFailure()) return;
     }
     expectSameAsReplay(400, 1, Demography{}, constant(0.01L), 4u);
+}
+
+// The last generation allowed holds in every path: a genealogy whose common ancestor lies
+// in that generation completes, one generation less stops the run.
+TEST(GenerationLoop, LastGenerationHoldsInEveryPath) {
+    struct Case {
+        int32_t k, n;
+    };
+    // Pairs of draws, stamps, many lineages on few parents, a size beyond the stamps.
+    for (const Case c : {Case{3, 5000}, Case{20, 5000}, Case{600, 2000}, Case{30, 300000}}) {
+        SCOPED_TRACE(::testing::Message() << "k=" << c.k << " N=" << c.n);
+        GenealogySimulator sim;
+        Genealogy g;
+        RunRandom rng(11);
+        int32_t n = c.n;
+        sim.simulate(g, c.k, n, Demography{}, constant(0.001L), rng, nullptr);
+        const int32_t tmrca = g.tmrca();
+        const size_t mutations = g.MutEvents.size();
+
+        sim.lastGeneration = tmrca;
+        rng.setState(11);
+        n = c.n;
+        sim.simulate(g, c.k, n, Demography{}, constant(0.001L), rng, nullptr);
+        EXPECT_EQ(g.tmrca(), tmrca);
+        EXPECT_EQ(g.MutEvents.size(), mutations);
+
+        sim.lastGeneration = tmrca - 1;
+        rng.setState(11);
+        n = c.n;
+        EXPECT_THROW(sim.simulate(g, c.k, n, Demography{}, constant(0.001L), rng, nullptr),
+                     RunError);
+    }
 }
 
 // A per-generation probability draws before the mutation count, from the same generator.
