@@ -214,42 +214,56 @@ template <int32_t A> inline int32_t fewParents(RunRandom& rng, int32_t n) {
 // Up to this many lineages the quiet generations compare the draws pair by pair.
 constexpr int32_t kPairLineages = 8;
 
-// Quiet generations of A lineages, A known here. Two draws can give one parent only if
-// their states differ by less than 2^32 / n, which needs no multiplication to test; the
-// parents are computed only when that happens.
-template <int32_t A>
+// Quiet generations of A lineages, A known here, taken G at a time (the states of all G
+// come from the first state, so even the generations do not wait on each other). Two
+// draws can give one parent only if their states differ by less than 2^32 / n, which needs
+// no multiplication to test; the parents are computed only when that happens.
+template <int32_t A, int32_t G>
 QuietRun pairedQuietGenerations(uint32_t s, int32_t generation, int32_t limit, int32_t n,
                                 uint64_t threshold) {
-    static_assert(A <= kPairLineages);
+    static_assert(A <= kPairLineages && G * (A + 1) <= DrawJumps::kMax);
     const uint64_t range = static_cast<uint32_t>(n);
     const uint32_t window = static_cast<uint32_t>(((uint64_t{1} << 32) + range - 1) / range);
-    while (generation < limit) {
-        ++generation;
+    while (limit - generation >= G) {
         // The loops are unrolled whatever the optimisation level, so that every state and
         // pair stays in a register.
-        uint32_t st[A + 1];
+        uint32_t st[G][A + 1];
+        bool candidate[G], mutates[G];
+        bool any = false;
+#pragma GCC unroll 4
+        for (int32_t g = 0; g < G; ++g) {
 #pragma GCC unroll 16
-        for (int32_t i = 0; i <= A; ++i)
-            st[i] = kDrawJumps.mul[i + 1] * s + kDrawJumps.add[i + 1];
-        s = st[A];
-        bool candidate = false;
-#pragma GCC unroll 16
-        for (int32_t i = 1; i < A; ++i)
-#pragma GCC unroll 16
-            for (int32_t m = 0; m < i; ++m)
-                candidate |= static_cast<uint32_t>(st[i] - st[m] + (window - 1)) < 2 * window - 1;
-        const bool mutates = st[A] < threshold;
-        if (candidate || mutates) [[unlikely]] {
-            int32_t j = -1;
-            if (candidate) {
-                uint32_t parents[A];
-                for (int32_t i = 0; i < A; ++i)
-                    parents[i] = drawnValue(st[i], range);
-                j = firstRepeatAmongFew(parents, A);
+            for (int32_t i = 0; i <= A; ++i) {
+                const int32_t draws = g * (A + 1) + i + 1;
+                st[g][i] = kDrawJumps.mul[draws] * s + kDrawJumps.add[draws];
             }
-            if (j >= 0 || mutates) return {s, generation, j, true, mutates};
+            candidate[g] = false;
+#pragma GCC unroll 16
+            for (int32_t i = 1; i < A; ++i)
+#pragma GCC unroll 16
+                for (int32_t m = 0; m < i; ++m)
+                    candidate[g] |=
+                        static_cast<uint32_t>(st[g][i] - st[g][m] + (window - 1)) < 2 * window - 1;
+            mutates[g] = st[g][A] < threshold;
+            any |= candidate[g] || mutates[g];
         }
+        if (any) [[unlikely]] {
+            for (int32_t g = 0; g < G; ++g) {
+                int32_t j = -1;
+                if (candidate[g]) {
+                    uint32_t parents[A];
+                    for (int32_t i = 0; i < A; ++i)
+                        parents[i] = drawnValue(st[g][i], range);
+                    j = firstRepeatAmongFew(parents, A);
+                }
+                if (j >= 0 || mutates[g])
+                    return {st[g][A], generation + g + 1, j, true, mutates[g]};
+            }
+        }
+        s = st[G - 1][A];
+        generation += G;
     }
+    if constexpr (G > 1) return pairedQuietGenerations<A, 1>(s, generation, limit, n, threshold);
     return {s, generation, -1, false, false};
 }
 
@@ -494,25 +508,32 @@ void GenealogySimulator::simulate(Genealogy& g, int32_t k, int32_t& popSize,
             const uint64_t threshold = mutationDraw_.anyThreshold();
             switch (lineages) {
             case 2:
-                end = pairedQuietGenerations<2>(s, generation, lastGeneration, popSize, threshold);
+                end =
+                    pairedQuietGenerations<2, 2>(s, generation, lastGeneration, popSize, threshold);
                 break;
             case 3:
-                end = pairedQuietGenerations<3>(s, generation, lastGeneration, popSize, threshold);
+                end =
+                    pairedQuietGenerations<3, 2>(s, generation, lastGeneration, popSize, threshold);
                 break;
             case 4:
-                end = pairedQuietGenerations<4>(s, generation, lastGeneration, popSize, threshold);
+                end =
+                    pairedQuietGenerations<4, 1>(s, generation, lastGeneration, popSize, threshold);
                 break;
             case 5:
-                end = pairedQuietGenerations<5>(s, generation, lastGeneration, popSize, threshold);
+                end =
+                    pairedQuietGenerations<5, 1>(s, generation, lastGeneration, popSize, threshold);
                 break;
             case 6:
-                end = pairedQuietGenerations<6>(s, generation, lastGeneration, popSize, threshold);
+                end =
+                    pairedQuietGenerations<6, 1>(s, generation, lastGeneration, popSize, threshold);
                 break;
             case 7:
-                end = pairedQuietGenerations<7>(s, generation, lastGeneration, popSize, threshold);
+                end =
+                    pairedQuietGenerations<7, 1>(s, generation, lastGeneration, popSize, threshold);
                 break;
             case 8:
-                end = pairedQuietGenerations<8>(s, generation, lastGeneration, popSize, threshold);
+                end =
+                    pairedQuietGenerations<8, 1>(s, generation, lastGeneration, popSize, threshold);
                 break;
             default: {
                 end = stampedQuietGenerations(s, generation, lastGeneration, lineages, popSize,
