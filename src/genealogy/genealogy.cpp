@@ -84,7 +84,7 @@ void MutationDraw::prepare(int32_t a, long double p, bool repeats) {
     if (a == a_ && p == p_) return;
     a_ = a;
     p_ = p;
-    rate_ = nullptr;
+    rate_ = kNoRate;
     firstKnown_ = false;
     if (!repeats || p != p) {
         any_ = probabilityOfAny(a, p);
@@ -124,17 +124,17 @@ void MutationDraw::prepare(int32_t a, long double p, bool repeats) {
     threshold_ = rate.threshold[index];
     firstKnown_ = rate.firstKnown[index];
     first_ = rate.first[index];
-    rate_ = &rate;
+    rate_ = lastKept_;
 }
 
 long double MutationDraw::firstTerm() {
     if (!firstKnown_) {
         first_ = binomialTerm(a_, 1, p_);
         firstKnown_ = true;
-        if (rate_) {
+        if (rate_ != kNoRate) {
             const size_t index = static_cast<size_t>(a_);
-            rate_->first[index] = first_;
-            rate_->firstKnown[index] = true;
+            kept_[rate_].first[index] = first_;
+            kept_[rate_].firstKnown[index] = true;
         }
     }
     return first_;

@@ -170,7 +170,8 @@ class MutationDraw {
     uint64_t threshold_ = 0;
     long double first_ = 0;
     bool firstKnown_ = false;
-    KeptRate* rate_ = nullptr; // the kept rate of a_ and p_, if any
+    static constexpr size_t kNoRate = ~size_t{0};
+    size_t rate_ = kNoRate; // index in kept_ of the rate of a_ and p_, if it is kept
     std::vector<KeptRate> kept_;
     size_t lastKept_ = 0, nextEviction_ = 0;
     std::vector<long double> factorials_; // 0 marks "not yet computed"
