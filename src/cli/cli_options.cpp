@@ -232,28 +232,28 @@ CliParse parseCliOptions(const std::vector<std::string>& args) {
             inlineValue = name.substr(eq + 1);
             name = name.substr(0, eq);
         }
-        const OptionSpec* spec = nullptr;
+        const OptionSpec* option = nullptr;
         for (const auto& s : specs)
-            if (s.name == name) spec = &s;
-        if (!spec) {
+            if (s.name == name) option = &s;
+        if (!option) {
             out.error = "unknown option '" + args[i] + "' (see --help)";
             return out;
         }
         std::string value;
-        if (!spec->argument.empty()) {
+        if (!option->argument.empty()) {
             if (inlineValue) {
                 value = *inlineValue;
             } else if (i + 1 < args.size()) {
                 value = args[++i];
             } else {
-                out.error = "option " + name + " needs a value " + spec->argument;
+                out.error = "option " + name + " needs a value " + option->argument;
                 return out;
             }
         } else if (inlineValue) {
             out.error = "option " + name + " takes no value";
             return out;
         }
-        std::string error = spec->apply(out.options, value);
+        std::string error = option->apply(out.options, value);
         if (!error.empty()) {
             out.error = name + ": " + error;
             return out;
