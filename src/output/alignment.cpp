@@ -91,11 +91,17 @@ void appendAlignmentBlock(const SampleSequences& seqs, int32_t s,
         break;
     case OutputFormat::Clustal:
         for (const CopyEntry& e : copies) {
-            if (diploid)
-                out += ">Ind_" + std::to_string(e.individual) + "_" + std::to_string(e.number) +
-                       "_" + sim;
-            else
-                out += ">" + std::to_string(e.number) + "_" + sim;
+            // Appended piece by piece: GCC 12 warns falsely (-Wrestrict) on ">" + string.
+            if (diploid) {
+                out += ">Ind_";
+                out += std::to_string(e.individual);
+                out += '_';
+            } else {
+                out += '>';
+            }
+            out += std::to_string(e.number);
+            out += '_';
+            out += sim;
             out += kEol;
             appendSequenceText(seqs, e.column, out);
             out += kEol;
