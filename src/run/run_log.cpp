@@ -53,6 +53,18 @@ std::string ratioLine(const FormValues& form) {
     return "TiTv ratio: " + logFixed(lenientDouble(form.edtTiTv), 2).substr(0, 4);
 }
 
+// The output-file section; dataFileLine names the data file of the run, if one was written.
+void appendOutputFiles(const FormValues& form, const std::string& dataFileLine, std::string& out) {
+    line(out, "Output Files");
+    line(out, "************");
+    line(out, "");
+    line(out, "Tmrca and diversity indices: " + form.edtTmrca);
+    line(out, "Newick tree output file: " + form.edtNewickTrees);
+    if (!dataFileLine.empty()) line(out, dataFileLine);
+    line(out, "Distribution of coalescence times with genealogy length: " + form.edtCoalDistrib);
+    line(out, "Distribution of mutation times with genealogy length: " + form.edtMutDistrib);
+}
+
 void appendDnaMutationSection(const FormValues& form, const RunLogValues& v, std::string& out) {
     line(out, "Datatype: DNA sequence");
     line(out, "Mutation rate: " + logScientific(v.MutationRate));
@@ -83,14 +95,8 @@ void appendDnaMutationSection(const FormValues& form, const RunLogValues& v, std
         line(out, "Among-site rate variation shape parameter: " +
                       logFixed(lenientDouble(form.edtAlpha), 3));
     line(out, "");
-    line(out, "Output Files");
-    line(out, "************");
-    line(out, "");
-    line(out, "Tmrca and diversity indices: " + form.edtTmrca);
-    line(out, "Newick tree output file: " + form.edtNewickTrees);
-    if (form.chkSeqOut) line(out, "Sequence data output file: " + form.edtSeqOut);
-    line(out, "Distribution of coalescence times with genealogy length: " + form.edtCoalDistrib);
-    line(out, "Distribution of mutation times with genealogy length: " + form.edtMutDistrib);
+    appendOutputFiles(form, form.chkSeqOut ? "Sequence data output file: " + form.edtSeqOut : "",
+                      out);
 }
 
 void appendDemographics(const FormValues& form, const RunLogValues& v, std::string& out) {
@@ -160,14 +166,8 @@ void appendMsatMutationSection(const FormValues& form, const RunLogValues& value
         line(out, padLeft(number(locus.LocusLabel), 3) + padLeft(number(locus.MinSize), 10) +
                       padLeft(number(locus.MaxSize), 5) + padLeft(number(locus.RepeatUnit), 8) +
                       std::string(11, ' ') + logScientific(locus.LocusMutationRate));
-    line(out, "Output Files");
-    line(out, "************");
-    line(out, "");
-    line(out, "Tmrca and diversity indices: " + form.edtTmrca);
-    line(out, "Newick tree output file: " + form.edtNewickTrees);
-    if (form.chkMSatOut) line(out, "Microsatellite profiles generated: " + form.edtMSatData);
-    line(out, "Distribution of coalescence times with genealogy length: " + form.edtCoalDistrib);
-    line(out, "Distribution of mutation times with genealogy length: " + form.edtMutDistrib);
+    appendOutputFiles(
+        form, form.chkMSatOut ? "Microsatellite profiles generated: " + form.edtMSatData : "", out);
 }
 
 std::string runLogText(const FormValues& form, const RunLogValues& values) {
