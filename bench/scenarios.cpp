@@ -5,9 +5,9 @@
 #include "bench_support.h"
 #include "genealogy/genealogy.h"
 #include "run/form_values.h"
-#include "run/random.h"
+#include "base/random.h"
 #include "run/run_driver.h"
-#include "run/run_error.h"
+#include "base/run_error.h"
 
 #include <benchmark/benchmark.h>
 #include <chrono>

@@ -3,9 +3,9 @@
 #include "cli/cli_options.h"
 #include "dna/dna_setup.h"
 #include "msat/msat_params.h"
-#include "run/convert.h"
+#include "base/convert.h"
 #include "run/run_driver.h"
-#include "run/run_error.h"
+#include "base/run_error.h"
 #include "run/run_parameters.h"
 
 #include <cerrno>

@@ -4,7 +4,7 @@
 #include "app/genealogy_browser.h"
 #include "app/genealogy_image.h"
 #include "run/run_driver.h"
-#include "run/run_error.h"
+#include "base/run_error.h"
 
 #include <QGuiApplication>
 #include <QtGlobal>

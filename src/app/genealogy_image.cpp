@@ -1,7 +1,7 @@
 #include "app/genealogy_image.h"
 
-#include "run/file_io.h"
-#include "run/run_error.h"
+#include "base/file_io.h"
+#include "base/run_error.h"
 
 #include <QBuffer>
 #include <QByteArray>

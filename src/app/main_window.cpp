@@ -2,8 +2,8 @@
 
 #include "app/button_glyphs.h"
 #include "app/genealogy_image.h"
-#include "run/random.h"
-#include "run/run_error.h"
+#include "base/random.h"
+#include "base/run_error.h"
 
 #include <QButtonGroup>
 #include <QCheckBox>

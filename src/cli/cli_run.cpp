@@ -1,9 +1,9 @@
 #include "cli/cli_run.h"
 
 #include "cli/cli_options.h"
-#include "run/random.h"
+#include "base/random.h"
 #include "run/run_driver.h"
-#include "run/run_error.h"
+#include "base/run_error.h"
 
 #include <chrono>
 #include <ostream>

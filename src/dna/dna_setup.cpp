@@ -1,6 +1,6 @@
 #include "dna/dna_setup.h"
 
-#include "run/run_error.h"
+#include "base/run_error.h"
 
 #include <cmath>
 
@@ -19,7 +19,7 @@ std::string rootSitesFromFileContent(std::string_view content) {
 
 namespace {
 
-std::string randomRoot(const RunParameters& p, int32_t length, DnaSetup& s, RunRandom& rng) {
+std::string randomRoot(const DnaSettings& p, int32_t length, DnaSetup& s, RunRandom& rng) {
     std::string root(static_cast<size_t>(length), '\0');
     if (p.Model == SubstitutionModel::F81 || p.Model == SubstitutionModel::HKY85) {
         s.FreqA = p.FreqA;
@@ -51,7 +51,7 @@ std::string randomRoot(const RunParameters& p, int32_t length, DnaSetup& s, RunR
 
 } // namespace
 
-DnaSetup prepareDna(const RunParameters& p, const std::string* rootFromFile, RunRandom& rng) {
+DnaSetup prepareDna(const DnaSettings& p, const std::string* rootFromFile, RunRandom& rng) {
     DnaSetup s;
     int32_t length = p.SequenceLength;
     if (p.InvarSites) {

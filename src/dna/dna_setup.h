@@ -1,13 +1,23 @@
 #pragma once
 // DNA set-up of a run: sequence length after invariable sites, the per-lineage mutation
 // probability, the root sequence, and the gamma rate variation drawn every generation.
-#include "run/random.h"
-#include "run/run_parameters.h"
+#include "base/random.h"
+#include "dna/substitution_model.h"
 
 #include <string>
 #include <string_view>
 
 namespace quenlith {
+
+// The values of a run that the DNA set-up reads.
+struct DnaSettings {
+    long double MutationRate = 0;
+    int32_t SequenceLength = 0; // as typed
+    bool InvarSites = false;
+    double InvariableFraction = 0;
+    SubstitutionModel Model = SubstitutionModel::JC69;
+    double FreqA = 0, FreqC = 0, FreqG = 0;
+};
 
 struct DnaSetup {
     int32_t SequenceLength = 0;
@@ -24,7 +34,7 @@ std::string rootSitesFromFileContent(std::string_view content);
 // Performs the set-up. `rootFromFile` holds the sites read from the root file when
 // SeqInput is set (read before the run by the driver). Draws the random root from `rng`.
 // Throws "Range check error" for a negative sequence length.
-DnaSetup prepareDna(const RunParameters& p, const std::string* rootFromFile, RunRandom& rng);
+DnaSetup prepareDna(const DnaSettings& p, const std::string* rootFromFile, RunRandom& rng);
 
 // Gamma(alpha, 1) variate, drawn as the set-up specifies (double arithmetic).
 double gammaVariate(double alpha, RunRandom& rng);

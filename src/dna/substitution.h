@@ -1,9 +1,9 @@
 #pragma once
 // Substitution models and the scatter of a genealogy's mutation events over the sample
 // sequences, with the segregating-site counts.
+#include "base/random.h"
+#include "dna/substitution_model.h"
 #include "genealogy/genealogy.h"
-#include "run/form_values.h"
-#include "run/random.h"
 
 #include <string>
 #include <vector>

@@ -1,6 +1,6 @@
 #include "genealogy/genealogy.h"
 
-#include "run/run_error.h"
+#include "base/run_error.h"
 
 #include <algorithm>
 #include <cmath>
@@ -464,7 +464,8 @@ int32_t GenealogySimulator::drawParents(RunRandom& rng, int32_t a, int32_t n) {
 
 void GenealogySimulator::simulate(Genealogy& g, int32_t k, int32_t& popSize,
                                   const Demography& demography, const MutationProbability& mutation,
-                                  RunRandom& rng, const std::function<void()>& onCoalescence) {
+                                  RunRandom& rng, const std::function<void()>& onCoalescence,
+                                  const std::atomic<bool>* stop) {
     g.SampleSize = k;
     g.Generation = 0;
     g.CoalEvents.clear();
@@ -502,47 +503,50 @@ void GenealogySimulator::simulate(Genealogy& g, int32_t k, int32_t& popSize,
                             (static_cast<uint32_t>(popSize) <= kStampLimit &&
                              2 * static_cast<int64_t>(lineages) * lineages <= popSize));
         if (quiet) {
-            // A constant size and rate, and repeats are rare: run the quiet generations.
+            // A constant size and rate, and repeats are rare: run the quiet generations, in
+            // stretches short enough for the stop flag to be seen.
             QuietRun end{};
             const uint32_t s = local.state();
             const uint64_t threshold = mutationDraw_.anyThreshold();
+            const int32_t stretchEnd =
+                stop ? static_cast<int32_t>(std::min<int64_t>(
+                           this->lastGeneration, int64_t{generation} + kStopCheckGenerations))
+                     : this->lastGeneration;
             switch (lineages) {
             case 2:
-                end =
-                    pairedQuietGenerations<2, 2>(s, generation, lastGeneration, popSize, threshold);
+                end = pairedQuietGenerations<2, 2>(s, generation, stretchEnd, popSize, threshold);
                 break;
             case 3:
-                end =
-                    pairedQuietGenerations<3, 2>(s, generation, lastGeneration, popSize, threshold);
+                end = pairedQuietGenerations<3, 2>(s, generation, stretchEnd, popSize, threshold);
                 break;
             case 4:
-                end =
-                    pairedQuietGenerations<4, 1>(s, generation, lastGeneration, popSize, threshold);
+                end = pairedQuietGenerations<4, 1>(s, generation, stretchEnd, popSize, threshold);
                 break;
             case 5:
-                end =
-                    pairedQuietGenerations<5, 1>(s, generation, lastGeneration, popSize, threshold);
+                end = pairedQuietGenerations<5, 1>(s, generation, stretchEnd, popSize, threshold);
                 break;
             case 6:
-                end =
-                    pairedQuietGenerations<6, 1>(s, generation, lastGeneration, popSize, threshold);
+                end = pairedQuietGenerations<6, 1>(s, generation, stretchEnd, popSize, threshold);
                 break;
             case 7:
-                end =
-                    pairedQuietGenerations<7, 1>(s, generation, lastGeneration, popSize, threshold);
+                end = pairedQuietGenerations<7, 1>(s, generation, stretchEnd, popSize, threshold);
                 break;
             case 8:
-                end =
-                    pairedQuietGenerations<8, 1>(s, generation, lastGeneration, popSize, threshold);
+                end = pairedQuietGenerations<8, 1>(s, generation, stretchEnd, popSize, threshold);
                 break;
             default: {
-                end = stampedQuietGenerations(s, generation, lastGeneration, lineages, popSize,
+                end = stampedQuietGenerations(s, generation, stretchEnd, lineages, popSize,
                                               threshold);
             }
             }
             local.setState(end.state);
             generation = end.generation;
-            if (!end.stopped) continue; // at the last generation: the next pass stops the run
+            if (!end.stopped) {
+                // At the end of a stretch, or at the last generation: the next pass stops
+                // the run there.
+                if (stop && stop->load(std::memory_order_relaxed)) throw RunStopped();
+                continue;
+            }
             j = end.j;
             if (end.mutates) mutationDraw_.drawEvents(local, end.state * 0x1p-32L, onMutation);
         } else {
@@ -557,6 +561,9 @@ void GenealogySimulator::simulate(Genealogy& g, int32_t k, int32_t& popSize,
                                                         " lineages left (population size " +
                                                         std::to_string(popSize) + ")");
             ++generation;
+            if (stop && generation % kStopCheckGenerations == 0 &&
+                stop->load(std::memory_order_relaxed))
+                throw RunStopped();
 
             switch (lineages) {
             case 2:

@@ -8,8 +8,9 @@
 // the event tables. Internally every lineage is also a node of a tree: leaves 0 .. k-1, and
 // node k + e is the ancestor formed by coalescence event e. Because merges always join
 // neighbours, the leaves under a node are a contiguous range of sample copies.
-#include "run/random.h"
+#include "base/random.h"
 
+#include <atomic>
 #include <cstdint>
 #include <functional>
 #include <vector>
@@ -197,10 +198,15 @@ struct QuietRun {
 class GenealogySimulator {
   public:
     // popSize is read and changed by the fluctuating size. onCoalescence is called once
-    // per generation that records an event.
+    // per generation that records an event. When `stop` is given and becomes true, the
+    // simulation throws RunStopped within kStopCheckGenerations generations.
     void simulate(Genealogy& g, int32_t k, int32_t& popSize, const Demography& demography,
                   const MutationProbability& mutation, RunRandom& rng,
-                  const std::function<void()>& onCoalescence);
+                  const std::function<void()>& onCoalescence,
+                  const std::atomic<bool>* stop = nullptr);
+
+    // How often a long genealogy looks at its stop flag.
+    static constexpr int32_t kStopCheckGenerations = 4096;
 
     // Generation is a 32-bit counter: a genealogy that reaches this generation before its
     // most recent common ancestor stops the run with "Range check error" rather than wrap

@@ -1,6 +1,6 @@
 #include "msat/allele_models.h"
 
-#include "run/run_error.h"
+#include "base/run_error.h"
 
 #include <algorithm>
 #include <string>

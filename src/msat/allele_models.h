@@ -1,10 +1,9 @@
 #pragma once
 // Allele sizes of one microsatellite locus: the size draw from the locus's range, the
 // three mutation models, and the diversity statistics of a locus.
+#include "base/random.h"
 #include "genealogy/genealogy.h"
 #include "msat/msat_types.h"
-#include "run/form_values.h"
-#include "run/random.h"
 
 #include <cstdint>
 #include <vector>

@@ -1,7 +1,7 @@
 #include "msat/msat_params.h"
 
-#include "run/file_io.h"
-#include "run/run_error.h"
+#include "base/file_io.h"
+#include "base/run_error.h"
 
 #include <charconv>
 #include <cmath>

@@ -6,6 +6,8 @@
 
 namespace quenlith {
 
+enum class MsatModel { InfiniteAlleles, Stepwise, RandomAlleles };
+
 // One line of the microsatellite parameter file.
 struct MsatLocusParams {
     int32_t LocusLabel = 0;

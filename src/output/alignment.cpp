@@ -2,6 +2,20 @@
 
 namespace quenlith {
 
+const char* outputFormatName(OutputFormat f) {
+    switch (f) {
+    case OutputFormat::Clustal:
+        return "Clustal";
+    case OutputFormat::Nexus:
+        return "Nexus";
+    case OutputFormat::Fasta:
+        return "Fasta";
+    case OutputFormat::MrBayes:
+        return "MrBayes";
+    }
+    return "Nexus";
+}
+
 namespace {
 
 constexpr const char* kEol = "\r\n";

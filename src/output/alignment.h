@@ -3,7 +3,7 @@
 // ("Clustal", "Nexus", "Fasta" or "MrBayes"), copies named by number or, when diploid, by
 // the individual they are paired into.
 #include "dna/substitution.h"
-#include "run/form_values.h"
+#include "output/output_format.h"
 
 #include <cstdint>
 #include <string>

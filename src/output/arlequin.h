@@ -2,7 +2,7 @@
 // Arlequin project files (one per simulation) and the batch file that lists them.
 #include "dna/substitution.h"
 #include "msat/msat_types.h"
-#include "run/file_io.h"
+#include "base/file_io.h"
 
 #include <cstdint>
 #include <string>

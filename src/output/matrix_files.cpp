@@ -1,7 +1,7 @@
 #include "output/matrix_files.h"
 
 #include "output/decimal.h"
-#include "run/file_io.h"
+#include "base/file_io.h"
 
 #include <cstdlib>
 #include <string_view>

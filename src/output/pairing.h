@@ -1,7 +1,7 @@
 #pragma once
 // PairingOrder: a random permutation of the copy numbers 1 .. k by which copies are paired
 // into diploid individuals (positions 2i and 2i + 1 form individual i + 1).
-#include "run/random.h"
+#include "base/random.h"
 
 #include <cstdint>
 #include <vector>

@@ -1,6 +1,6 @@
 #include "output/summary_table.h"
 
-#include "run/file_io.h"
+#include "base/file_io.h"
 
 #include <cstdio>
 

@@ -1,7 +1,7 @@
 #pragma once
 // The per-simulation summary table (outfile.csv), written whole at the end of a run.
 #include "msat/msat_types.h"
-#include "run/run_tables.h"
+#include "output/run_tables.h"
 
 #include <cstdint>
 #include <string>

@@ -1,14 +1,13 @@
 #pragma once
 // The text or state of every control of the main window, initialised to the window's
 // defaults. Both front ends fill this record; readRunParameters() turns it into a run.
+#include "dna/substitution_model.h"
+#include "msat/msat_types.h"
+#include "output/output_format.h"
+
 #include <string>
 
 namespace quenlith {
-
-enum class SubstitutionModel { JC69, K2P, F81, HKY85 };
-// Items of rdgOutput, in the window's order.
-enum class OutputFormat { Clustal = 0, Nexus = 1, Fasta = 2, MrBayes = 3 };
-enum class MsatModel { InfiniteAlleles, Stepwise, RandomAlleles };
 
 struct FormValues {
     // Main tab
@@ -67,7 +66,5 @@ struct FormValues {
     std::string edtLogFile = "logFile.txt";
     bool chkArlequin = false;
 };
-
-const char* outputFormatName(OutputFormat f);
 
 } // namespace quenlith

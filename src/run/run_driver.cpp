@@ -1,9 +1,11 @@
 #include "run/run_driver.h"
 
+#include "base/file_io.h"
+#include "base/memory_check.h"
+#include "base/run_error.h"
 #include "dna/dna_setup.h"
 #include "dna/substitution.h"
 #include "msat/msat_params.h"
-#include "msat/msat_run.h"
 #include "output/alignment.h"
 #include "output/arlequin.h"
 #include "output/distributions.h"
@@ -11,13 +13,11 @@
 #include "output/matrix_files.h"
 #include "output/newick.h"
 #include "output/pairing.h"
+#include "output/run_tables.h"
 #include "output/summary_table.h"
-#include "run/file_io.h"
-#include "run/memory_check.h"
-#include "run/run_error.h"
+#include "run/msat_run.h"
 #include "run/run_log.h"
 #include "run/run_parameters.h"
-#include "run/run_tables.h"
 
 #include <chrono>
 #include <new>
@@ -84,10 +84,13 @@ class DnaRun {
         for (int32_t s = 1; s <= sims; ++s) {
             observer_.simulationStarted(s);
             sequences_.reset(setup_.RootSequence, k);
-            simulator_.simulate(genealogy_, k, popSize_, demography, mutation, rng_, [&] {
-                ++progressPos;
-                observer_.progress(progressPos, progressMax);
-            });
+            simulator_.simulate(
+                genealogy_, k, popSize_, demography, mutation, rng_,
+                [&] {
+                    ++progressPos;
+                    observer_.progress(progressPos, progressMax);
+                },
+                observer_.stopFlag());
             if (p_.ScatterMut) ScatterMutations(genealogy_, sequences_, model, rng_);
 
             coalBlock.clear();

@@ -3,6 +3,7 @@
 #include "genealogy/genealogy.h"
 #include "run/form_values.h"
 
+#include <atomic>
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -17,6 +18,9 @@ class RunObserver {
     virtual void progress(int64_t /*position*/, int64_t /*maximum*/) {}
     // Checked after every simulation: true ends the run there, with no log.
     virtual bool stopRequested() { return false; }
+    // A flag that a long genealogy checks every few thousand generations: once it is true the
+    // simulation in progress is abandoned and the run ends after the last whole simulation.
+    virtual const std::atomic<bool>* stopFlag() { return nullptr; }
 };
 
 enum class RunStatus {

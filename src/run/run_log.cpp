@@ -1,7 +1,7 @@
 #include "run/run_log.h"
 
-#include "run/convert.h"
-#include "run/file_io.h"
+#include "base/convert.h"
+#include "base/file_io.h"
 
 #include <cmath>
 #include <cstdio>

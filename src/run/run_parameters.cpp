@@ -1,24 +1,10 @@
 #include "run/run_parameters.h"
 
-#include "run/convert.h"
+#include "base/convert.h"
 
 #include <cmath>
 
 namespace quenlith {
-
-const char* outputFormatName(OutputFormat f) {
-    switch (f) {
-    case OutputFormat::Clustal:
-        return "Clustal";
-    case OutputFormat::Nexus:
-        return "Nexus";
-    case OutputFormat::Fasta:
-        return "Fasta";
-    case OutputFormat::MrBayes:
-        return "MrBayes";
-    }
-    return "Nexus";
-}
 
 namespace {
 

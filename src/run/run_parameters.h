@@ -1,6 +1,7 @@
 #pragma once
 // RunParameters: the typed values of one run, read from FormValues with the lenient
 // conversions, and the validation that refuses a run before it starts.
+#include "dna/dna_setup.h"
 #include "run/form_values.h"
 
 #include <cstdint>
@@ -8,7 +9,8 @@
 
 namespace quenlith {
 
-struct RunParameters {
+// The DNA set-up reads its own values (DnaSettings) straight from the run's.
+struct RunParameters : DnaSettings {
     int32_t SampleSize = 0;
     int32_t EnteredPopSize = 0;
     int32_t PopSize = 0;      // after the reproductive-success adjustment, before any doubling
@@ -34,15 +36,9 @@ struct RunParameters {
     bool DrawMut = true;
 
     // DNA path
-    long double MutationRate = 0;
-    int32_t SequenceLength = 0; // as typed
-    bool InvarSites = false;
-    double InvariableFraction = 0;
     bool ShapeParameter = false;
     double GammaShape = 0;
     bool SeqInput = false;
-    SubstitutionModel Model = SubstitutionModel::JC69;
-    double FreqA = 0, FreqC = 0, FreqG = 0;
     double TiTv = 0;
 
     // Microsatellite path

@@ -1,7 +1,7 @@
 // DNA set-up (root sequence, invariable sites, gamma draw) and the substitution models.
+#include "base/run_error.h"
 #include "dna/dna_setup.h"
 #include "dna/substitution.h"
-#include "run/run_error.h"
 
 #include <algorithm>
 #include <cmath>
@@ -12,9 +12,8 @@ using namespace quenlith;
 
 namespace {
 
-RunParameters dnaParams() {
-    RunParameters p;
-    p.SampleSize = 4;
+DnaSettings dnaParams() {
+    DnaSettings p;
     p.SequenceLength = 1000;
     p.MutationRate = 0.0000001L;
     p.Model = SubstitutionModel::JC69;
@@ -42,7 +41,7 @@ TEST(RootFile, SitesAreTheBytesWithoutLineBreaksOrBlanks) {
 
 TEST(DnaSetup, LengthProbabilityAndRoot) {
     RunRandom rng(5);
-    RunParameters p = dnaParams();
+    DnaSettings p = dnaParams();
     DnaSetup s = prepareDna(p, nullptr, rng);
     EXPECT_EQ(s.SequenceLength, 1000);
     EXPECT_NEAR(static_cast<double>(s.SeqMutProb), 1e-4, 1e-7);
@@ -79,7 +78,7 @@ TEST(DnaSetup, LengthProbabilityAndRoot) {
 
 TEST(DnaSetup, RootFromBaseFrequencies) {
     RunRandom rng(8);
-    RunParameters p = dnaParams();
+    DnaSettings p = dnaParams();
     p.Model = SubstitutionModel::F81;
     p.FreqA = 1;
     DnaSetup s = prepareDna(p, nullptr, rng);

@@ -3,8 +3,8 @@
 // (checked in the log it writes), refuses it with a warning, or ends with a standard error;
 // it never crashes, hangs or runs on a value it should not.
 #include "fault/fault_support.h"
-#include "run/memory_check.h"
-#include "run/run_error.h"
+#include "base/memory_check.h"
+#include "base/run_error.h"
 #include "support/temp_dir.h"
 
 #include <functional>

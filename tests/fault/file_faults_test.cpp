@@ -6,7 +6,7 @@
 #include "cli/cli_options.h"
 #include "fault/fault_support.h"
 #include "output/matrix_files.h"
-#include "run/run_error.h"
+#include "base/run_error.h"
 #include "support/temp_dir.h"
 
 #include <filesystem>

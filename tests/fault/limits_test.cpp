@@ -5,9 +5,9 @@
 #include "fault/fault_support.h"
 #include "genealogy/genealogy.h"
 #include "msat/msat_params.h"
-#include "run/convert.h"
-#include "run/memory_check.h"
-#include "run/run_error.h"
+#include "base/convert.h"
+#include "base/memory_check.h"
+#include "base/run_error.h"
 #include "support/temp_dir.h"
 
 #include <cmath>

@@ -4,7 +4,7 @@
 // table; every path must give the same events, the same final size and leave the
 // generator in the same state.
 #include "genealogy/genealogy.h"
-#include "run/run_error.h"
+#include "base/run_error.h"
 
 #include <algorithm>
 #include <cmath>

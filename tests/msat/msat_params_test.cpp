@@ -1,7 +1,7 @@
 // The microsatellite parameter file: strict numbers, numbers across line ends, the rest of
 // a line skipped, missing numbers at the end read as 0, and the checks of a locus.
 #include "msat/msat_params.h"
-#include "run/run_error.h"
+#include "base/run_error.h"
 #include "support/temp_dir.h"
 
 #include <gtest/gtest.h>

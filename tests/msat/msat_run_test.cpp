@@ -1,7 +1,7 @@
 // Whole microsatellite runs through the driver: the records of every locus, the per-run
 // tables, the genotype files, and every way the parameter file can stop a run.
 #include "run/run_driver.h"
-#include "run/run_error.h"
+#include "base/run_error.h"
 #include "support/temp_dir.h"
 
 #include <filesystem>

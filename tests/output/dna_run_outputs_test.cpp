@@ -2,7 +2,7 @@
 // writes them, and what stays on disk when a run ends early.
 #include "cli/cli_run.h"
 #include "run/run_driver.h"
-#include "run/run_error.h"
+#include "base/run_error.h"
 #include "support/temp_dir.h"
 
 #include <filesystem>

@@ -1,7 +1,7 @@
 // The sequence file layouts and the Arlequin project files, against the worked examples.
 #include "output/alignment.h"
 #include "output/arlequin.h"
-#include "run/run_error.h"
+#include "base/run_error.h"
 #include "support/temp_dir.h"
 
 #include <gtest/gtest.h>

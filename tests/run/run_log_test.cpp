@@ -1,5 +1,5 @@
 // The run log: its lines, number formats and sections for both data types.
-#include "run/run_error.h"
+#include "base/run_error.h"
 #include "run/run_log.h"
 #include "support/temp_dir.h"
 

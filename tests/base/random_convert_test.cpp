@@ -1,5 +1,5 @@
-#include "run/convert.h"
-#include "run/random.h"
+#include "base/convert.h"
+#include "base/random.h"
 
 #include <cmath>
 #include <gtest/gtest.h>

@@ -19,6 +19,13 @@ class RunError : public std::runtime_error {
     std::string detail_;
 };
 
+// Thrown inside a simulation when the front end asked the run to stop; the run ends after
+// the last whole simulation.
+class RunStopped : public std::exception {
+  public:
+    const char* what() const noexcept override { return "run stopped"; }
+};
+
 // Standard text for a system error number.
 std::string standardErrorText(int err);
 

@@ -1,6 +1,6 @@
-#include "run/memory_check.h"
+#include "base/memory_check.h"
 
-#include "run/run_error.h"
+#include "base/run_error.h"
 
 #include <algorithm>
 #include <cstdio>

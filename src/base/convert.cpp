@@ -1,4 +1,4 @@
-#include "run/convert.h"
+#include "base/convert.h"
 
 #include <algorithm>
 #include <charconv>

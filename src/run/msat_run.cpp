@@ -1,5 +1,7 @@
-#include "msat/msat_run.h"
+#include "run/msat_run.h"
 
+#include "base/memory_check.h"
+#include "base/run_error.h"
 #include "genealogy/genealogy.h"
 #include "msat/allele_models.h"
 #include "msat/genotype_table.h"
@@ -11,8 +13,6 @@
 #include "output/newick.h"
 #include "output/pairing.h"
 #include "output/summary_table.h"
-#include "run/memory_check.h"
-#include "run/run_error.h"
 
 #include <string>
 #include <vector>
@@ -98,10 +98,13 @@ class MsatRun {
         popSize_ = 2 * popSize_;
         MutationProbability mutation;
         mutation.constant = locus.LocusMutationRate;
-        simulator_.simulate(genealogy_, k_, popSize_, demography_, mutation, rng_, [&] {
-            ++progressPos_;
-            observer_.progress(progressPos_, progressMax_);
-        });
+        simulator_.simulate(
+            genealogy_, k_, popSize_, demography_, mutation, rng_,
+            [&] {
+                ++progressPos_;
+                observer_.progress(progressPos_, progressMax_);
+            },
+            observer_.stopFlag());
 
         const size_t index = tables_.index(s, l);
         tables_.MsatTmrca[index] = genealogy_.Generation;

@@ -1,6 +1,6 @@
-#include "run/file_io.h"
+#include "base/file_io.h"
 
-#include "run/run_error.h"
+#include "base/run_error.h"
 
 #include <cerrno>
 #include <fcntl.h>

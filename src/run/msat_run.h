@@ -3,8 +3,8 @@
 // own genealogy in 2N gene copies, an ancestral size and mutations under the chosen allele
 // model; the run writes the per-genealogy files per locus, the genotype table and the
 // Arlequin project per simulation, and the summary table at the end.
-#include "run/file_io.h"
-#include "run/random.h"
+#include "base/file_io.h"
+#include "base/random.h"
 #include "run/run_driver.h"
 #include "run/run_parameters.h"
 
