@@ -13,6 +13,10 @@
 
 namespace quenlith {
 
+// The kind of random numbers of a run: the 32-bit generator (the default), or independent
+// counter-based streams, one per simulation.
+enum class RandomKind { Lcg, Streams };
+
 class RunRandom {
   public:
     explicit RunRandom(uint32_t seed = 0) : seed_(seed) {}

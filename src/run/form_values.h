@@ -1,10 +1,12 @@
 #pragma once
 // The text or state of every control of the main window, initialised to the window's
 // defaults. Both front ends fill this record; readRunParameters() turns it into a run.
+#include "base/random.h"
 #include "dna/substitution_model.h"
 #include "msat/msat_types.h"
 #include "output/output_format.h"
 
+#include <cstdint>
 #include <string>
 
 namespace quenlith {
@@ -65,6 +67,20 @@ struct FormValues {
     std::string edtCoalDistrib = "CoalDistrib.csv";
     std::string edtLogFile = "logFile.txt";
     bool chkArlequin = false;
+
+    // Beyond the original controls: the kind of random numbers, the statistics table and the
+    // pipeline formats (window controls and quenlith-cli options).
+    RandomKind rngKind = RandomKind::Lcg; // streams: one independent stream per simulation
+    bool chkStats = false;
+    std::string edtStats = "stats.csv";
+    bool chkVcf = false;
+    std::string edtVcf = "sites.vcf";
+    bool chkMs = false;
+    std::string edtMs = "sites.ms";
+
+    // Run control of quenlith-cli only.
+    int32_t threads = 0;  // worker threads of a streams run; 0: every core
+    int64_t firstSim = 1; // first simulation of a slice of a streams run
 };
 
 } // namespace quenlith

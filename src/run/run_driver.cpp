@@ -260,9 +260,9 @@ RunOutcome runChecked(const FormValues& form, uint32_t seed, RunObserver& observ
 
 } // namespace
 
-RunOutcome RunSimulation(const FormValues& form, uint32_t seed, RunObserver& observer) {
+RunOutcome RunSimulation(const FormValues& form, uint64_t seed, RunObserver& observer) {
     try {
-        return runChecked(form, seed, observer);
+        return runChecked(form, static_cast<uint32_t>(seed), observer);
     } catch (const std::bad_alloc&) {
         throw RunError("Out of memory");
     } catch (const std::length_error&) {

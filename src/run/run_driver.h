@@ -46,8 +46,9 @@ struct RunOutcome {
     std::string workDir;
 };
 
-// Performs one complete run. The generator's state is set to `seed` before the first draw.
+// Performs one complete run. The generator's state is set to `seed` before the first draw
+// (the 32-bit generator takes its low 32 bits; streams are keyed by all 64).
 // File-layer failures throw RunError after leaving the files written so far in place.
-RunOutcome RunSimulation(const FormValues& form, uint32_t seed, RunObserver& observer);
+RunOutcome RunSimulation(const FormValues& form, uint64_t seed, RunObserver& observer);
 
 } // namespace quenlith
