@@ -199,6 +199,21 @@ const std::vector<OptionSpec>& optionSpecs() {
              o.form.chkArlequin = true;
              return {};
          }},
+        {"--stats", "FILE", "write the statistics table (one row per simulation)", "none",
+         [](O& o, S v) {
+             o.form.chkStats = true;
+             return setText(o.form.edtStats, v);
+         }},
+        {"--vcf", "FILE", "write the segregating sites as VCF (.vcf.gz: bgzip); DNA runs", "none",
+         [](O& o, S v) {
+             o.form.chkVcf = true;
+             return setText(o.form.edtVcf, v);
+         }},
+        {"--ms", "FILE", "write the segregating sites in ms format; DNA runs", "none",
+         [](O& o, S v) {
+             o.form.chkMs = true;
+             return setText(o.form.edtMs, v);
+         }},
         {"--image", "FILE", "after the run, save the drawing of the last genealogy (BMP)", "none",
          [](O& o, S v) { return setText(o.imageFile, v); }},
         {"--quiet", "", "no progress line", "progress on a terminal",

@@ -24,10 +24,11 @@ namespace {
 class MsatRun {
   public:
     MsatRun(const RunParameters& p, RunRandom& rng, RunObserver& observer, BlockFile& coalFile,
-            BlockFile& mutFile, BlockFile* arlequinBatch)
+            BlockFile& mutFile, BlockFile* arlequinBatch, PipelineOutputs* pipelineOutputs)
         : p_(p), rng_(rng), observer_(observer), coalFile_(coalFile), mutFile_(mutFile),
-          arlequinBatch_(arlequinBatch), params_(joinPath(p.WorkDir, p.MsatParamsName)),
-          k_(p.SampleSize), loci_(p.NumLoci), sims_(p.SimCount), popSize_(p.PopSize) {
+          arlequinBatch_(arlequinBatch), pipelineOutputs_(pipelineOutputs),
+          params_(joinPath(p.WorkDir, p.MsatParamsName)), k_(p.SampleSize), loci_(p.NumLoci),
+          sims_(p.SimCount), popSize_(p.PopSize) {
         demography_.fluctuating = p.FluctuatingN;
         demography_.growthStart = p.GrowthStart;
         demography_.growthEnd = p.GrowthEnd;
@@ -66,6 +67,8 @@ class MsatRun {
                 simulateLocus(s, l);
             writeGenotypes(s);
             if (p_.AlleleModel != MsatModel::InfiniteAlleles) storeDiversity(s);
+            // Statistics table, when asked.
+            if (pipelineOutputs_) pipelineOutputs_->addMsatSimulation(s, sizes_, repeatUnits_);
             if (s < sims_ && observer_.stopRequested()) {
                 fillOutcome(outcome, s * loci_);
                 outcome.status = RunStatus::Stopped;
@@ -90,6 +93,8 @@ class MsatRun {
             throw RunError("Division by zero",
                            params_.path() + ": locus " + std::to_string(l) + ", RepeatUnit 0");
         const int32_t column = l - 1;
+        repeatUnits_.resize(static_cast<size_t>(loci_));
+        repeatUnits_[static_cast<size_t>(column)] = locus.RepeatUnit;
         const int32_t ancestral = DrawSizeInRange(locus, rng_);
         for (int32_t i = 0; i < k_; ++i)
             sizes_.at(i, column) = ancestral;
@@ -176,6 +181,8 @@ class MsatRun {
     BlockFile& coalFile_;
     BlockFile& mutFile_;
     BlockFile* arlequinBatch_;
+    PipelineOutputs* pipelineOutputs_;
+    std::vector<int32_t> repeatUnits_; // of the loci of the current simulation
     BlockFile newickFile_, dataFile_, treeMatFile_, mutMatFile_;
     MsatParamReader params_;
     const int32_t k_, loci_, sims_;
@@ -196,8 +203,8 @@ class MsatRun {
 
 bool runMicrosatellites(const RunParameters& p, RunRandom& rng, RunObserver& observer,
                         BlockFile& coalFile, BlockFile& mutFile, BlockFile* arlequinBatch,
-                        RunOutcome& outcome) {
-    MsatRun run(p, rng, observer, coalFile, mutFile, arlequinBatch);
+                        RunOutcome& outcome, PipelineOutputs* pipelineOutputs) {
+    MsatRun run(p, rng, observer, coalFile, mutFile, arlequinBatch, pipelineOutputs);
     return run.run(outcome);
 }
 

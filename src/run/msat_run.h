@@ -5,6 +5,7 @@
 // Arlequin project per simulation, and the summary table at the end.
 #include "base/file_io.h"
 #include "base/random.h"
+#include "output/pipeline_outputs.h"
 #include "run/run_driver.h"
 #include "run/run_parameters.h"
 
@@ -13,10 +14,11 @@ namespace quenlith {
 // Performs every simulation of a microsatellite run. `coalFile` and `mutFile` are the two
 // distribution files the driver created; `arlequinBatch` is the batch file when the driver
 // prepared it, else null. Fills `outcome` (records, MutCountPerSim, the last genealogy,
-// PopSize, status). Returns false when the observer asked to stop after a simulation.
+// PopSize, status). `pipelineOutputs`, when given, receives every simulation's allele
+// sizes. Returns false when the observer asked to stop after a simulation.
 // Errors throw RunError and leave the files written so far.
 bool runMicrosatellites(const RunParameters& p, RunRandom& rng, RunObserver& observer,
                         BlockFile& coalFile, BlockFile& mutFile, BlockFile* arlequinBatch,
-                        RunOutcome& outcome);
+                        RunOutcome& outcome, PipelineOutputs* pipelineOutputs = nullptr);
 
 } // namespace quenlith

@@ -16,6 +16,7 @@
 #include "output/run_tables.h"
 #include "output/summary_table.h"
 #include "run/msat_run.h"
+#include "run/pipeline_settings.h"
 #include "run/run_log.h"
 #include "run/run_parameters.h"
 
@@ -32,9 +33,10 @@ class DnaRun {
   public:
     DnaRun(const RunParameters& p, const std::string* rootFromFile, RunRandom& rng,
            RunObserver& observer, BlockFile& coalFile, BlockFile& mutFile, BlockFile* sequenceFile,
-           BlockFile* arlequinBatch)
+           BlockFile* arlequinBatch, PipelineOutputs* pipelineOutputs = nullptr)
         : p_(p), rng_(rng), observer_(observer), coalFile_(coalFile), mutFile_(mutFile),
-          sequenceFile_(sequenceFile), arlequinBatch_(arlequinBatch), popSize_(p.PopSize) {
+          sequenceFile_(sequenceFile), arlequinBatch_(arlequinBatch),
+          pipelineOutputs_(pipelineOutputs), popSize_(p.PopSize) {
         setup_ = prepareDna(p, rootFromFile, rng);
         if (p.Diploid) popSize_ *= 2;
         const std::string& dir = p.WorkDir;
@@ -127,6 +129,12 @@ class DnaRun {
                                          dnaArlequinProject(sequences_, pairing));
             }
 
+            // Statistics table, VCF and ms file, when asked (the pairing only if drawn now).
+            if (pipelineOutputs_)
+                pipelineOutputs_->addDnaSimulation(s, sequences_, setup_.RootSequence,
+                                                   sequenceFile_ && p_.Diploid ? &pairingOrder
+                                                                               : nullptr);
+
             tables_.TmrcaPerSim[index] = genealogy_.tmrca();
             tables_.SegSitesPerSim[index] = infiniteSegSites;
             tables_.FiniteSegSitesPerSim[index] = finiteSegSites;
@@ -161,6 +169,7 @@ class DnaRun {
     BlockFile& mutFile_;
     BlockFile* sequenceFile_;
     BlockFile* arlequinBatch_;
+    PipelineOutputs* pipelineOutputs_;
     BlockFile newickFile_, treeMatFile_, mutMatFile_;
     DnaSetup setup_;
     int32_t popSize_;
@@ -176,9 +185,9 @@ void writeLogAtEnd(const FormValues& form, RunLogValues values) {
     writeRunLog(form, values);
 }
 
-RunOutcome runChecked(const FormValues& form, uint32_t seed, RunObserver& observer) {
+RunOutcome runChecked(const FormValues& form, uint64_t seed, RunObserver& observer) {
     const auto startTime = std::chrono::system_clock::now();
-    RunRandom rng(seed);
+    RunRandom rng(static_cast<uint32_t>(seed));
     ReadParameters read = readRunParameters(form);
     const RunParameters& p = read.params;
     RunOutcome outcome;
@@ -213,10 +222,18 @@ RunOutcome runChecked(const FormValues& form, uint32_t seed, RunObserver& observ
         arlequinBatch = BlockFile(joinPath(p.WorkDir, "ArlequinBatch.arp"), true);
     }
 
+    PipelineOutputs pipelineOutputs;
+    pipelineOutputs.open(pipelineOutputSettings(p, form, seed));
+    PipelineOutputs* pipeline = pipelineOutputs.active() ? &pipelineOutputs : nullptr;
+
     if (p.Msats) {
         if (!runMicrosatellites(p, rng, observer, coalFile, mutFile,
-                                arlequinBatch.isOpen() ? &arlequinBatch : nullptr, outcome))
+                                arlequinBatch.isOpen() ? &arlequinBatch : nullptr, outcome,
+                                pipeline)) {
+            pipelineOutputs.close();
             return outcome; // stopped on request: no log
+        }
+        pipelineOutputs.close();
         RunLogValues log;
         log.SampleSize = p.SampleSize;
         log.PopSize = outcome.popSize;
@@ -232,8 +249,10 @@ RunOutcome runChecked(const FormValues& form, uint32_t seed, RunObserver& observ
 
     DnaRun dna(p, rootFromFile ? &rootSites : nullptr, rng, observer, coalFile, mutFile,
                sequenceFile.isOpen() ? &sequenceFile : nullptr,
-               arlequinBatch.isOpen() ? &arlequinBatch : nullptr);
-    if (!dna.simulateAll(outcome)) {
+               arlequinBatch.isOpen() ? &arlequinBatch : nullptr, pipeline);
+    const bool completed = dna.simulateAll(outcome);
+    pipelineOutputs.close();
+    if (!completed) {
         outcome.status = RunStatus::Stopped;
         return outcome;
     }
@@ -262,7 +281,7 @@ RunOutcome runChecked(const FormValues& form, uint32_t seed, RunObserver& observ
 
 RunOutcome RunSimulation(const FormValues& form, uint64_t seed, RunObserver& observer) {
     try {
-        return runChecked(form, static_cast<uint32_t>(seed), observer);
+        return runChecked(form, seed, observer);
     } catch (const std::bad_alloc&) {
         throw RunError("Out of memory");
     } catch (const std::length_error&) {

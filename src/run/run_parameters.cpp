@@ -1,6 +1,7 @@
 #include "run/run_parameters.h"
 
 #include "base/convert.h"
+#include "run/pipeline_settings.h"
 
 #include <cmath>
 
@@ -55,6 +56,12 @@ ReadParameters readRunParameters(const FormValues& f) {
     p.MutDistribName = f.edtMutDistrib;
     p.CoalDistribName = f.edtCoalDistrib;
     p.LogName = f.edtLogFile;
+    p.Stats = f.chkStats;
+    p.StatsName = f.edtStats;
+    p.Vcf = f.chkVcf;
+    p.VcfName = f.edtVcf;
+    p.Ms = f.chkMs;
+    p.MsName = f.edtMs;
 
     p.SampleSize = lenientInt(f.edtSampleSize);
     p.EnteredPopSize = lenientInt(f.edtPopulationSize);
@@ -135,6 +142,7 @@ ReadParameters readRunParameters(const FormValues& f) {
     }
     if (p.FluctuatingN && !(p.ChangePercent >= -100))
         return refuse("The population size change per generation must not be below -100 %");
+    if (std::string w = checkPipelineOutputs(p); !w.empty()) return refuse(std::move(w));
     return out;
 }
 

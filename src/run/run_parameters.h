@@ -52,6 +52,13 @@ struct RunParameters : DnaSettings {
     std::string WorkDir;
     std::string SeqFileName, SeqOutName, MsatParamsName, MsatDataName;
     std::string SummaryName, NewickName, MutDistribName, CoalDistribName, LogName;
+
+    // Files for analysis pipelines, written only when asked: the statistics table, the VCF
+    // and the ms file (the last two in DNA runs only).
+    bool Stats = false;
+    bool Vcf = false;
+    bool Ms = false;
+    std::string StatsName, VcfName, MsName;
 };
 
 struct ReadParameters {

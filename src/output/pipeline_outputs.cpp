@@ -1,0 +1,83 @@
+#include "output/pipeline_outputs.h"
+
+#include "base/file_io.h"
+#include "base/random.h"
+
+namespace quenlith {
+
+void PipelineOutputs::open(const PipelineOutputSettings& settings) {
+    settings_ = settings;
+    active_ = settings.stats || (!settings.msats && (settings.vcf || settings.ms));
+    if (settings.stats) {
+        statsFile_ = BlockFile(joinPath(settings.workDir, settings.statsName), true);
+        statsFile_.write(settings.msats ? msatStatisticsHeader(settings.loci)
+                                        : dnaStatisticsHeader(settings.sampleSize));
+    }
+    if (settings.msats) return;
+    if (settings.vcf) {
+        VcfLayout layout;
+        layout.copies = settings.sampleSize;
+        layout.diploid = settings.diploid;
+        layout.firstSimulation = settings.firstSimulation;
+        layout.simulationCount = settings.simulationCount;
+        vcf_.open(joinPath(settings.workDir, settings.vcfName), layout);
+    }
+    if (settings.ms)
+        ms_.open(joinPath(settings.workDir, settings.msName), settings.msCommandLine,
+                 std::to_string(settings.seed));
+}
+
+std::vector<int32_t> PipelineOutputs::ownPairing(int32_t k, uint64_t seed, int64_t simulation) {
+    // A key of its own (the seed with its bits mixed), so that these words are not those of
+    // the simulation's stream in a run of independent streams.
+    StreamRandom rng(seed ^ 0x9E3779B97F4A7C15ull, static_cast<uint32_t>(simulation));
+    std::vector<int32_t> order;
+    std::vector<bool> taken(static_cast<size_t>(k) + 1, false);
+    taken[0] = true;
+    while (static_cast<int32_t>(order.size()) < k) {
+        const int32_t v = rng.Random(k + 1);
+        if (taken[static_cast<size_t>(v)]) continue;
+        taken[static_cast<size_t>(v)] = true;
+        order.push_back(v);
+    }
+    return order;
+}
+
+void PipelineOutputs::addDnaSimulation(int64_t simulation, const SampleSequences& seqs,
+                                       std::string_view root, const std::vector<int32_t>* pairing) {
+    if (statsFile_.isOpen()) {
+        row_.clear();
+        appendDnaStatisticsRow(simulation, computeDnaStatistics(seqs, root), row_);
+        statsFile_.write(row_);
+    }
+    if (vcf_.isOpen()) {
+        std::vector<int32_t> own;
+        if (settings_.diploid && !pairing) {
+            own = ownPairing(seqs.copies, settings_.seed, simulation);
+            pairing = &own;
+        }
+        vcf_.addSimulation(simulation, seqs, root, settings_.diploid ? pairing : nullptr);
+    }
+    if (ms_.isOpen()) ms_.addSimulation(seqs, root);
+}
+
+void PipelineOutputs::addMsatSimulation(int64_t simulation, const AlleleSizes& sizes,
+                                        const std::vector<int32_t>& repeatUnits) {
+    if (!statsFile_.isOpen()) return;
+    lociStats_.clear();
+    for (int32_t l = 0; l < sizes.loci; ++l)
+        lociStats_.push_back(computeMsatLocusStatistics(
+            sizes, l, l < static_cast<int32_t>(repeatUnits.size()) ? repeatUnits[l] : 0,
+            settings_.sizesAreLengths));
+    row_.clear();
+    appendMsatStatisticsRow(simulation, lociStats_, row_);
+    statsFile_.write(row_);
+}
+
+void PipelineOutputs::close() {
+    statsFile_.close();
+    vcf_.close();
+    ms_.close();
+}
+
+} // namespace quenlith

@@ -1,0 +1,49 @@
+#pragma once
+// The segregating sites of every simulation of a DNA run as one VCF file, written with
+// htslib: one contig per simulation ("sim<s>", the sequence length as its length), the
+// root's base as REF and the other bases present as ALT, haploid genotypes (one sample per
+// copy) or phased diploid ones (one sample per individual of the pairing). A name ending in
+// ".gz" is written BGZF-compressed.
+#include "dna/substitution.h"
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace quenlith {
+
+struct VcfLayout {
+    int32_t copies = 0;          // k
+    bool diploid = false;        // samples are the individuals of the pairing
+    int64_t firstSimulation = 1; // contigs sim<first> .. sim<first + count - 1>
+    int64_t simulationCount = 0;
+};
+
+class VcfWriter {
+  public:
+    VcfWriter();
+    ~VcfWriter();
+    VcfWriter(const VcfWriter&) = delete;
+    VcfWriter& operator=(const VcfWriter&) = delete;
+
+    // Creates the file; the header follows with the first simulation (it needs L).
+    void open(const std::string& path, const VcfLayout& layout);
+    // `pairing` (copy numbers 1 .. k, positions 2i and 2i + 1 form individual i + 1) is used
+    // for diploid runs and must then be given.
+    void addSimulation(int64_t simulation, const SampleSequences& seqs, std::string_view root,
+                       const std::vector<int32_t>* pairing);
+    void close();
+    bool isOpen() const;
+
+    // Sample names: copy1 .. copyk, or ind1 .. ind<ceil(k/2)>.
+    static std::vector<std::string> sampleNames(int32_t copies, bool diploid);
+
+  private:
+    void writeHeader(int32_t length);
+    struct Impl;
+    std::unique_ptr<Impl> impl_;
+};
+
+} // namespace quenlith

@@ -1,0 +1,26 @@
+#pragma once
+// The run's side of the files for analysis pipelines (statistics table, VCF, ms): their
+// checks before the run and the settings the writers get.
+#include "output/pipeline_outputs.h"
+#include "run/form_values.h"
+#include "run/run_parameters.h"
+
+#include <cstdint>
+#include <string>
+
+namespace quenlith {
+
+// Empty when the pipeline files asked for can be written; otherwise the warning: a VCF or
+// ms file in a microsatellite run, an empty name, or a name that another file of the run
+// (written or read) already has.
+std::string checkPipelineOutputs(const RunParameters& p);
+
+// The first line of the ms file, in ms's form: the program, the sample size, the number of
+// simulations, then the quenlith-cli options of the run's simulation settings that differ
+// from the defaults.
+std::string msCommandLine(const FormValues& form, const RunParameters& p);
+
+PipelineOutputSettings pipelineOutputSettings(const RunParameters& p, const FormValues& form,
+                                              uint64_t seed);
+
+} // namespace quenlith
