@@ -1,0 +1,305 @@
+// The statistics table, VCF and ms file within whole runs: asking for them changes no other
+// file by a byte, they are refused before the run when their names collide or the run
+// cannot have them, and their contents agree with the sequences and allele sizes written.
+#include "cli/cli_options.h"
+#include "cli/cli_run.h"
+#include "output/ms_writer.h"
+#include "output/pipeline_outputs.h"
+#include "output/vcf_writer.h"
+#include "run/run_parameters.h"
+#include "support/temp_dir.h"
+
+#include <cmath>
+#include <filesystem>
+#include <gtest/gtest.h>
+#include <htslib/vcf.h>
+#include <set>
+#include <sstream>
+
+using namespace quenlith;
+using quenlith::testing::TempDir;
+namespace fs = std::filesystem;
+
+namespace {
+
+std::vector<std::string> split(const std::string& args) {
+    std::istringstream in(args);
+    std::vector<std::string> out;
+    for (std::string word; in >> word;)
+        out.push_back(word);
+    return out;
+}
+
+int run(const TempDir& dir, const std::string& args, std::string* err = nullptr) {
+    std::ostringstream out, errors;
+    const int status = runCli(split(args + " --quiet --workdir " + dir.str()), out, errors, false);
+    if (err) *err = errors.str();
+    return status;
+}
+
+// Every file under the directory, by relative path; the log without its date and times.
+std::map<std::string, std::string> files(const TempDir& dir, const std::set<std::string>& skip) {
+    std::map<std::string, std::string> out;
+    for (const auto& e : fs::recursive_directory_iterator(dir.path())) {
+        if (!e.is_regular_file()) continue;
+        const std::string name = fs::relative(e.path(), dir.path()).string();
+        if (skip.count(name)) continue;
+        std::string content = dir.read(name);
+        for (size_t at = 0; (at = content.find(dir.str(), at)) != std::string::npos;)
+            content.replace(at, dir.str().size(), "WORKDIR");
+        if (name == "logFile.txt") {
+            std::istringstream in(content);
+            std::string line, masked;
+            for (int n = 0; std::getline(in, line); ++n)
+                masked += (n >= 3 && n <= 5 ? std::string("time") : line) + "\n";
+            content = masked;
+        }
+        out[name] = content;
+    }
+    return out;
+}
+
+std::vector<std::string> lines(const std::string& text) {
+    std::vector<std::string> out;
+    std::istringstream in(text);
+    for (std::string line; std::getline(in, line);)
+        out.push_back(line);
+    return out;
+}
+
+} // namespace
+
+TEST(PipelineOutputs, AskingForThemChangesNoOtherFile) {
+    const std::string pipeline = " --stats st.csv --vcf v.vcf.gz --ms s.ms";
+    const std::vector<std::string> runs = {
+        "--seed 11 --sims 6 --sample-size 9 --pop-size 200 --mutation-rate 0.00003 --seq-out "
+        "--seq-diversity --arlequin",
+        "--seed 12 --sims 5 --sample-size 7 --pop-size 150 --mutation-rate 0.00003 --diploid",
+        "--seed 13 --sims 5 --sample-size 8 --pop-size 150 --mutation-rate 0.00003 --diploid "
+        "--seq-out --format Fasta --arlequin --model HKY85 --gamma 0.5",
+    };
+    for (const std::string& args : runs) {
+        TempDir plain, asked;
+        ASSERT_EQ(run(plain, args), 0);
+        ASSERT_EQ(run(asked, args + pipeline), 0);
+        const auto before = files(plain, {}), after = files(asked, {"st.csv", "v.vcf.gz", "s.ms"});
+        EXPECT_GE(before.size(), 7u);
+        EXPECT_TRUE(before == after) << args; // every byte of every other file
+        EXPECT_EQ(lines(asked.read("st.csv")).size(),
+                  args.find("--sims 6") != std::string::npos ? 7u : 6u);
+        EXPECT_FALSE(plain.exists("stats.csv") || plain.exists("sites.vcf") ||
+                     plain.exists("sites.ms"));
+    }
+    // Microsatellites: the statistics table only.
+    TempDir plain, asked;
+    for (const TempDir* d : {&plain, &asked})
+        d->write("msatparam.txt", "1 100 140 2 0.0005\n2 180 220 4 0.001\n");
+    const std::string msat = "--seed 5 --msat --loci 2 --msat-model stepwise --sims 4 "
+                             "--sample-size 10 --pop-size 300 --msat-out --msat-diversity";
+    ASSERT_EQ(run(plain, msat), 0);
+    ASSERT_EQ(run(asked, msat + " --stats st.csv"), 0);
+    EXPECT_TRUE(files(plain, {}) == files(asked, {"st.csv"}));
+    const auto table = lines(asked.read("st.csv"));
+    ASSERT_EQ(table.size(), 5u);
+    EXPECT_EQ(table[0] + "\n", msatStatisticsHeader(2));
+    // The summary table's gene diversity (3 decimals) is the expected heterozygosity.
+    const auto summary = lines(asked.read("outfile.csv"));
+    for (size_t s = 1; s <= 4; ++s) {
+        std::vector<std::string> f;
+        std::stringstream row(table[s]);
+        for (std::string x; std::getline(row, x, ',');)
+            f.push_back(x);
+        std::stringstream srow(summary[s]);
+        std::vector<std::string> g;
+        for (std::string x; std::getline(srow, x, ',');)
+            g.push_back(x);
+        ASSERT_EQ(f.size(), 9u);
+        EXPECT_NEAR(std::stod(f[2]), std::stod(g[5]), 0.0005);
+        EXPECT_NEAR(std::stod(f[6]), std::stod(g[10]), 0.0005);
+        EXPECT_EQ(f[1], std::to_string(static_cast<int>(std::lround(std::stod(g[4]) * 10))));
+    }
+}
+
+TEST(PipelineOutputs, RefusedBeforeTheRun) {
+    struct Case {
+        std::string args, warning;
+    };
+    const std::vector<Case> cases = {
+        {"--stats outfile.csv",
+         "The statistics table cannot be named \"outfile.csv\": that is also the name of the "
+         "summary table"},
+        {"--stats ./NewickTrees.tre", "The statistics table cannot be named "
+                                      "\"./NewickTrees.tre\": that is also the name of the "
+                                      "Newick tree file"},
+        {"--stats TreeMatFile.txt", "The statistics table cannot be named \"TreeMatFile.txt\": "
+                                    "that is also the name of the genealogy matrix file"},
+        {"--seq-out --ms seqout.txt",
+         "The ms file cannot be named \"seqout.txt\": that is also the name of the sequence "
+         "output file"},
+        {"--seq-out --arlequin --vcf Arlequin/x.vcf", "The VCF file cannot be named "
+                                                      "\"Arlequin/x.vcf\": that is also the name "
+                                                      "of the Arlequin folder"},
+        {"--seq-input root.txt --stats root.txt",
+         "The statistics table cannot be named \"root.txt\": that is also the name of the input "
+         "DNA sequence file"},
+        {"--stats a.csv --ms a.csv",
+         "The ms file cannot be named \"a.csv\": that is also the name of the statistics table"},
+        {"--msat --vcf x.vcf",
+         "A VCF file holds DNA sites: it cannot be written in a microsatellite run"},
+        {"--msat --ms x.ms",
+         "An ms file holds DNA sites: it cannot be written in a microsatellite run"},
+        {"--msat --stats msatparam.txt", "The statistics table cannot be named "
+                                         "\"msatparam.txt\": that is also the name of the "
+                                         "microsatellite parameter file"},
+        {"--stats=", "The file name of the statistics table is empty"},
+    };
+    for (const Case& c : cases) {
+        TempDir dir;
+        dir.write("root.txt", "ACGTACGTAC");
+        dir.write("msatparam.txt", "1 100 140 2 0.0005\n");
+        std::string err;
+        EXPECT_EQ(run(dir, "--seed 1 " + c.args, &err), 2) << c.args;
+        EXPECT_EQ(err, "WARNING: " + c.warning + "\n");
+        // Nothing but the two distribution files (and the inputs) is written.
+        std::set<std::string> names;
+        for (const auto& e : fs::directory_iterator(dir.path()))
+            names.insert(e.path().filename().string());
+        EXPECT_EQ(names, (std::set<std::string>{"CoalDistrib.csv", "MutDistrib.csv", "root.txt",
+                                                "msatparam.txt"}))
+            << c.args;
+    }
+    // Not collisions: the sequence file name while no sequence file is written; the names
+    // of other runs' inputs.
+    for (const std::string args : {"--stats seqout.txt", "--ms seqin.txt", "--vcf msatparam.txt"}) {
+        TempDir dir;
+        EXPECT_EQ(run(dir, "--seed 1 " + args), 0) << args;
+    }
+}
+
+TEST(PipelineOutputs, CommandLineOptionsCheckTheBoxes) {
+    const CliParse parse = parseCliOptions({"--stats", "a.csv", "--vcf=b.vcf.gz", "--ms", "c"});
+    ASSERT_EQ(parse.error, "");
+    const FormValues& f = parse.options.form;
+    EXPECT_TRUE(f.chkStats && f.chkVcf && f.chkMs);
+    EXPECT_EQ(f.edtStats + f.edtVcf + f.edtMs, "a.csvb.vcf.gzc");
+    const RunParameters p = readRunParameters(f).params;
+    EXPECT_TRUE(p.Stats && p.Vcf && p.Ms);
+    EXPECT_EQ(p.StatsName + p.VcfName + p.MsName, "a.csvb.vcf.gzc");
+    const FormValues defaults;
+    EXPECT_FALSE(defaults.chkStats || defaults.chkVcf || defaults.chkMs);
+}
+
+// The VCF read back with htslib and the ms file, against the ms file's own 0/1 lines and the
+// sequence file: same sites, genotypes by the pairing of the sequence file.
+TEST(PipelineOutputs, VcfAndMsAgreeWithTheSequenceFile) {
+    for (const bool gz : {false, true}) {
+        TempDir dir;
+        const std::string vcfName = gz ? "v.vcf.gz" : "v.vcf";
+        ASSERT_EQ(run(dir, "--seed 21 --sims 4 --sample-size 7 --pop-size 100 --seq-length 300 "
+                           "--mutation-rate 0.0001 --diploid --seq-out --format Clustal --vcf " +
+                               vcfName + " --ms s.ms --stats st.csv"),
+                  0);
+        // Sequences by copy number, and each individual's copies in order, from the names
+        // ">Ind_J_c_s".
+        const auto seqLines = lines(dir.read("seqout.txt"));
+        std::map<int, std::map<int, std::string>> byCopy;         // sim -> copy -> sequence
+        std::map<int, std::vector<std::vector<int>>> individuals; // sim -> J -> copies
+        for (size_t i = 0; i + 1 < seqLines.size(); ++i) {
+            std::string name = seqLines[i];
+            if (name.rfind(">Ind_", 0) != 0) continue;
+            int J, c, s;
+            ASSERT_EQ(std::sscanf(name.c_str(), ">Ind_%d_%d_%d", &J, &c, &s), 3);
+            std::string seq = seqLines[i + 1];
+            if (!seq.empty() && seq.back() == '\r') seq.pop_back();
+            byCopy[s][c] = seq;
+            auto& ind = individuals[s];
+            if (static_cast<int>(ind.size()) < J) ind.resize(static_cast<size_t>(J));
+            ind[static_cast<size_t>(J - 1)].push_back(c);
+        }
+        ASSERT_EQ(byCopy.size(), 4u);
+
+        htsFile* fp = hts_open(dir.file(vcfName).c_str(), "r");
+        ASSERT_TRUE(fp);
+        bcf_hdr_t* hdr = bcf_hdr_read(fp);
+        ASSERT_TRUE(hdr);
+        ASSERT_EQ(bcf_hdr_nsamples(hdr), 4);
+        EXPECT_STREQ(hdr->samples[0], "ind1");
+        bcf1_t* rec = bcf_init();
+        int32_t* gt = nullptr;
+        int ngt = 0;
+        std::map<int, std::vector<int>> sites; // sim -> 0-based sites
+        std::map<int, std::string> refs;       // sim -> REF base of each site
+        while (bcf_read(fp, hdr, rec) == 0) {
+            bcf_unpack(rec, BCF_UN_ALL);
+            const int s = std::stoi(std::string(bcf_hdr_id2name(hdr, rec->rid)).substr(3));
+            sites[s].push_back(static_cast<int>(rec->pos));
+            refs[s] += rec->d.allele[0][0];
+            ASSERT_EQ(bcf_get_genotypes(hdr, rec, &gt, &ngt), 8);
+            for (int J = 0; J < 4; ++J) {
+                const auto& copies = individuals[s][static_cast<size_t>(J)];
+                for (size_t a = 0; a < 2; ++a) {
+                    const int32_t v = gt[2 * J + static_cast<int>(a)];
+                    if (a == 1 && copies.size() == 1) {
+                        EXPECT_EQ(v, bcf_int32_vector_end);
+                        continue;
+                    }
+                    if (a == 1) {
+                        EXPECT_TRUE(bcf_gt_is_phased(v));
+                    }
+                    const char base = rec->d.allele[bcf_gt_allele(v)][0];
+                    EXPECT_EQ(base, byCopy[s][copies[a]][static_cast<size_t>(rec->pos)]);
+                }
+            }
+        }
+        free(gt);
+        bcf_destroy(rec);
+        bcf_hdr_destroy(hdr);
+        hts_close(fp);
+
+        // ms: per simulation the same sites, and 1 exactly where a copy differs from the
+        // VCF's REF (the root).
+        const auto ms = lines(dir.read("s.ms"));
+        EXPECT_EQ(ms[0], "quenlith-cli 7 4 --pop-size 100 --seq-length 300 --mutation-rate "
+                         "0.0001 --diploid");
+        EXPECT_EQ(ms[1], "21");
+        size_t at = 2;
+        for (int s = 1; s <= 4; ++s) {
+            ASSERT_EQ(ms[at], "");
+            ASSERT_EQ(ms[at + 1], "//");
+            const size_t S = sites[s].size();
+            ASSERT_EQ(ms[at + 2], "segsites: " + std::to_string(S));
+            at += 3;
+            if (S == 0) continue;
+            std::istringstream pos(ms[at].substr(std::string("positions:").size()));
+            for (size_t x = 0; x < S; ++x) {
+                double p;
+                pos >> p;
+                EXPECT_NEAR(p, sites[s][x] / 300.0, 0.5e-4); // four decimals
+            }
+            for (int c = 1; c <= 7; ++c) {
+                const std::string& bits = ms[at + static_cast<size_t>(c)];
+                ASSERT_EQ(bits.size(), S);
+                for (size_t x = 0; x < S; ++x) {
+                    const char base = byCopy[s][c][static_cast<size_t>(sites[s][x])];
+                    EXPECT_EQ(bits[x], base == refs[s][x] ? '0' : '1') << s << " " << c;
+                }
+            }
+            at += 8;
+        }
+        EXPECT_EQ(at, ms.size());
+    }
+}
+
+TEST(PipelineOutputs, OwnPairingIsAPermutationThatVaries) {
+    std::set<std::vector<int32_t>> seen;
+    for (int64_t s = 1; s <= 50; ++s) {
+        const auto p = PipelineOutputs::ownPairing(9, 42, s);
+        std::vector<int32_t> sorted(p);
+        std::sort(sorted.begin(), sorted.end());
+        for (int32_t i = 0; i < 9; ++i)
+            ASSERT_EQ(sorted[static_cast<size_t>(i)], i + 1);
+        seen.insert(p);
+    }
+    EXPECT_GT(seen.size(), 45u);
+    EXPECT_EQ(PipelineOutputs::ownPairing(9, 42, 3), PipelineOutputs::ownPairing(9, 42, 3));
+}
