@@ -175,6 +175,34 @@ void S2_DnaOutputs(benchmark::State& state) {
     runForm(state, form);
 }
 
+// S2 with the statistics table, and with the statistics table, the VCF and the ms file.
+void S2_DnaOutputsStats(benchmark::State& state) {
+    FormValues form;
+    form.chkMultipleSims = true;
+    form.edtNumberSimulations = "1000";
+    form.chkSeqOut = true;
+    form.rdgOutput = OutputFormat::Nexus;
+    form.chkSeqDiversity = true;
+    form.chkArlequin = true;
+    form.chkStats = true;
+    runForm(state, form);
+}
+
+void S2_DnaOutputsPipeline(benchmark::State& state) {
+    FormValues form;
+    form.chkMultipleSims = true;
+    form.edtNumberSimulations = "1000";
+    form.chkSeqOut = true;
+    form.rdgOutput = OutputFormat::Nexus;
+    form.chkSeqDiversity = true;
+    form.chkArlequin = true;
+    form.chkStats = true;
+    form.chkVcf = true;
+    form.edtVcf = "sites.vcf.gz";
+    form.chkMs = true;
+    runForm(state, form);
+}
+
 // One large genealogy with its sequences written.
 void S3_LargeSample(benchmark::State& state) {
     FormValues form;
@@ -243,6 +271,8 @@ void S6_CliDefaultRun(benchmark::State& state) {
 BENCHMARK(S1_GenerationLoop)->UseManualTime()->Unit(benchmark::kMillisecond);
 BENCHMARK(S1_BareDraws)->UseManualTime()->Unit(benchmark::kMillisecond);
 BENCHMARK(S2_DnaOutputs)->UseManualTime()->Iterations(1)->Unit(benchmark::kMillisecond);
+BENCHMARK(S2_DnaOutputsStats)->UseManualTime()->Iterations(1)->Unit(benchmark::kMillisecond);
+BENCHMARK(S2_DnaOutputsPipeline)->UseManualTime()->Iterations(1)->Unit(benchmark::kMillisecond);
 BENCHMARK(S3_LargeSample)->UseManualTime()->Iterations(1)->Unit(benchmark::kMillisecond);
 BENCHMARK(S4_VeryLargeSample)->UseManualTime()->Iterations(1)->Unit(benchmark::kMillisecond);
 BENCHMARK(S5_Microsatellites)->UseManualTime()->Iterations(1)->Unit(benchmark::kMillisecond);
