@@ -37,6 +37,9 @@ struct DnaStatistics {
     std::vector<int64_t> sfs;
 };
 
+// Reads only the sites in seqs.hitSites (every other site must hold the root's byte in all
+// copies, as ScatterMutations leaves them). A pure function of the simulation's data, so it
+// may run on any thread.
 DnaStatistics computeDnaStatistics(const SampleSequences& seqs, std::string_view root);
 
 // The neutrality tests from their ingredients (also used by the tests).

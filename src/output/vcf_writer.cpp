@@ -65,6 +65,8 @@ void VcfWriter::open(const std::string& path, const VcfLayout& layout) {
     impl_ = std::make_unique<Impl>();
     impl_->path = path;
     impl_->layout = layout;
+    // Failures reach the user as the run's own error; htslib's messages would repeat them.
+    hts_set_log_level(HTS_LOG_OFF);
     errno = 0;
     impl_->file = hts_open(path.c_str(), endsWith(path, ".gz") ? "wz" : "w");
     if (!impl_->file) fail(path);
