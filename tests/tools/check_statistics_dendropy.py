@@ -27,19 +27,23 @@ K, SIMS, LENGTH = 12, 40, 300
 TOL = 1e-9
 
 
+largest = [0.0]
+
+
 def close(a, b):
+    largest[0] = max(largest[0], abs(a - b) / max(1.0, abs(a), abs(b)))
     return abs(a - b) <= TOL * max(1.0, abs(a), abs(b))
 
 
-def run(cli, work, diploid):
-    out = os.path.join(work, "diploid" if diploid else "haploid")
+def run(cli, work, diploid, rate):
+    out = os.path.join(work, ("diploid-" if diploid else "haploid-") + rate)
     os.makedirs(out, exist_ok=True)
     rng = random.Random(8)
     root = "".join(rng.choice("ACGT") for _ in range(LENGTH))
     with open(os.path.join(out, "root.txt"), "w") as f:
         f.write(root)
     args = [cli, "--seed", "17", "--sims", str(SIMS), "--sample-size", str(K), "--pop-size",
-            "150", "--seq-input", "root.txt", "--mutation-rate", "0.0004", "--model", "K2P",
+            "150", "--seq-input", "root.txt", "--mutation-rate", rate, "--model", "K2P",
             "--seq-out", "--stats", "stats.csv", "--workdir", out, "--quiet"]
     if diploid:
         args.append("--diploid")
@@ -58,8 +62,10 @@ def nexus_blocks(path):
 def main():
     cli, work = sys.argv[1], sys.argv[2]
     compared = triallelic = undefined_d = 0
-    for diploid in (False, True):
-        out, root = run(cli, work, diploid)
+    # A high rate (many sites hit more than once) and a low one (some simulations without a
+    # segregating site).
+    for diploid, rate in ((False, "0.0004"), (True, "0.0004"), (False, "0.000005")):
+        out, root = run(cli, work, diploid, rate)
         ancestral = dendropy.DnaCharacterMatrix.from_dict({"root": root})[0]
         with open(os.path.join(out, "stats.csv"), newline="") as f:
             rows = list(csv.DictReader(f))
@@ -96,9 +102,10 @@ def main():
                 assert row[name] == "NA" or math.isfinite(float(row[name]))
             compared += 1
     assert triallelic > 0, "no site with three bases: the check would not cover them"
-    print("statistics of %d simulations equal DendroPy's (to %g); %d sites with three or more "
-          "bases; %d without segregating site (Tajima's D NA)"
-          % (compared, TOL, triallelic, undefined_d))
+    assert undefined_d > 0, "no simulation without segregating site"
+    print("statistics of %d simulations equal DendroPy's (to %g; largest difference %.2g); %d "
+          "sites with three or more bases; %d without segregating site (Tajima's D NA)"
+          % (compared, TOL, largest[0], triallelic, undefined_d))
 
 
 if __name__ == "__main__":
