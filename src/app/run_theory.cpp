@@ -1,0 +1,57 @@
+#include "app/run_theory.h"
+
+#include <algorithm>
+
+namespace quenlith {
+
+double coalescenceProbability(int64_t lineages, int64_t popSize) {
+    const int64_t n = std::max<int64_t>(popSize, 1);
+    if (lineages < 2) return 0;
+    if (lineages > n) return 1;
+    long double distinct = 1;
+    for (int64_t i = 1; i < lineages; ++i)
+        distinct *= 1.0L - static_cast<long double>(i) / static_cast<long double>(n);
+    return static_cast<double>(1.0L - distinct);
+}
+
+double expectedWaitingTime(int64_t lineages, int64_t popSize) {
+    const double p = coalescenceProbability(lineages, popSize);
+    return p > 0 ? 1.0 / p : 0.0;
+}
+
+double expectedTmrca(int64_t sampleSize, int64_t popSize) {
+    double sum = 0;
+    for (int64_t a = 2; a <= sampleSize; ++a)
+        sum += expectedWaitingTime(a, popSize);
+    return sum;
+}
+
+double expectedMutationEvents(int64_t sampleSize, int64_t popSize, double p) {
+    double sum = 0;
+    for (int64_t a = 2; a <= sampleSize; ++a)
+        sum += static_cast<double>(a) * expectedWaitingTime(a, popSize);
+    return p * sum;
+}
+
+Histogram makeHistogram(const std::vector<int32_t>& values, int32_t bins) {
+    Histogram h;
+    if (values.empty() || bins < 1) return h;
+    const auto [lo, hi] = std::minmax_element(values.begin(), values.end());
+    h.start = *lo;
+    const int64_t span = int64_t{*hi} - *lo + 1;
+    h.width = std::max<int64_t>(1, (span + bins - 1) / bins);
+    h.counts.assign(static_cast<size_t>((span + h.width - 1) / h.width), 0);
+    for (int32_t v : values)
+        ++h.counts[static_cast<size_t>((v - h.start) / h.width)];
+    return h;
+}
+
+double meanOf(const std::vector<int32_t>& values) {
+    if (values.empty()) return 0;
+    long double sum = 0;
+    for (int32_t v : values)
+        sum += v;
+    return static_cast<double>(sum / static_cast<long double>(values.size()));
+}
+
+} // namespace quenlith

@@ -1,0 +1,36 @@
+#pragma once
+// What the plots of a run show: histograms of per-genealogy values and the model's exact
+// expectations for a constant population. With a lineages, each drawing its parent among N
+// gene copies, a generation ends with a coalescence when two draws coincide, so the time
+// spent with a lineages is geometric with that probability.
+#include <cstdint>
+#include <vector>
+
+namespace quenlith {
+
+// Probability that a draws among n parents are not all distinct: 1 - prod (1 - i / n).
+double coalescenceProbability(int64_t lineages, int64_t popSize);
+
+// E[time with a lineages] = 1 / coalescenceProbability(a, n).
+double expectedWaitingTime(int64_t lineages, int64_t popSize);
+
+// E[TMRCA] of k tips: the sum of the expected waiting times for a = k ... 2.
+double expectedTmrca(int64_t sampleSize, int64_t popSize);
+
+// E[mutation events] when each of the a lineages mutates with probability p in every
+// generation (binomial count): p * sum over a of a * E[time with a lineages].
+double expectedMutationEvents(int64_t sampleSize, int64_t popSize, double p);
+
+// Counts of integer values in `bins` equal bins of whole width from the smallest to the
+// largest value.
+struct Histogram {
+    int64_t start = 0; // lower edge of the first bin
+    int64_t width = 1; // bin width
+    std::vector<int64_t> counts;
+};
+Histogram makeHistogram(const std::vector<int32_t>& values, int32_t bins);
+
+// Mean of the values (0 for none).
+double meanOf(const std::vector<int32_t>& values);
+
+} // namespace quenlith
