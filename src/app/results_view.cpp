@@ -94,6 +94,7 @@ void histogramChart(QChart* chart, const std::vector<int32_t>& values, const QSt
     auto* x = new QValueAxis;
     x->setTitleText(xTitle);
     x->setRange(xMin, xMax);
+    x->applyNiceNumbers();
     x->setLabelFormat("%.0f");
     auto* y = new QValueAxis;
     y->setTitleText("Fraction of genealogies");
