@@ -429,7 +429,7 @@ void TfrmTolvarin::buildImageArea() {
     for (QSpinBox* box : {spnSimulation, spnLocus}) {
         box->setRange(1, 1);
         box->setFont(helvetica(kControlPixels));
-        box->setMinimumWidth(80);
+        box->setMinimumWidth(64);
     }
     btnShowGenealogy = new QPushButton("Show", sheet);
     btnShowGenealogy->setObjectName("btnShowGenealogy");

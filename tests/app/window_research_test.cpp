@@ -19,6 +19,7 @@
 #include <QScatterSeries>
 #include <QSpinBox>
 #include <QSvgRenderer>
+#include <QTabWidget>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
@@ -473,4 +474,35 @@ TEST_F(ResearchTest, ResultsWithoutTheoryAndForMicrosatellites) {
     EXPECT_TRUE(results->showPlot(PlotKind::Alleles));
     EXPECT_TRUE(results->showPlot(PlotKind::GeneDiversity));
     EXPECT_EQ(results->chart()->series().size(), 1);
+}
+
+// At its minimum size every control of every sheet lies inside the window, and the picture
+// grows with the window.
+TEST_F(ResearchTest, MinimumSizeShowsEveryControlAndThePictureGrows) {
+    window->show();
+    window->resize(window->minimumSize());
+    QApplication::processEvents();
+    EXPECT_LE(window->minimumWidth(), 900);
+    EXPECT_LE(window->minimumHeight(), 700);
+    auto* tabs = child<QTabWidget>("PageControl1");
+    for (int i = 0; i < tabs->count(); ++i) {
+        tabs->setCurrentIndex(i);
+        QApplication::processEvents();
+        QWidget* page = tabs->widget(i);
+        for (QWidget* w : page->findChildren<QWidget*>()) {
+            if (!w->isVisibleTo(page) || w->parentWidget() != page) continue;
+            EXPECT_TRUE(page->rect().contains(w->geometry()))
+                << tabs->tabText(i).toStdString() << " " << w->objectName().toStdString();
+        }
+    }
+    for (const char* name :
+         {"BitBtn1", "BitBtn2", "BitBtn3", "btnShowGenealogy", "spnSimulation"}) {
+        QWidget* w = child<QWidget>(name);
+        const QRect inWindow(w->mapTo(window.get(), QPoint(0, 0)), w->size());
+        EXPECT_TRUE(window->rect().contains(inWindow)) << name;
+    }
+    const double small = child<GenealogyView>("Image1")->pictureRect().width();
+    window->resize(1600, 1000);
+    QApplication::processEvents();
+    EXPECT_GT(child<GenealogyView>("Image1")->pictureRect().width(), small * 1.5);
 }
