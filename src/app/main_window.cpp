@@ -625,10 +625,12 @@ void TfrmTolvarin::RunSimulation() {
     }
     ProgressBar1->setRange(0, 1);
     ProgressBar1->setValue(0);
-    // The old run's drawing, plots and records go: this run rewrites its files.
+    // The old run's drawing goes as the run starts (a refused run puts it back: it rewrites
+    // none of the files the drawing came from).
+    previousDrawing_ =
+        Image1->hasDrawing() ? std::optional<Drawing>(Image1->drawing()) : std::nullopt;
+    previousRunLine_ = lblRunLine->text();
     clearPicture();
-    results_->clear();
-    browser_.forgetRecords();
     lastSeed_ = seed;
     simsDone_ = 0;
     memLastSeed->setText(QString::number(seed));
@@ -725,6 +727,7 @@ void TfrmTolvarin::finishRun(const std::shared_ptr<RunResult>& result) {
     }
     if (result->failed) {
         browser_.forgetRecords();
+        results_->clear();
         lblRunStatus->setText(QString("Failed: %1").arg(result->errorText));
         showRunError(result->errorText, result->errorDetail);
     } else if (result->outcome) {
@@ -732,6 +735,8 @@ void TfrmTolvarin::finishRun(const std::shared_ptr<RunResult>& result) {
         simsDone_ = outcome.simsDone;
         if (outcome.status == RunStatus::Rejected) {
             lblRunStatus->clear();
+            if (previousDrawing_) showDrawing(*previousDrawing_);
+            lblRunLine->setText(previousRunLine_);
             message(MessageKind::Warning, QString::fromStdString(outcome.warning));
         } else {
             // A stopped run keeps what it finished: its genealogies can be browsed and
@@ -755,6 +760,7 @@ void TfrmTolvarin::finishRun(const std::shared_ptr<RunResult>& result) {
             lblRunLine->setText(QString::fromStdString(browser_.runLine()));
         }
     }
+    previousDrawing_.reset();
     updateBrowseControls();
     emit runFinished();
 }

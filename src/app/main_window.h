@@ -122,6 +122,8 @@ class TfrmTolvarin : public QWidget {
     QImage picture_;
     std::optional<uint64_t> fixedSeed_;
     std::optional<uint64_t> lastSeed_;
+    std::optional<Drawing> previousDrawing_; // on screen before the run in progress
+    QString previousRunLine_;
     int32_t simsDone_ = 0;
     MessageHandler messageHandler_;
     SaveNameChooser saveNameChooser_;

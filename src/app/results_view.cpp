@@ -23,6 +23,7 @@
 #include <QValueAxis>
 #include <algorithm>
 #include <cmath>
+#include <functional>
 
 namespace quenlith {
 
@@ -60,7 +61,8 @@ QLineSeries* namedLine(const char* name, const QString& legend, const QColor& co
 // A histogram of integer values as a stepped outline, in the fraction of genealogies per
 // bin, with a vertical line at the expectation when it is known.
 void histogramChart(QChart* chart, const std::vector<int32_t>& values, const QString& xTitle,
-                    double expected) {
+                    double expected,
+                    const std::function<std::vector<double>(int64_t)>& exact = {}) {
     const Histogram h = makeHistogram(values, kBins);
     const double n = static_cast<double>(std::max<size_t>(values.size(), 1));
     auto* observed = namedLine("observed", "Simulated", QColor(0x30, 0x60, 0xC0));
@@ -76,6 +78,26 @@ void histogramChart(QChart* chart, const std::vector<int32_t>& values, const QSt
     }
     if (!h.counts.empty()) observed->append(observed->points().back().x(), 0);
     chart->addSeries(observed);
+
+    // The exact probability of each bin, as a stepped line over the histogram.
+    const std::vector<double> pmf =
+        exact && !h.counts.empty()
+            ? exact(h.start + static_cast<int64_t>(h.counts.size()) * h.width)
+            : std::vector<double>();
+    if (!pmf.empty()) {
+        auto* curve =
+            namedLine("expectedDistribution", "Exact distribution", QColor(0xD0, 0x20, 0x20), 1);
+        for (size_t b = 0; b < h.counts.size(); ++b) {
+            const int64_t lo = h.start + static_cast<int64_t>(b) * h.width;
+            double mass = 0;
+            for (int64_t t = lo; t < lo + h.width; ++t)
+                mass += pmf[static_cast<size_t>(t)];
+            curve->append(static_cast<double>(lo), mass);
+            curve->append(static_cast<double>(lo + h.width), mass);
+            top = std::max(top, mass);
+        }
+        chart->addSeries(curve);
+    }
 
     double xMin = h.counts.empty() ? 0 : static_cast<double>(h.start);
     double xMax =
@@ -212,8 +234,12 @@ QChart* makeChart(PlotKind kind, const PlotData& d) {
     chart->legend()->setAlignment(Qt::AlignBottom);
     switch (kind) {
     case PlotKind::Tmrca:
-        histogramChart(chart, d.tmrca, "TMRCA (generations)",
-                       d.constantSize ? expectedTmrca(d.sampleSize, d.popSize) : -1);
+        if (d.constantSize)
+            histogramChart(
+                chart, d.tmrca, "TMRCA (generations)", expectedTmrca(d.sampleSize, d.popSize),
+                [&d](int64_t maxT) { return tmrcaDistribution(d.sampleSize, d.popSize, maxT); });
+        else
+            histogramChart(chart, d.tmrca, "TMRCA (generations)", -1);
         break;
     case PlotKind::MutationEvents:
         histogramChart(chart, d.mutationEvents, "Mutation events",

@@ -33,6 +33,22 @@ double expectedMutationEvents(int64_t sampleSize, int64_t popSize, double p) {
     return p * sum;
 }
 
+std::vector<double> tmrcaDistribution(int64_t sampleSize, int64_t popSize, int64_t maxT) {
+    if (maxT < 0 || sampleSize < 1) return {};
+    if (static_cast<double>(sampleSize) * static_cast<double>(maxT) > 1e8) return {};
+    std::vector<double> f(static_cast<size_t>(maxT) + 1, 0.0), g(f.size());
+    f[0] = 1; // one lineage: no time at all
+    // Adding a geometric time G >= 1 of parameter p: g(t) = (1 - p) g(t - 1) + p f(t - 1).
+    for (int64_t a = 2; a <= sampleSize; ++a) {
+        const double p = coalescenceProbability(a, popSize);
+        g[0] = 0;
+        for (size_t t = 1; t < f.size(); ++t)
+            g[t] = (1 - p) * g[t - 1] + p * f[t - 1];
+        f.swap(g);
+    }
+    return f;
+}
+
 Histogram makeHistogram(const std::vector<int32_t>& values, int32_t bins) {
     Histogram h;
     if (values.empty() || bins < 1) return h;

@@ -21,6 +21,10 @@ double expectedTmrca(int64_t sampleSize, int64_t popSize);
 // generation (binomial count): p * sum over a of a * E[time with a lineages].
 double expectedMutationEvents(int64_t sampleSize, int64_t popSize, double p);
 
+// P(TMRCA = t) for t = 0 ... maxT: the distribution of the sum of the independent geometric
+// times with a = k ... 2 lineages. Empty when it would take more than about 10^8 steps.
+std::vector<double> tmrcaDistribution(int64_t sampleSize, int64_t popSize, int64_t maxT);
+
 // Counts of integer values in `bins` equal bins of whole width from the smallest to the
 // largest value.
 struct Histogram {

@@ -6,6 +6,7 @@
 #include "base/random.h"
 #include "genealogy/genealogy.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstdlib>
 #include <gtest/gtest.h>
@@ -194,4 +195,40 @@ TEST(RunTheory, HistogramCoversEveryValueOnce) {
     EXPECT_LE(h.start + static_cast<int64_t>(h.counts.size()) * h.width, 5 + 100);
     EXPECT_TRUE(makeHistogram({}, 10).counts.empty());
     EXPECT_DOUBLE_EQ(meanOf(values), 197.0 / 7);
+}
+
+// The exact TMRCA distribution: geometric for two tips, and for more tips a distribution
+// whose total and mean match, and whose distribution function the simulator follows.
+TEST(RunTheory, TmrcaDistributionAgainstClosedFormAndSimulator) {
+    const std::vector<double> two = tmrcaDistribution(2, 50, 400);
+    ASSERT_EQ(two.size(), 401u);
+    EXPECT_EQ(two[0], 0.0);
+    for (int t = 1; t <= 400; ++t)
+        EXPECT_NEAR(two[static_cast<size_t>(t)], 0.02 * std::pow(0.98, t - 1), 1e-15) << t;
+
+    const int32_t k = 5, n = 30, reps = 4000;
+    const std::vector<double> pmf = tmrcaDistribution(k, n, 3000);
+    double total = 0, mean = 0;
+    for (size_t t = 0; t < pmf.size(); ++t)
+        total += pmf[t], mean += static_cast<double>(t) * pmf[t];
+    EXPECT_NEAR(total, 1.0, 1e-12);
+    EXPECT_NEAR(mean, expectedTmrca(k, n), 1e-9);
+    EXPECT_EQ(pmf[3], 0.0); // four merges take at least four generations
+    EXPECT_GT(pmf[4], 0.0);
+
+    std::vector<int32_t> tmrcas;
+    for (int32_t r = 0; r < reps; ++r)
+        tmrcas.push_back(
+            simulate(k, n, 0, 5000u + static_cast<uint32_t>(r)).CoalEvents.back().generation);
+    for (int32_t at : {20, 40, 60, 100, 160}) {
+        double exact = 0;
+        for (int32_t t = 0; t <= at; ++t)
+            exact += pmf[static_cast<size_t>(t)];
+        const double seen =
+            static_cast<double>(
+                std::count_if(tmrcas.begin(), tmrcas.end(), [at](int32_t t) { return t <= at; })) /
+            reps;
+        EXPECT_NEAR(seen, exact, 4 * std::sqrt(exact * (1 - exact) / reps) + 1e-9) << at;
+    }
+    EXPECT_TRUE(tmrcaDistribution(5000, 10000, 1000000).empty()); // too large to compute
 }

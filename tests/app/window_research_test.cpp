@@ -506,3 +506,24 @@ TEST_F(ResearchTest, MinimumSizeShowsEveryControlAndThePictureGrows) {
     QApplication::processEvents();
     EXPECT_GT(child<GenealogyView>("Image1")->pictureRect().width(), small * 1.5);
 }
+
+// A refused run rewrites none of the last run's genealogies: its drawing comes back and the
+// browser still steps through them.
+TEST_F(ResearchTest, RefusedRunKeepsTheLastRunsDrawingAndRecords) {
+    set("edtSampleSize", "6");
+    check("chkMultipleSims");
+    set("edtNumberSimulations", "3");
+    window->setFixedSeed(12u);
+    ASSERT_TRUE(pressRunAndWait());
+    const QImage before = window->picture();
+    const QString line = child<QLabel>("lblRunLine")->text();
+    set("edtSampleSize", "0");
+    ASSERT_TRUE(pressRunAndWait());
+    EXPECT_TRUE(lastMessageIs(Kind::Warning, "Please insert Sample and Population Sizes"));
+    EXPECT_EQ(window->picture(), before);
+    EXPECT_EQ(child<QLabel>("lblRunLine")->text(), line);
+    messages.clear();
+    child<QPushButton>("BitBtn1")->click();
+    EXPECT_TRUE(messages.empty());
+    EXPECT_EQ(window->shownRecord(), 1);
+}
