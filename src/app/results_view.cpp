@@ -147,8 +147,9 @@ void waitingTimeChart(QChart* chart, const PlotData& d) {
     if (d.constantSize) {
         auto* expected =
             namedLine("expected", "Expected: 1 / P(coalescence)", QColor(0xD0, 0x20, 0x20));
+        const std::vector<double> p = coalescenceProbabilities(d.sampleSize, d.popSize);
         for (int32_t a = 2; a <= d.sampleSize; ++a) {
-            const double e = expectedWaitingTime(a, d.popSize);
+            const double e = 1.0 / p[static_cast<size_t>(a)];
             expected->append(a, e);
             lo = std::min(lo, e);
             hi = std::max(hi, e);

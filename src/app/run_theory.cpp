@@ -19,18 +19,33 @@ double expectedWaitingTime(int64_t lineages, int64_t popSize) {
     return p > 0 ? 1.0 / p : 0.0;
 }
 
+std::vector<double> coalescenceProbabilities(int64_t sampleSize, int64_t popSize) {
+    const int64_t n = std::max<int64_t>(popSize, 1);
+    std::vector<double> p(static_cast<size_t>(std::max<int64_t>(sampleSize, 1)) + 1, 0.0);
+    long double distinct = 1;
+    for (int64_t a = 2; a <= sampleSize; ++a) {
+        distinct *= a - 1 >= n
+                        ? 0.0L
+                        : 1.0L - static_cast<long double>(a - 1) / static_cast<long double>(n);
+        p[static_cast<size_t>(a)] = static_cast<double>(1.0L - distinct);
+    }
+    return p;
+}
+
 double expectedTmrca(int64_t sampleSize, int64_t popSize) {
+    const std::vector<double> p = coalescenceProbabilities(sampleSize, popSize);
     double sum = 0;
     for (int64_t a = 2; a <= sampleSize; ++a)
-        sum += expectedWaitingTime(a, popSize);
+        sum += 1.0 / p[static_cast<size_t>(a)];
     return sum;
 }
 
-double expectedMutationEvents(int64_t sampleSize, int64_t popSize, double p) {
+double expectedMutationEvents(int64_t sampleSize, int64_t popSize, double mutation) {
+    const std::vector<double> p = coalescenceProbabilities(sampleSize, popSize);
     double sum = 0;
     for (int64_t a = 2; a <= sampleSize; ++a)
-        sum += static_cast<double>(a) * expectedWaitingTime(a, popSize);
-    return p * sum;
+        sum += static_cast<double>(a) / p[static_cast<size_t>(a)];
+    return mutation * sum;
 }
 
 std::vector<double> tmrcaDistribution(int64_t sampleSize, int64_t popSize, int64_t maxT) {
@@ -39,8 +54,9 @@ std::vector<double> tmrcaDistribution(int64_t sampleSize, int64_t popSize, int64
     std::vector<double> f(static_cast<size_t>(maxT) + 1, 0.0), g(f.size());
     f[0] = 1; // one lineage: no time at all
     // Adding a geometric time G >= 1 of parameter p: g(t) = (1 - p) g(t - 1) + p f(t - 1).
+    const std::vector<double> probabilities = coalescenceProbabilities(sampleSize, popSize);
     for (int64_t a = 2; a <= sampleSize; ++a) {
-        const double p = coalescenceProbability(a, popSize);
+        const double p = probabilities[static_cast<size_t>(a)];
         g[0] = 0;
         for (size_t t = 1; t < f.size(); ++t)
             g[t] = (1 - p) * g[t - 1] + p * f[t - 1];

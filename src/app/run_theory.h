@@ -14,12 +14,15 @@ double coalescenceProbability(int64_t lineages, int64_t popSize);
 // E[time with a lineages] = 1 / coalescenceProbability(a, n).
 double expectedWaitingTime(int64_t lineages, int64_t popSize);
 
+// coalescenceProbability(a, n) for a = 0 ... k at once (index a), in O(k).
+std::vector<double> coalescenceProbabilities(int64_t sampleSize, int64_t popSize);
+
 // E[TMRCA] of k tips: the sum of the expected waiting times for a = k ... 2.
 double expectedTmrca(int64_t sampleSize, int64_t popSize);
 
 // E[mutation events] when each of the a lineages mutates with probability p in every
 // generation (binomial count): p * sum over a of a * E[time with a lineages].
-double expectedMutationEvents(int64_t sampleSize, int64_t popSize, double p);
+double expectedMutationEvents(int64_t sampleSize, int64_t popSize, double mutation);
 
 // P(TMRCA = t) for t = 0 ... maxT: the distribution of the sum of the independent geometric
 // times with a = k ... 2 lineages. Empty when it would take more than about 10^8 steps.

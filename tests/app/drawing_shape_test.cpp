@@ -232,3 +232,14 @@ TEST(RunTheory, TmrcaDistributionAgainstClosedFormAndSimulator) {
     }
     EXPECT_TRUE(tmrcaDistribution(5000, 10000, 1000000).empty()); // too large to compute
 }
+
+// The probabilities computed together agree with each one computed alone.
+TEST(RunTheory, ProbabilitiesTogetherAndAlone) {
+    for (int64_t n : {1, 2, 7, 100, 10000}) {
+        const std::vector<double> all = coalescenceProbabilities(60, n);
+        ASSERT_EQ(all.size(), 61u);
+        for (int64_t a = 2; a <= 60; ++a)
+            EXPECT_NEAR(all[static_cast<size_t>(a)], coalescenceProbability(a, n), 1e-15)
+                << a << " " << n;
+    }
+}
