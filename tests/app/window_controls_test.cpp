@@ -1,13 +1,13 @@
 // The window's controls: names, captions, defaults, places, and the record they fill.
 #include "window_fixture.h"
 
+#include <QApplication>
 #include <QButtonGroup>
 #include <QCheckBox>
+#include <QComboBox>
 #include <QFileDialog>
 #include <QGroupBox>
 #include <QLabel>
-#include <QComboBox>
-#include <QApplication>
 #include <QLayout>
 #include <QLineEdit>
 #include <QProgressBar>

@@ -527,3 +527,31 @@ TEST_F(ResearchTest, RefusedRunKeepsTheLastRunsDrawingAndRecords) {
     EXPECT_TRUE(messages.empty());
     EXPECT_EQ(window->shownRecord(), 1);
 }
+
+// The controls beyond the original ones fill their FormValues fields.
+TEST_F(ResearchTest, NewControlsFillTheirFormValues) {
+    FormValues f = window->formValues();
+    EXPECT_EQ(f.rngKind, RandomKind::Lcg);
+    EXPECT_FALSE(f.chkStats);
+    EXPECT_EQ(f.edtStats, "stats.csv");
+    EXPECT_FALSE(f.chkVcf);
+    EXPECT_EQ(f.edtVcf, "sites.vcf");
+    child<QComboBox>("cmbRandom")->setCurrentIndex(1);
+    check("chkStats");
+    set("edtStats", "s.csv");
+    check("chkVcf");
+    set("edtVcf", "v.vcf");
+    f = window->formValues();
+    EXPECT_EQ(f.rngKind, RandomKind::Streams);
+    EXPECT_TRUE(f.chkStats);
+    EXPECT_EQ(f.edtStats, "s.csv");
+    EXPECT_TRUE(f.chkVcf);
+    EXPECT_EQ(f.edtVcf, "v.vcf");
+    // Streams take 64-bit seeds from the box.
+    set("edtSeed", "18446744073709551615");
+    window->show();
+    set("edtSampleSize", "0"); // refused at once: only the seed matters here
+    ASSERT_TRUE(pressRunAndWait());
+    EXPECT_EQ(window->lastSeed(), std::optional<uint64_t>(18446744073709551615u));
+    EXPECT_EQ(child<QLineEdit>("memLastSeed")->text(), "18446744073709551615");
+}
