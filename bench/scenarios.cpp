@@ -9,11 +9,13 @@
 #include "run/run_driver.h"
 #include "base/run_error.h"
 
+#include <atomic>
 #include <benchmark/benchmark.h>
 #include <chrono>
 #include <cmath>
 #include <filesystem>
 #include <string>
+#include <thread>
 
 namespace quenlith::bench {
 namespace {
@@ -268,6 +270,32 @@ void S6_CliDefaultRun(benchmark::State& state) {
     state.counters["child_cpu_s"] = cpu;
 }
 
+// ---- S7: stopping a run inside one long genealogy ----
+
+// N = 10^7: one genealogy takes millions of generations. The time from the stop request,
+// 200 ms into the run, until RunSimulation returns.
+void S7_StopLatency(benchmark::State& state) {
+    struct StopObserver : RunObserver {
+        std::atomic<bool> stop{false};
+        const std::atomic<bool>* stopFlag() override { return &stop; }
+        bool stopRequested() override { return stop.load(); }
+    };
+    for (auto _ : state) {
+        ScratchDir dir;
+        FormValues form;
+        form.WorkDir = dir.path();
+        form.edtPopulationSize = "10000000";
+        StopObserver observer;
+        Clock::time_point requested;
+        std::thread run([&] { RunSimulation(form, kSeed, observer); });
+        std::this_thread::sleep_for(std::chrono::milliseconds(200));
+        requested = Clock::now();
+        observer.stop.store(true);
+        run.join();
+        state.SetIterationTime(secondsSince(requested));
+    }
+}
+
 BENCHMARK(S1_GenerationLoop)->UseManualTime()->Unit(benchmark::kMillisecond);
 BENCHMARK(S1_BareDraws)->UseManualTime()->Unit(benchmark::kMillisecond);
 BENCHMARK(S2_DnaOutputs)->UseManualTime()->Iterations(1)->Unit(benchmark::kMillisecond);
@@ -277,6 +305,7 @@ BENCHMARK(S3_LargeSample)->UseManualTime()->Iterations(1)->Unit(benchmark::kMill
 BENCHMARK(S4_VeryLargeSample)->UseManualTime()->Iterations(1)->Unit(benchmark::kMillisecond);
 BENCHMARK(S5_Microsatellites)->UseManualTime()->Iterations(1)->Unit(benchmark::kMillisecond);
 BENCHMARK(S6_CliDefaultRun)->UseManualTime()->Iterations(1)->Unit(benchmark::kMillisecond);
+BENCHMARK(S7_StopLatency)->UseManualTime()->Iterations(3)->Unit(benchmark::kMillisecond);
 
 } // namespace
 } // namespace quenlith::bench

@@ -12,6 +12,8 @@ void GenealogyBrowser::setRun(const RunOutcome& outcome) {
     recordCount_ = outcome.recordCount;
     shownRecord_ = outcome.shownRecord;
     popSize_ = outcome.popSize;
+    simCount_ = outcome.simCount;
+    seed_ = outcome.seed;
     mutCounts_ = outcome.MutCountPerSim;
     workDir_ = outcome.workDir;
 }
@@ -32,10 +34,55 @@ void GenealogyBrowser::back() {
     shownRecord_ = shownRecord_ <= 1 ? recordCount_ : shownRecord_ - 1;
 }
 
+int32_t GenealogyBrowser::nextRecord() const {
+    if (recordCount_ <= 0) return 0;
+    return shownRecord_ >= recordCount_ ? 1 : shownRecord_ + 1;
+}
+
+int32_t GenealogyBrowser::previousRecord() const {
+    if (recordCount_ <= 0) return 0;
+    return shownRecord_ <= 1 ? recordCount_ : shownRecord_ - 1;
+}
+
+int32_t GenealogyBrowser::recordOf(int32_t simulation, int32_t locus) const {
+    const int32_t l = loci();
+    if (simulation < 1 || locus < 1 || locus > l) return 0;
+    const int64_t record = (int64_t{simulation} - 1) * l + locus;
+    return record <= recordCount_ ? static_cast<int32_t>(record) : 0;
+}
+
+void GenealogyBrowser::setShown(int32_t record) {
+    if (record >= 1 && record <= recordCount_) shownRecord_ = record;
+}
+
 bool GenealogyBrowser::loadShown(Genealogy& g) const {
-    const size_t index = static_cast<size_t>(shownRecord_ - 1);
-    if (shownRecord_ < 1 || index >= mutCounts_.size()) return false;
-    return readMatrixRecord(workDir_, shownRecord_, sampleSize_, mutCounts_[index], g);
+    return loadRecord(shownRecord_, g);
+}
+
+bool GenealogyBrowser::loadRecord(int32_t record, Genealogy& g) const {
+    const size_t index = static_cast<size_t>(record - 1);
+    if (record < 1 || index >= mutCounts_.size()) return false;
+    return readMatrixRecord(workDir_, record, sampleSize_, mutCounts_[index], g);
+}
+
+int32_t GenealogyBrowser::simulationOf(int32_t record) const {
+    return (record + loci() - 1) / loci();
+}
+
+int32_t GenealogyBrowser::locusOf(int32_t record) const {
+    return record % loci() == 0 ? loci() : record % loci();
+}
+
+std::string GenealogyBrowser::runLine() const {
+    if (!runDone_ || recordCount_ <= 0) return {};
+    std::string line = "Seed " + std::to_string(seed_) + ", k = " + std::to_string(sampleSize_) +
+                       ", N = " + std::to_string(popSize_) + ", simulation " +
+                       std::to_string(simulationOf(shownRecord_)) + " of " +
+                       std::to_string(simCount_);
+    if (msats_)
+        line +=
+            ", locus " + std::to_string(locusOf(shownRecord_)) + " of " + std::to_string(loci());
+    return line;
 }
 
 std::string GenealogyBrowser::caption() const {

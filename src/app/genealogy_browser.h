@@ -29,10 +29,30 @@ class GenealogyBrowser {
     // Next and previous record, wrapping around at both ends.
     void forward();
     void back();
+    // The record after or before the one on screen, wrapping around (0 without records).
+    int32_t nextRecord() const;
+    int32_t previousRecord() const;
+    // Record of simulation s, locus l (l = 1 in a DNA run); 0 when there is no such record.
+    int32_t recordOf(int32_t simulation, int32_t locus) const;
+    // Makes `record` the one on screen (after it has been loaded).
+    void setShown(int32_t record);
 
     // Loads the record on screen from the matrix files. False when the record is not in
     // them; RunError when a file cannot be read.
     bool loadShown(Genealogy& g) const;
+    // The same for any record of the run.
+    bool loadRecord(int32_t record, Genealogy& g) const;
+
+    int32_t simulationOf(int32_t record) const;
+    int32_t locusOf(int32_t record) const;
+    bool msats() const { return msats_; }
+    int32_t loci() const { return msats_ ? (loci_ > 0 ? loci_ : 1) : 1; }
+    // Whole simulations whose genealogies are stored.
+    int32_t simulations() const { return recordCount_ / loci(); }
+
+    // The line that names the run and the genealogy on screen: seed, k, N, simulation
+    // (and locus).
+    std::string runLine() const;
 
     // "7\100" for a DNA run, "Microsatellite Locus 1 Simulation 3" for a microsatellite run.
     std::string caption() const;
@@ -48,6 +68,8 @@ class GenealogyBrowser {
     int32_t recordCount_ = 0;
     int32_t shownRecord_ = 0;
     int32_t popSize_ = 0;
+    int32_t simCount_ = 0;
+    uint64_t seed_ = 0;
     std::vector<int32_t> mutCounts_;
     std::string workDir_;
 };

@@ -59,6 +59,15 @@ int32_t generationY(int32_t t, int32_t popSize) {
     return static_cast<int32_t>(std::clamp(y, -1.0e9L, 1.0e9L));
 }
 
+int32_t VerticalScale::y(int32_t t) const {
+    const int64_t top = 3 * static_cast<int64_t>(std::max<int32_t>(popSize, 1));
+    if (tmrca <= top) return generationY(t, popSize);
+    // The root at y = 10, 480 pixels above the tips.
+    const double scale = static_cast<double>(480.0L / static_cast<long double>(tmrca));
+    const long double y = std::trunc(kBaseline - static_cast<long double>(t) * scale);
+    return static_cast<int32_t>(std::clamp(y, -1.0e9L, 1.0e9L));
+}
+
 void drawGenealogy(const GenealogyPicture& picture, DrawingSink& sink) {
     static const std::vector<CoalEvent> noCoalescence;
     static const std::vector<MutEvent> noMutation;
@@ -66,48 +75,96 @@ void drawGenealogy(const GenealogyPicture& picture, DrawingSink& sink) {
     const std::vector<MutEvent>& muts = picture.mutEvents ? *picture.mutEvents : noMutation;
     const int32_t k = std::max<int32_t>(picture.sampleSize, 0);
     const size_t events = std::min(coal.size(), static_cast<size_t>(k > 1 ? k - 1 : 0));
-    auto y = [&](int32_t t) { return generationY(t, picture.popSize); };
-
+    int32_t highest = 0;
     for (size_t e = 0; e < events; ++e)
-        sink.text({510, y(coal[e].generation) - 10, coalescenceLabel(coal[e].generation), kBlue,
-                   kLabelFont});
+        highest = std::max(highest, coal[e].generation);
+    const VerticalScale scale{picture.popSize, highest};
+    auto y = [&](int32_t t) { return scale.y(t); };
 
-    std::vector<int32_t> xs(static_cast<size_t>(k));
-    const int32_t dx = k > 0 ? 500 / k : 0;
+    // A label is written unless it would overlap one written before it.
+    auto readable = [](std::vector<int32_t>& written, int32_t at) {
+        for (int32_t w : written)
+            if (std::abs(static_cast<int64_t>(w) - at) < kLabelSpacing) return false;
+        written.push_back(at);
+        return true;
+    };
+    std::vector<int32_t> coalLabels, mutLabels;
+    for (size_t e = 0; e < events; ++e) {
+        const int32_t at = y(coal[e].generation) - 10;
+        if (readable(coalLabels, at))
+            sink.text({510, at, coalescenceLabel(coal[e].generation), kBlue, kLabelFont});
+    }
+
+    // Horizontal positions in units of 1/unit pixel: whole pixels up to kWholePixelTips tips,
+    // fractions beyond, where trunc(500 / k) would put every tip at x = 20.
+    const bool fractional = k > kWholePixelTips;
+    const int64_t unit = fractional ? 1024 : 1;
+    std::vector<int64_t> xs(static_cast<size_t>(k));
+    const int64_t dx = k > 0 ? 500 / k : 0;
     for (int32_t j = 0; j < k; ++j)
-        xs[static_cast<size_t>(j)] = 20 + (j + 1) * dx;
+        xs[static_cast<size_t>(j)] =
+            fractional ? 20 * unit + (int64_t{j} + 1) * 500 * unit / k : 20 + (j + 1) * dx;
+    auto px = [unit](int64_t x) { return static_cast<int32_t>(x / unit); };
 
     const bool withMutations = picture.drawMutations && !muts.empty();
     const auto byInterval = withMutations ? mutationsByInterval(coal, events, muts)
                                           : std::vector<std::vector<int32_t>>();
+    // With fractional tips each lineage is one vertical line from its start to its merge
+    // (k lines instead of k^2 / 2), and the mutations come last so that no later line
+    // covers them.
+    std::vector<int32_t> startY(fractional ? static_cast<size_t>(k) : 0, kBaseline);
+    std::vector<DrawLine> ticks;
+    std::vector<DrawText> tickLabels;
 
     int32_t yPrev = kBaseline;
-    std::vector<int32_t> next;
+    std::vector<int64_t> next;
     for (size_t e = 0; e < events; ++e) {
         const int32_t n = static_cast<int32_t>(xs.size());
         const int32_t j = coal[e].first;
         if (j < 0 || j + 1 >= n) break; // not a genealogy of this sample
         const int32_t ye = y(coal[e].generation);
-        for (int32_t x : xs)
-            sink.line({x, yPrev, x, ye, kBlack, 1});
-        sink.line({xs[j], ye, xs[j + 1], ye, kBlack, 1});
+        if (fractional) {
+            for (int32_t q : {j, j + 1})
+                sink.line({px(xs[q]), startY[q], px(xs[q]), ye, kBlack, 1});
+        } else {
+            for (int64_t x : xs)
+                sink.line({px(x), yPrev, px(x), ye, kBlack, 1});
+        }
+        sink.line({px(xs[j]), ye, px(xs[j + 1]), ye, kBlack, 1});
 
         next = xs;
         next[j] = xs[j] + (xs[j + 1] - xs[j]) / 2;
         next.erase(next.begin() + j + 1);
+        if (fractional) {
+            startY[j] = ye;
+            startY.erase(startY.begin() + j + 1);
+        }
 
         if (withMutations) {
             for (int32_t i : byInterval[e]) {
                 const MutEvent& m = muts[static_cast<size_t>(i)];
                 if (m.position < 0 || m.position >= n) continue; // no such lineage
-                const int32_t x = xs[static_cast<size_t>(m.position)];
+                const int32_t x = px(xs[static_cast<size_t>(m.position)]);
                 const int32_t ym = y(m.generation);
-                sink.line({x - 4, ym, x + 4, ym, kRed, 3});
-                sink.text({5, ym - 10, std::to_string(m.generation), kRed, kLabelFont});
+                const DrawLine tick{x - 4, ym, x + 4, ym, kRed, 3};
+                const bool labelled = readable(mutLabels, ym - 10);
+                const DrawText label{5, ym - 10, std::to_string(m.generation), kRed, kLabelFont};
+                if (fractional) {
+                    ticks.push_back(tick);
+                    if (labelled) tickLabels.push_back(label);
+                } else {
+                    sink.line(tick);
+                    if (labelled) sink.text(label);
+                }
             }
         }
         xs.swap(next);
         yPrev = ye;
+    }
+    for (size_t i = 0, t = 0; i < ticks.size(); ++i) {
+        sink.line(ticks[i]);
+        if (t < tickLabels.size() && tickLabels[t].y == ticks[i].y1 - 10)
+            sink.text(tickLabels[t++]);
     }
 
     const int32_t tmrca = events > 0 ? coal[events - 1].generation : 0;

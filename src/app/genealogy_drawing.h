@@ -44,13 +44,34 @@ class DrawingSink {
     virtual void text(const DrawText& t) = 0;
 };
 
-// Keeps every primitive, lines and texts each in drawing order.
+// Keeps every primitive, lines and texts each in drawing order, and the order of the two
+// kinds among each other (textAfter[i]: lines drawn before text i) so that it can be replayed.
 class Drawing : public DrawingSink {
   public:
     void line(const DrawLine& l) override { lines.push_back(l); }
-    void text(const DrawText& t) override { texts.push_back(t); }
+    void text(const DrawText& t) override {
+        texts.push_back(t);
+        textAfter.push_back(lines.size());
+    }
+    // Replays the primitives in their order.
+    void replay(DrawingSink& sink) const {
+        size_t l = 0;
+        for (size_t t = 0; t < texts.size(); ++t) {
+            for (; l < textAfter[t] && l < lines.size(); ++l)
+                sink.line(lines[l]);
+            sink.text(texts[t]);
+        }
+        for (; l < lines.size(); ++l)
+            sink.line(lines[l]);
+    }
+    void clear() {
+        lines.clear();
+        texts.clear();
+        textAfter.clear();
+    }
     std::vector<DrawLine> lines;
     std::vector<DrawText> texts;
+    std::vector<size_t> textAfter;
 };
 
 // What one drawing needs: the sample size k (tips), the event tables, the population size in
@@ -67,7 +88,23 @@ struct GenealogyPicture {
 // Height of generation t for population size n: trunc(490 - t * 490 / (3n)).
 int32_t generationY(int32_t t, int32_t popSize);
 
-// Emits the drawing of one genealogy.
+// The vertical scale of one drawing: 3N generations span the 490 pixels above the tips, or,
+// when the TMRCA lies above 3N, the root stands at y = 10 so that it and its label show.
+struct VerticalScale {
+    int32_t popSize = 1;
+    int32_t tmrca = 0;
+    int32_t y(int32_t t) const;
+};
+
+// Labels closer than this (pixels, vertically) overlap; the later one is left out.
+inline constexpr int32_t kLabelSpacing = 12;
+
+// Above this many tips the tips stand at fractional spacings (several to a pixel), so that
+// the tree keeps its shape.
+inline constexpr int32_t kWholePixelTips = 500;
+
+// Emits the drawing of one genealogy. Time labels that would overlap one drawn before them
+// (closer than kLabelSpacing) are left out.
 void drawGenealogy(const GenealogyPicture& picture, DrawingSink& sink);
 
 } // namespace quenlith

@@ -35,11 +35,14 @@ bool sameLine(const DrawLine& a, const DrawLine& b) {
 } // namespace
 
 struct PainterSink::Impl {
-    explicit Impl(QImage& image) : painter(&image) {
+    explicit Impl(QImage& image) : own(std::in_place, &image), painter(*own) { setHints(); }
+    explicit Impl(QPainter& p) : painter(p) { setHints(); }
+    void setHints() {
         painter.setRenderHint(QPainter::Antialiasing, false);
         painter.setRenderHint(QPainter::TextAntialiasing, true);
     }
-    QPainter painter;
+    std::optional<QPainter> own;
+    QPainter& painter;
     // With many tips at one x the same segment arrives many times in a row; painting an
     // opaque line again changes nothing.
     std::optional<DrawLine> last;
@@ -60,6 +63,8 @@ QFont drawingFont(int pointSize) {
 }
 
 PainterSink::PainterSink(QImage& image) : impl_(new Impl(image)) {}
+
+PainterSink::PainterSink(QPainter& painter) : impl_(new Impl(painter)) {}
 
 PainterSink::~PainterSink() {
     delete impl_;
@@ -91,6 +96,22 @@ QImage renderGenealogy(const GenealogyPicture& picture) {
         PainterSink sink(image);
         drawGenealogy(picture, sink);
     }
+    return image;
+}
+
+void paintDrawing(const Drawing& drawing, QPainter& painter) {
+    painter.save();
+    {
+        PainterSink sink(painter);
+        drawing.replay(sink);
+    }
+    painter.restore();
+}
+
+QImage renderDrawing(const Drawing& drawing) {
+    QImage image = blankGenealogyImage();
+    QPainter painter(&image);
+    paintDrawing(drawing, painter);
     return image;
 }
 

@@ -6,6 +6,8 @@
 #include <QImage>
 #include <string>
 
+class QPainter;
+
 namespace quenlith {
 
 // A new blank (white) bitmap of the image's size.
@@ -18,6 +20,9 @@ QFont drawingFont(int pointSize);
 class PainterSink : public DrawingSink {
   public:
     explicit PainterSink(QImage& image);
+    // Paints with a painter that is already open (a widget, an SVG or PDF generator), in its
+    // current coordinate system.
+    explicit PainterSink(QPainter& painter);
     ~PainterSink() override;
     PainterSink(const PainterSink&) = delete;
     PainterSink& operator=(const PainterSink&) = delete;
@@ -32,6 +37,11 @@ class PainterSink : public DrawingSink {
 
 // A new bitmap with the genealogy drawn on it.
 QImage renderGenealogy(const GenealogyPicture& picture);
+
+// Replays kept primitives in their order, as renderGenealogy() paints them.
+void paintDrawing(const Drawing& drawing, QPainter& painter);
+// A new bitmap with the kept primitives painted on it.
+QImage renderDrawing(const Drawing& drawing);
 
 // Writes the image in BMP format to `path` exactly as given, whatever its extension.
 // Throws RunError with the standard text and the path when the file cannot be written.

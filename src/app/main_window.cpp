@@ -2,12 +2,15 @@
 
 #include "app/button_glyphs.h"
 #include "app/genealogy_image.h"
+#include "app/picture_files.h"
 #include "base/random.h"
 #include "base/run_error.h"
 
+#include <QApplication>
 #include <QButtonGroup>
 #include <QCheckBox>
 #include <QCloseEvent>
+#include <QComboBox>
 #include <QDir>
 #include <QFileDialog>
 #include <QFileInfo>
@@ -20,11 +23,15 @@
 #include <QProgressBar>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QSpinBox>
 #include <QTabBar>
 #include <QTabWidget>
 #include <QTimer>
 #include <QTreeView>
+#include <QVBoxLayout>
+#include <algorithm>
 #include <atomic>
+#include <chrono>
 #include <climits>
 
 namespace quenlith {
@@ -87,6 +94,7 @@ QRadioButton* addRadio(QWidget* parent, QButtonGroup* group, const char* name, c
 QPushButton* addBitmapButton(QWidget* parent, const char* name, const QPixmap& glyph, int x,
                              int y) {
     QPushButton* button = place(new QPushButton(parent), name, x, y, 49, 49);
+    button->setFixedSize(49, 49);
     button->setIcon(QIcon(glyph));
     button->setIconSize(glyph.size());
     return button;
@@ -107,6 +115,7 @@ class TfrmTolvarin::Observer : public RunObserver {
         position_.store(position);
     }
     bool stopRequested() override { return stop_.load(); }
+    const std::atomic<bool>* stopFlag() override { return &stop_; }
 
     void requestStop() { stop_.store(true); }
     int32_t simulation() const { return simulation_.load(); }
@@ -120,9 +129,22 @@ class TfrmTolvarin::Observer : public RunObserver {
     std::atomic<bool> stop_{false};
 };
 
+std::optional<uint64_t> parseSeed(const QString& text, RandomKind kind) {
+    const QString t = text.trimmed();
+    if (t.isEmpty() || t.size() > 20) return std::nullopt;
+    for (QChar c : t)
+        if (c < '0' || c > '9') return std::nullopt;
+    bool ok = false;
+    const qulonglong value = t.toULongLong(&ok);
+    if (!ok) return std::nullopt; // above 2^64 - 1
+    if (kind == RandomKind::Lcg && value > 4294967295ull) return std::nullopt;
+    return static_cast<uint64_t>(value);
+}
+
 struct TfrmTolvarin::RunResult {
     std::optional<RunOutcome> outcome;
-    QImage picture; // the last genealogy, drawn on the run's thread
+    Drawing drawing; // the last genealogy, drawn on the run's thread
+    bool drawn = false;
     bool failed = false;
     QString errorText;
     QString errorDetail;
@@ -160,6 +182,7 @@ TfrmTolvarin::TfrmTolvarin(QWidget* parent) : QWidget(parent) {
     }
     PageControl1->setCurrentIndex(0);
     buildImageArea();
+    buildLayout();
 
     progressTimer_ = new QTimer(this);
     progressTimer_->setInterval(50);
@@ -184,11 +207,32 @@ void TfrmTolvarin::buildMainTab(QWidget* tab) {
     chkMultipleSims = addCheck(tab, "chkMultipleSims", "Multiple Simulations", 8, 110, false, 150);
     edtNumberSimulations = addEdit(tab, "edtNumberSimulations", "100", kEditColumn, 108);
 
-    btnRunSimulation =
-        place(new QPushButton("Run Simulation", tab), "btnRunSimulation", 8, 148, 305, 41);
-    connect(btnRunSimulation, &QPushButton::clicked, this, &TfrmTolvarin::RunSimulation);
+    // Repeating a run: its seed goes into the seed box.
+    addLabel(tab, "lblSeed", "Random seed", 8, 144);
+    edtSeed = addEdit(tab, "edtSeed", QString(), kEditColumn, 140, 145);
+    edtSeed->setPlaceholderText("clock");
+    edtSeed->setToolTip("Empty: seeded from the clock. The seed of a run is shown below it and "
+                        "in the run log; typed here, it repeats the run exactly.");
+    addLabel(tab, "lblRandom", "Random numbers", 8, 170);
+    cmbRandom = place(new QComboBox(tab), "cmbRandom", kEditColumn, 166, 145, kEditHeight);
+    cmbRandom->addItem("32-bit generator");
+    cmbRandom->addItem("Streams (64-bit seed)");
+    cmbRandom->setToolTip("32-bit generator: the exact default, seeds 0 to 4294967295.\n"
+                          "Streams: an independent counter-based stream per simulation, seeds "
+                          "0 to 18446744073709551615.");
+    addLabel(tab, "lblLastSeed", "Seed of the last run", 8, 196);
+    memLastSeed = addEdit(tab, "memLastSeed", QString(), kEditColumn, 192, 145);
+    memLastSeed->setReadOnly(true);
 
-    ProgressBar1 = place(new QProgressBar(tab), "ProgressBar1", 8, 200, 305, 18);
+    btnRunSimulation =
+        place(new QPushButton("Run Simulation", tab), "btnRunSimulation", 8, 222, 225, 41);
+    connect(btnRunSimulation, &QPushButton::clicked, this, &TfrmTolvarin::RunSimulation);
+    btnStop = place(new QPushButton("Stop", tab), "btnStop", 241, 222, 72, 41);
+    btnStop->setEnabled(false);
+    btnStop->setToolTip("Stop the run after the current simulation");
+    connect(btnStop, &QPushButton::clicked, this, &TfrmTolvarin::StopSimulation);
+
+    ProgressBar1 = place(new QProgressBar(tab), "ProgressBar1", 8, 272, 305, 18);
     ProgressBar1->setRange(0, 1);
     ProgressBar1->setValue(0);
     ProgressBar1->setTextVisible(false);
@@ -196,14 +240,15 @@ void TfrmTolvarin::buildMainTab(QWidget* tab) {
     ProgressBar1->setStyleSheet("QProgressBar { border: 1px solid #8a8a8a; background: white; }"
                                 "QProgressBar::chunk { background-color: #0000FF; }");
 
-    chkDrawMut = addCheck(tab, "chkDrawMut", "Draw mutations on genealogy?", 8, 230, true, 220);
-    memSimNum = place(new QLineEdit(tab), "memSimNum", 248, 231, 65, 17);
+    chkDrawMut = addCheck(tab, "chkDrawMut", "Draw mutations on genealogy?", 8, 300, true, 220);
+    memSimNum = place(new QLineEdit(tab), "memSimNum", 248, 301, 65, 17);
     memSimNum->setReadOnly(true);
     memSimNum->setAlignment(Qt::AlignCenter);
     memSimNum->setFont(helvetica(kControlPixels, true));
     memSimNum->setTextMargins(0, 0, 0, 0);
+    lblRunStatus = addLabel(tab, "lblRunStatus", QString(), 8, 324, 305);
 
-    Image3 = place(new QLabel(tab), "Image3", 8, 264, 150, 169);
+    Image3 = place(new QLabel(tab), "Image3", 8, 348, 150, 169);
     Image3->setAlignment(Qt::AlignLeft | Qt::AlignTop);
 
     const char* credits[] = {
@@ -216,7 +261,7 @@ void TfrmTolvarin::buildMainTab(QWidget* tab) {
     for (int i = 0; i < 5; ++i) {
         const QByteArray name = "lblCredit" + QByteArray::number(i + 1);
         QLabel* line =
-            place(new QLabel(credits[i], tab), name.constData(), 8, 444 + 16 * i, 305, 14);
+            place(new QLabel(credits[i], tab), name.constData(), 8, 522 + 14 * i, 305, 14);
         line->setFont(helvetica(10, i == 0));
     }
 }
@@ -356,30 +401,110 @@ void TfrmTolvarin::buildFilesTab(QWidget* tab) {
     edtLogFile = addEdit(tab, "edtLogFile", "logFile.txt", kEditColumn, 448, 130);
     chkArlequin =
         addCheck(tab, "chkArlequin", "Create Arlequin project/batch files", 8, 482, false);
+    chkStats = addCheck(tab, "chkStats", "Statistics table", 8, 510, false, 150);
+    edtStats = addEdit(tab, "edtStats", "stats.csv", kEditColumn, 508, 130);
+    chkStats->setToolTip("Per-simulation summary statistics (Tajima's D and others)");
+    chkVcf = addCheck(tab, "chkVcf", "VCF file", 8, 538, false, 150);
+    edtVcf = addEdit(tab, "edtVcf", "sites.vcf", kEditColumn, 536, 130);
+    chkVcf->setToolTip("The segregating sites of every simulation as VCF");
 }
 
 void TfrmTolvarin::buildImageArea() {
-    Image1 = new QLabel(this);
+    PageControl2 = new QTabWidget(this);
+    PageControl2->setObjectName("PageControl2");
+    PageControl2->setFont(helvetica(kControlPixels));
+    auto* sheet = new QWidget;
+    sheet->setObjectName("tabGenealogy");
+    Image1 = new GenealogyView(sheet);
     Image1->setObjectName("Image1");
-    Image1->setGeometry(368, 40, kImageWidth, kImageHeight);
-    Image1->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+    lblRunLine = new QLabel(sheet);
+    lblRunLine->setObjectName("lblRunLine");
+    lblRunLine->setFont(helvetica(kControlPixels));
+    lblRunLine->setTextInteractionFlags(Qt::TextSelectableByMouse);
 
-    BitBtn3 = addBitmapButton(this, "BitBtn3", diskGlyph(), 840, 576);
-    BitBtn2 = addBitmapButton(this, "BitBtn2", arrowGlyph(false), 896, 576);
-    BitBtn1 = addBitmapButton(this, "BitBtn1", arrowGlyph(true), 952, 576);
-    BitBtn3->setToolTip("Save the genealogy image");
+    spnSimulation = new QSpinBox(sheet);
+    spnSimulation->setObjectName("spnSimulation");
+    spnLocus = new QSpinBox(sheet);
+    spnLocus->setObjectName("spnLocus");
+    for (QSpinBox* box : {spnSimulation, spnLocus}) {
+        box->setRange(1, 1);
+        box->setFont(helvetica(kControlPixels));
+        box->setMinimumWidth(64);
+    }
+    btnShowGenealogy = new QPushButton("Show", sheet);
+    btnShowGenealogy->setObjectName("btnShowGenealogy");
+    btnShowGenealogy->setToolTip("Show the genealogy of this simulation (and locus)");
+    connect(btnShowGenealogy, &QPushButton::clicked, this, &TfrmTolvarin::ShowGenealogy);
+    connect(spnSimulation, &QSpinBox::editingFinished, this, [this] {
+        if (spnSimulation->hasFocus()) ShowGenealogy();
+    });
+
+    BitBtn3 = addBitmapButton(sheet, "BitBtn3", diskGlyph(), 0, 0);
+    BitBtn2 = addBitmapButton(sheet, "BitBtn2", arrowGlyph(false), 0, 0);
+    BitBtn1 = addBitmapButton(sheet, "BitBtn1", arrowGlyph(true), 0, 0);
+    BitBtn3->setToolTip("Save the genealogy image (BMP, PNG, SVG or PDF)");
     BitBtn2->setToolTip("Previous genealogy");
     BitBtn1->setToolTip("Next genealogy");
     connect(BitBtn1, &QPushButton::clicked, this, &TfrmTolvarin::TreeFwd);
     connect(BitBtn2, &QPushButton::clicked, this, &TfrmTolvarin::TreeBack);
     connect(BitBtn3, &QPushButton::clicked, this, &TfrmTolvarin::SaveGenealogy);
 
+    auto* column = new QVBoxLayout(sheet);
+    column->setContentsMargins(4, 4, 4, 4);
+    column->addWidget(Image1, 1);
+    column->addWidget(lblRunLine);
+    auto* row = new QHBoxLayout;
+    auto* lblSimulation = new QLabel("Simulation", sheet);
+    lblSimulation->setObjectName("lblJumpSimulation");
+    auto* lblLocus = new QLabel("Locus", sheet);
+    lblLocus->setObjectName("lblJumpLocus");
+    for (QLabel* l : {lblSimulation, lblLocus})
+        l->setFont(helvetica(kControlPixels));
+    row->addWidget(lblSimulation);
+    row->addWidget(spnSimulation);
+    row->addWidget(lblLocus);
+    row->addWidget(spnLocus);
+    row->addWidget(btnShowGenealogy);
+    row->addStretch(1);
+    row->addWidget(BitBtn3);
+    row->addWidget(BitBtn2);
+    row->addWidget(BitBtn1);
+    column->addLayout(row);
+    PageControl2->addTab(sheet, "Genealogy");
+
+    results_ = new ResultsView;
+    results_->setObjectName("tabResults");
+    connect(results_, &ResultsView::saveFailed, this,
+            [this](const QString& text, const QString& detail) { showRunError(text, detail); });
+    PageControl2->addTab(results_, "Results");
+
     dlgSaveFile = new QFileDialog(this, "Save");
     dlgSaveFile->setObjectName("dlgSaveFile");
     dlgSaveFile->setAcceptMode(QFileDialog::AcceptSave);
-    dlgSaveFile->setNameFilters({"Bitmap (*.bmp)", "Jpeg (*.jpg)"});
+    dlgSaveFile->setNameFilters(pictureFilters());
     dlgSaveFile->selectNameFilter("Bitmap (*.bmp)");
     dlgSaveFile->setDefaultSuffix(QString());
+    // PNG, SVG and PDF add their extension to a bare name; Bitmap and Jpeg keep it as typed.
+    connect(dlgSaveFile, &QFileDialog::filterSelected, this, [this](const QString& filter) {
+        dlgSaveFile->setDefaultSuffix(pictureSuffixFor(filter));
+    });
+    updateBrowseControls();
+}
+
+// The tab sheets keep their width; the image side takes the rest. The window cannot become
+// smaller than the tallest sheet's controls and a half-size image.
+void TfrmTolvarin::buildLayout() {
+    int bottom = 0;
+    for (int i = 0; i < PageControl1->count(); ++i)
+        bottom = std::max(bottom, PageControl1->widget(i)->childrenRect().bottom());
+    PageControl1->setFixedWidth(337);
+    PageControl1->setMinimumHeight(bottom + PageControl1->tabBar()->sizeHint().height() + 12);
+    auto* layout = new QHBoxLayout(this);
+    layout->setContentsMargins(0, 0, 8, 0);
+    layout->setSpacing(16);
+    layout->addWidget(PageControl1);
+    layout->addWidget(PageControl2, 1);
+    setMinimumSize(layout->minimumSize());
 }
 
 void TfrmTolvarin::CreateForm() {
@@ -458,6 +583,11 @@ FormValues TfrmTolvarin::formValues() const {
     f.edtCoalDistrib = text(edtCoalDistrib);
     f.edtLogFile = text(edtLogFile);
     f.chkArlequin = chkArlequin->isChecked();
+    f.rngKind = cmbRandom->currentIndex() == 1 ? RandomKind::Streams : RandomKind::Lcg;
+    f.chkStats = chkStats->isChecked();
+    f.edtStats = text(edtStats);
+    f.chkVcf = chkVcf->isChecked();
+    f.edtVcf = text(edtVcf);
     return f;
 }
 
@@ -472,9 +602,39 @@ void TfrmTolvarin::AssignDirectory() {
 void TfrmTolvarin::RunSimulation() {
     if (isRunning()) return;
     const FormValues form = formValues();
-    const uint32_t seed = fixedSeed_ ? *fixedSeed_ : clockSeed();
+    uint64_t seed = 0;
+    if (fixedSeed_) {
+        seed = *fixedSeed_;
+    } else if (!edtSeed->text().trimmed().isEmpty()) {
+        const std::optional<uint64_t> typed = parseSeed(edtSeed->text(), form.rngKind);
+        if (!typed) {
+            message(MessageKind::Warning,
+                    form.rngKind == RandomKind::Lcg
+                        ? "The seed must be a whole number from 0 to 4294967295"
+                        : "The seed must be a whole number from 0 to 18446744073709551615");
+            return;
+        }
+        seed = *typed;
+    } else {
+        seed = clockSeed();
+        if (form.rngKind == RandomKind::Streams) {
+            // Streams take 64 bits: the high word from the clock's nanoseconds.
+            const auto ns = std::chrono::steady_clock::now().time_since_epoch().count();
+            seed |= static_cast<uint64_t>(static_cast<uint32_t>(ns ^ (ns >> 32))) << 32;
+        }
+    }
     ProgressBar1->setRange(0, 1);
     ProgressBar1->setValue(0);
+    // The old run's drawing goes as the run starts (a refused run puts it back: it rewrites
+    // none of the files the drawing came from).
+    previousDrawing_ =
+        Image1->hasDrawing() ? std::optional<Drawing>(Image1->drawing()) : std::nullopt;
+    previousRunLine_ = lblRunLine->text();
+    clearPicture();
+    lastSeed_ = seed;
+    simsDone_ = 0;
+    memLastSeed->setText(QString::number(seed));
+    lblRunStatus->setText(QString("Running (seed %1)").arg(seed));
 
     observer_ = std::make_unique<Observer>();
     Observer* observer = observer_.get();
@@ -486,9 +646,11 @@ void TfrmTolvarin::RunSimulation() {
             // Drawn here so that a large genealogy does not hold up the window; the mutation
             // switch cannot change while the run goes on.
             if (result->outcome->status == RunStatus::Completed &&
-                hasGenealogyToDraw(*result->outcome))
-                result->picture =
-                    renderGenealogy(lastGenealogyPicture(*result->outcome, form.chkDrawMut));
+                hasGenealogyToDraw(*result->outcome)) {
+                drawGenealogy(lastGenealogyPicture(*result->outcome, form.chkDrawMut),
+                              result->drawing);
+                result->drawn = true;
+            }
         } catch (const RunError& e) {
             result->failed = true;
             result->errorText = QString::fromStdString(e.text());
@@ -502,18 +664,28 @@ void TfrmTolvarin::RunSimulation() {
     });
 }
 
+void TfrmTolvarin::StopSimulation() {
+    if (!isRunning()) return;
+    observer_->requestStop();
+    btnStop->setEnabled(false);
+    lblRunStatus->setText("Stopping after the current simulation");
+}
+
 void TfrmTolvarin::setRunning(bool running) {
     const auto widgets = findChildren<QWidget*>();
     for (QWidget* w : widgets) {
-        if (w == memSimNum || w == memDir) continue;
+        if (w == memSimNum || w == memDir || w == memLastSeed || w == btnStop) continue;
         if (qobject_cast<QAbstractButton*>(w) || qobject_cast<QLineEdit*>(w) ||
-            qobject_cast<QTreeView*>(w) || qobject_cast<QGroupBox*>(w))
+            qobject_cast<QTreeView*>(w) || qobject_cast<QGroupBox*>(w) ||
+            qobject_cast<QComboBox*>(w) || qobject_cast<QSpinBox*>(w))
             w->setEnabled(!running);
     }
+    btnStop->setEnabled(running);
     if (running)
         progressTimer_->start();
     else
         progressTimer_->stop();
+    if (!running) updateBrowseControls();
 }
 
 void TfrmTolvarin::showProgress() {
@@ -543,23 +715,53 @@ void TfrmTolvarin::finishRun(const std::shared_ptr<RunResult>& result) {
     if (closeAfterRun_) {
         emit runFinished();
         close();
+        // The window was hidden when it was closed during the run, so closing it now does
+        // not count as closing the last window: end the event loop here.
+        if (QGuiApplication::quitOnLastWindowClosed()) {
+            bool otherWindow = false;
+            for (QWidget* w : QApplication::topLevelWidgets())
+                otherWindow = otherWindow || (w != this && w->isVisible());
+            if (!otherWindow) QCoreApplication::quit();
+        }
         return;
     }
     if (result->failed) {
         browser_.forgetRecords();
+        results_->clear();
+        lblRunStatus->setText(QString("Failed: %1").arg(result->errorText));
         showRunError(result->errorText, result->errorDetail);
     } else if (result->outcome) {
         const RunOutcome& outcome = *result->outcome;
+        simsDone_ = outcome.simsDone;
         if (outcome.status == RunStatus::Rejected) {
+            lblRunStatus->clear();
+            if (previousDrawing_) showDrawing(*previousDrawing_);
+            lblRunLine->setText(previousRunLine_);
             message(MessageKind::Warning, QString::fromStdString(outcome.warning));
-        } else if (outcome.status == RunStatus::Completed) {
+        } else {
+            // A stopped run keeps what it finished: its genealogies can be browsed and
+            // plotted; it writes no log and no summary table.
             browser_.setRun(outcome);
-            if (!result->picture.isNull())
-                showPicture(result->picture);
-            else
-                clearPicture();
+            results_->setRun(outcome);
+            if (outcome.status == RunStatus::Completed) {
+                lblRunStatus->setText(QString("Completed %1 of %2 simulations")
+                                          .arg(outcome.simsDone)
+                                          .arg(outcome.simCount));
+                if (result->drawn)
+                    showDrawing(result->drawing);
+                else
+                    clearPicture();
+            } else {
+                lblRunStatus->setText(QString("Stopped after %1 of %2 simulations (no log)")
+                                          .arg(outcome.simsDone)
+                                          .arg(outcome.simCount));
+                if (browser_.hasRecords()) showRecord(browser_.shownRecord());
+            }
+            lblRunLine->setText(QString::fromStdString(browser_.runLine()));
         }
     }
+    previousDrawing_.reset();
+    updateBrowseControls();
     emit runFinished();
 }
 
@@ -576,27 +778,58 @@ void TfrmTolvarin::browse(bool forward) {
         message(MessageKind::Warning, "Please run simulations first");
         return;
     }
-    if (forward)
-        browser_.forward();
-    else
-        browser_.back();
+    showRecord(forward ? browser_.nextRecord() : browser_.previousRecord());
+}
+
+void TfrmTolvarin::ShowGenealogy() {
+    if (!browser_.hasRecords()) {
+        message(MessageKind::Warning, "Please run simulations first");
+        return;
+    }
+    const int32_t record = browser_.recordOf(spnSimulation->value(), spnLocus->value());
+    if (record == 0) {
+        message(MessageKind::Warning,
+                QString("The last run has no simulation %1").arg(spnSimulation->value()));
+        return;
+    }
+    showRecord(record);
+}
+
+// Loads and draws one record; the record on screen changes only when that succeeds.
+void TfrmTolvarin::showRecord(int32_t record) {
     Genealogy genealogy;
     try {
-        if (!browser_.loadShown(genealogy)) {
-            message(MessageKind::Error,
-                    QString("Genealogy %1 not found").arg(browser_.shownRecord()));
+        if (!browser_.loadRecord(record, genealogy)) {
+            message(MessageKind::Error, QString("Genealogy %1 not found").arg(record));
             return;
         }
     } catch (const RunError& e) {
         showRunError(QString::fromStdString(e.text()), QString::fromStdString(e.detail()));
         return;
     }
-    QImage image = renderGenealogy(browser_.picture(genealogy, chkDrawMut->isChecked()));
-    {
-        PainterSink sink(image);
-        sink.text(browserCaption(browser_.caption()));
+    browser_.setShown(record);
+    Drawing drawing;
+    drawGenealogy(browser_.picture(genealogy, chkDrawMut->isChecked()), drawing);
+    drawing.text(browserCaption(browser_.caption()));
+    showDrawing(drawing);
+    lblRunLine->setText(QString::fromStdString(browser_.runLine()));
+    updateBrowseControls();
+}
+
+void TfrmTolvarin::updateBrowseControls() {
+    const bool records = browser_.hasRecords();
+    const QSignalBlocker blockSimulation(spnSimulation);
+    const QSignalBlocker blockLocus(spnLocus);
+    spnSimulation->setRange(1, std::max(1, browser_.simulations()));
+    spnLocus->setRange(1, browser_.loci());
+    if (records && browser_.shownRecord() > 0) {
+        spnSimulation->setValue(browser_.simulationOf(browser_.shownRecord()));
+        spnLocus->setValue(browser_.locusOf(browser_.shownRecord()));
     }
-    showPicture(image);
+    if (isRunning()) return;
+    spnSimulation->setEnabled(records);
+    spnLocus->setEnabled(records && browser_.msats());
+    btnShowGenealogy->setEnabled(records);
 }
 
 void TfrmTolvarin::SaveGenealogy() {
@@ -613,20 +846,22 @@ void TfrmTolvarin::SaveGenealogy() {
     }
     if (name.isEmpty()) return;
     try {
-        writeBmpFile(picture_.isNull() ? blankGenealogyImage() : picture_, name.toStdString());
+        saveDrawing(Image1->drawing(), name,
+                    pictureFormatFor(name, dlgSaveFile->selectedNameFilter()));
     } catch (const RunError& e) {
         showRunError(QString::fromStdString(e.text()), QString::fromStdString(e.detail()));
     }
 }
 
-void TfrmTolvarin::showPicture(const QImage& image) {
-    picture_ = image;
-    Image1->setPixmap(QPixmap::fromImage(picture_));
+void TfrmTolvarin::showDrawing(const Drawing& drawing) {
+    Image1->setDrawing(drawing);
+    picture_ = renderDrawing(drawing);
 }
 
 void TfrmTolvarin::clearPicture() {
     picture_ = QImage();
     Image1->clear();
+    lblRunLine->clear();
 }
 
 void TfrmTolvarin::message(MessageKind kind, const QString& text, const QString& detail) {

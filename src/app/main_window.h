@@ -3,6 +3,8 @@
 // progress display, the genealogy image with its browse and save buttons, and the working
 // directory. Controls carry the names of the FormValues fields they fill.
 #include "app/genealogy_browser.h"
+#include "app/genealogy_view.h"
+#include "app/results_view.h"
 #include "run/form_values.h"
 #include "run/run_driver.h"
 
@@ -16,6 +18,8 @@
 
 class QButtonGroup;
 class QCheckBox;
+class QComboBox;
+class QSpinBox;
 class QFileDialog;
 class QFileSystemModel;
 class QGroupBox;
@@ -29,6 +33,10 @@ class QTimer;
 class QTreeView;
 
 namespace quenlith {
+
+// A seed typed into the seed box: a decimal integer from 0 to 2^32 - 1 for the 32-bit
+// generator, to 2^64 - 1 for streams, blanks around it allowed. None when it is not one.
+std::optional<uint64_t> parseSeed(const QString& text, RandomKind kind);
 
 class TfrmTolvarin : public QWidget {
     Q_OBJECT
@@ -51,16 +59,27 @@ class TfrmTolvarin : public QWidget {
     bool runDone() const { return browser_.runDone(); }
     bool isRunning() const { return worker_.joinable(); }
     int32_t shownRecord() const { return browser_.shownRecord(); }
-    // The picture of Image1 (null when cleared).
+    // The picture of Image1 at 633 x 529 (null when cleared).
     const QImage& picture() const { return picture_; }
+    // The seed of the last run that started (none before the first).
+    std::optional<uint64_t> lastSeed() const { return lastSeed_; }
+    // Whole simulations the last run completed (all of them unless it was stopped).
+    int32_t simulationsDone() const { return simsDone_; }
+    ResultsView* results() const { return results_; }
 
-    // Fixes the seed of the following runs (tests); without it the clock seeds every run.
-    void setFixedSeed(std::optional<uint32_t> seed) { fixedSeed_ = seed; }
+    // Fixes the seed of the following runs (tests); without it the seed box, or when that is
+    // empty the clock, seeds every run.
+    void setFixedSeed(std::optional<uint64_t> seed) { fixedSeed_ = seed; }
     void setMessageHandler(MessageHandler handler) { messageHandler_ = std::move(handler); }
     void setSaveNameChooser(SaveNameChooser chooser) { saveNameChooser_ = std::move(chooser); }
 
   public slots:
     void RunSimulation();
+    // Stops the run after its current simulation (inside a long genealogy: at once, the
+    // simulation in progress being abandoned).
+    void StopSimulation();
+    // Shows the genealogy chosen in the simulation and locus boxes.
+    void ShowGenealogy();
     void AssignDirectory();
     void TreeFwd();
     void TreeBack();
@@ -89,8 +108,11 @@ class TfrmTolvarin : public QWidget {
     void showProgress();
     void finishRun(const std::shared_ptr<RunResult>& result);
     void browse(bool forward);
-    void showPicture(const QImage& image);
+    void showRecord(int32_t record);
+    void showDrawing(const Drawing& drawing);
     void clearPicture();
+    void updateBrowseControls();
+    void buildLayout();
     void message(MessageKind kind, const QString& text, const QString& detail = {});
     void showRunError(const QString& text, const QString& detail);
 
@@ -98,7 +120,11 @@ class TfrmTolvarin : public QWidget {
     QString WorkDir;
     GenealogyBrowser browser_;
     QImage picture_;
-    std::optional<uint32_t> fixedSeed_;
+    std::optional<uint64_t> fixedSeed_;
+    std::optional<uint64_t> lastSeed_;
+    std::optional<Drawing> previousDrawing_; // on screen before the run in progress
+    QString previousRunLine_;
+    int32_t simsDone_ = 0;
     MessageHandler messageHandler_;
     SaveNameChooser saveNameChooser_;
     std::thread worker_;
@@ -119,6 +145,11 @@ class TfrmTolvarin : public QWidget {
     QCheckBox* chkDrawMut = nullptr;
     QLineEdit* memSimNum = nullptr;
     QLabel* Image3 = nullptr;
+    QLineEdit* edtSeed = nullptr;     // empty: the clock
+    QComboBox* cmbRandom = nullptr;   // the 32-bit generator or counter-based streams
+    QLineEdit* memLastSeed = nullptr; // the seed of the last run, to copy
+    QPushButton* btnStop = nullptr;
+    QLabel* lblRunStatus = nullptr; // how the last run ended
 
     // Sequence
     QLineEdit* edtSeqLength = nullptr;
@@ -176,9 +207,19 @@ class TfrmTolvarin : public QWidget {
     QLineEdit* edtCoalDistrib = nullptr;
     QLineEdit* edtLogFile = nullptr;
     QCheckBox* chkArlequin = nullptr;
+    QCheckBox* chkStats = nullptr;
+    QLineEdit* edtStats = nullptr;
+    QCheckBox* chkVcf = nullptr;
+    QLineEdit* edtVcf = nullptr;
 
-    // Image and its buttons
-    QLabel* Image1 = nullptr;
+    // Image and its buttons, on the Genealogy sheet; the plots on the Results sheet
+    QTabWidget* PageControl2 = nullptr;
+    GenealogyView* Image1 = nullptr;
+    QLabel* lblRunLine = nullptr; // names the run and the genealogy on screen
+    QSpinBox* spnSimulation = nullptr;
+    QSpinBox* spnLocus = nullptr;
+    QPushButton* btnShowGenealogy = nullptr;
+    ResultsView* results_ = nullptr;
     QPushButton* BitBtn1 = nullptr;
     QPushButton* BitBtn2 = nullptr;
     QPushButton* BitBtn3 = nullptr;

@@ -63,8 +63,16 @@ class MsatRun {
             observer_.simulationStarted(s);
             sizes_.recreate(k_, loci_);
             params_.open();
-            for (int32_t l = 1; l <= loci_; ++l)
-                simulateLocus(s, l);
+            try {
+                for (int32_t l = 1; l <= loci_; ++l)
+                    simulateLocus(s, l);
+            } catch (const RunStopped&) {
+                params_.close();
+                haveGenealogy_ = false; // the last one is the abandoned simulation's
+                fillOutcome(outcome, (s - 1) * loci_);
+                outcome.status = RunStatus::Stopped;
+                return false;
+            }
             writeGenotypes(s);
             if (p_.AlleleModel != MsatModel::InfiniteAlleles) storeDiversity(s);
             // Statistics table, when asked.
@@ -135,6 +143,7 @@ class MsatRun {
         treeMatFile_.write(treeBlock_);
         mutMatFile_.write(mutMatBlock_);
         mutCounts_[static_cast<size_t>(g - 1)] = genealogy_.MutEventCount();
+        addWaitingTimes(genealogy_, k_, waitingTimeSum_);
         haveGenealogy_ = true;
     }
 
@@ -173,6 +182,27 @@ class MsatRun {
         outcome.MutCountPerSim.resize(static_cast<size_t>(records));
         outcome.popSize = popSize_;
         if (haveGenealogy_) outcome.lastGenealogy = genealogy_;
+        outcome.simsDone = loci_ > 0 ? records / loci_ : 0;
+        outcome.constantSize = !p_.FluctuatingN;
+        outcome.waitingTimeSum = waitingTimeSum_;
+        outcome.tmrcaPerRecord.assign(tables_.MsatTmrca.begin(),
+                                      tables_.MsatTmrca.begin() + records);
+        const bool infinite = p_.AlleleModel == MsatModel::InfiniteAlleles;
+        const int32_t done = outcome.simsDone;
+        outcome.meanAllelesPerLocus.assign(static_cast<size_t>(loci_), 0);
+        if (!infinite) outcome.meanGeneDiversityPerLocus.assign(static_cast<size_t>(loci_), 0);
+        for (int32_t l = 1; done > 0 && l <= loci_; ++l) {
+            double alleles = 0, diversity = 0;
+            for (int32_t s = 1; s <= done; ++s) {
+                const size_t index = tables_.index(s, l);
+                alleles +=
+                    infinite ? tables_.MsatInfAlleles[index] : tables_.MsatAlleleCount[index];
+                if (!infinite) diversity += tables_.MsatGeneDiversity[index];
+            }
+            outcome.meanAllelesPerLocus[static_cast<size_t>(l - 1)] = alleles / done;
+            if (!infinite)
+                outcome.meanGeneDiversityPerLocus[static_cast<size_t>(l - 1)] = diversity / done;
+        }
     }
 
     const RunParameters& p_;
@@ -194,6 +224,7 @@ class MsatRun {
     Genealogy genealogy_;
     GenealogySimulator simulator_;
     bool haveGenealogy_ = false;
+    std::vector<int64_t> waitingTimeSum_;
     int64_t progressPos_ = 0, progressMax_ = 0;
     std::string coalBlock_, mutBlock_, newickLine_, treeBlock_, mutMatBlock_, genotypeBlock_;
     std::vector<int32_t> scratch_;

@@ -20,6 +20,7 @@
 #include "run/run_log.h"
 #include "run/run_parameters.h"
 
+#include <algorithm>
 #include <chrono>
 #include <new>
 #include <stdexcept>
@@ -86,13 +87,18 @@ class DnaRun {
         for (int32_t s = 1; s <= sims; ++s) {
             observer_.simulationStarted(s);
             sequences_.reset(setup_.RootSequence, k);
-            simulator_.simulate(
-                genealogy_, k, popSize_, demography, mutation, rng_,
-                [&] {
-                    ++progressPos;
-                    observer_.progress(progressPos, progressMax);
-                },
-                observer_.stopFlag());
+            try {
+                simulator_.simulate(
+                    genealogy_, k, popSize_, demography, mutation, rng_,
+                    [&] {
+                        ++progressPos;
+                        observer_.progress(progressPos, progressMax);
+                    },
+                    observer_.stopFlag());
+            } catch (const RunStopped&) {
+                fillOutcome(outcome, s - 1, false);
+                return false;
+            }
             if (p_.ScatterMut) ScatterMutations(genealogy_, sequences_, model, rng_);
 
             coalBlock.clear();
@@ -145,16 +151,32 @@ class DnaRun {
             treeMatFile_.write(treeBlock);
             mutMatFile_.write(mutMatBlock);
             tables_.MutCountPerSim[index] = genealogy_.MutEventCount();
+            addWaitingTimes(genealogy_, k, outcome.waitingTimeSum);
 
-            if (s < sims && observer_.stopRequested()) return false;
+            if (s < sims && observer_.stopRequested()) {
+                fillOutcome(outcome, s, false);
+                return false;
+            }
         }
-        outcome.simCount = sims;
-        outcome.recordCount = sims;
-        outcome.shownRecord = sims;
-        outcome.MutCountPerSim = tables_.MutCountPerSim;
-        outcome.popSize = popSize_;
-        if (sims > 0) outcome.lastGenealogy = genealogy_;
+        fillOutcome(outcome, sims, sims > 0);
         return true;
+    }
+
+    // The outcome after `done` whole simulations.
+    void fillOutcome(RunOutcome& outcome, int32_t done, bool withLastGenealogy) {
+        outcome.simCount = p_.SimCount;
+        outcome.simsDone = done;
+        outcome.recordCount = done;
+        outcome.shownRecord = done;
+        outcome.MutCountPerSim.assign(tables_.MutCountPerSim.begin(),
+                                      tables_.MutCountPerSim.begin() + done);
+        outcome.tmrcaPerRecord.assign(tables_.TmrcaPerSim.begin(),
+                                      tables_.TmrcaPerSim.begin() + done);
+        outcome.popSize = popSize_;
+        outcome.constantSize = !p_.FluctuatingN;
+        outcome.mutationProbability =
+            p_.ShapeParameter ? -1.0 : static_cast<double>(setup_.SeqMutProb);
+        if (withLastGenealogy) outcome.lastGenealogy = genealogy_;
     }
 
     const DnaSetup& setup() const { return setup_; }
@@ -191,6 +213,7 @@ RunOutcome runChecked(const FormValues& form, uint64_t seed, RunObserver& observ
     ReadParameters read = readRunParameters(form);
     const RunParameters& p = read.params;
     RunOutcome outcome;
+    outcome.seed = seed;
     outcome.workDir = p.WorkDir;
     outcome.msats = p.Msats;
     outcome.sampleSize = p.SampleSize;
@@ -239,6 +262,7 @@ RunOutcome runChecked(const FormValues& form, uint64_t seed, RunObserver& observ
         log.PopSize = outcome.popSize;
         log.EnteredPopSize = p.EnteredPopSize;
         log.StartTime = startTime;
+        log.Seed = seed;
         log.SimCount = p.SimCount;
         log.GrowthStart = p.GrowthStart;
         log.GrowthEnd = p.GrowthEnd;
@@ -268,6 +292,7 @@ RunOutcome runChecked(const FormValues& form, uint64_t seed, RunObserver& observ
     log.FreqT = dna.setup().FreqT;
     log.MutationRate = static_cast<double>(p.MutationRate);
     log.StartTime = startTime;
+    log.Seed = seed;
     log.SimCount = p.SimCount;
     log.GrowthStart = p.GrowthStart;
     log.GrowthEnd = p.GrowthEnd;
@@ -278,6 +303,18 @@ RunOutcome runChecked(const FormValues& form, uint64_t seed, RunObserver& observ
 }
 
 } // namespace
+
+void addWaitingTimes(const Genealogy& g, int32_t sampleSize, std::vector<int64_t>& sums) {
+    if (sampleSize < 2) return;
+    if (sums.size() < static_cast<size_t>(sampleSize) + 1)
+        sums.resize(static_cast<size_t>(sampleSize) + 1, 0);
+    int32_t previous = 0;
+    const size_t events = std::min(g.CoalEvents.size(), static_cast<size_t>(sampleSize - 1));
+    for (size_t e = 0; e < events; ++e) {
+        sums[static_cast<size_t>(sampleSize) - e] += g.CoalEvents[e].generation - previous;
+        previous = g.CoalEvents[e].generation;
+    }
+}
 
 RunOutcome RunSimulation(const FormValues& form, uint64_t seed, RunObserver& observer) {
     try {

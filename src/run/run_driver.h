@@ -16,7 +16,8 @@ class RunObserver {
     virtual ~RunObserver() = default;
     virtual void simulationStarted(int32_t /*simulation*/) {}
     virtual void progress(int64_t /*position*/, int64_t /*maximum*/) {}
-    // Checked after every simulation: true ends the run there, with no log.
+    // Checked after every simulation: true ends the run there, with no log (the front end
+    // reports how many simulations were done and the seed).
     virtual bool stopRequested() { return false; }
     // A flag that a long genealogy checks every few thousand generations: once it is true the
     // simulation in progress is abandoned and the run ends after the last whole simulation.
@@ -26,7 +27,7 @@ class RunObserver {
 enum class RunStatus {
     Completed, // every output and the log written
     Rejected,  // refused before the run: `warning` holds the text of the "WARNING" box
-    Stopped,   // stopped on request after a simulation; no log
+    Stopped,   // stopped on request after the last whole simulation (simsDone); no log
 };
 
 // What the browser and the drawing need after a run.
@@ -44,7 +45,27 @@ struct RunOutcome {
     int32_t popSize = 0;     // PopSize at the end of the run, in gene copies
     bool drawMutations = true;
     std::string workDir;
+
+    // For the front end's report and plots (read from memory, not from the files).
+    uint64_t seed = 0;        // the seed the run was made with
+    int32_t simsDone = 0;     // whole simulations done (all of them unless stopped)
+    bool constantSize = true; // no fluctuating size: the waiting times are geometric
+    // Per record (genealogy): its TMRCA. MutCountPerSim holds its mutation events.
+    std::vector<int32_t> tmrcaPerRecord;
+    // waitingTimeSum[a]: summed over the records, the generations spent with a lineages.
+    std::vector<int64_t> waitingTimeSum;
+    // DNA runs with one mutation probability per lineage and generation (no gamma rate
+    // variation): that probability; otherwise negative.
+    double mutationProbability = -1;
+    // Microsatellite runs, per locus over the whole simulations: mean number of alleles, and
+    // mean gene diversity (empty under the infinite alleles model, which computes none).
+    std::vector<double> meanAllelesPerLocus;
+    std::vector<double> meanGeneDiversityPerLocus;
 };
+
+// Adds the generations g spent with each number of lineages to `sums` (indexed by the
+// number of lineages, grown to k + 1).
+void addWaitingTimes(const Genealogy& g, int32_t sampleSize, std::vector<int64_t>& sums);
 
 // Performs one complete run. The generator's state is set to `seed` before the first draw
 // (the 32-bit generator takes its low 32 bits; streams are keyed by all 64).

@@ -183,6 +183,7 @@ std::string runLogText(const FormValues& form, const RunLogValues& v,
     line(out, dateText(logDate));
     line(out, "Started at: " + timeText(v.StartTime));
     line(out, "Finished at: " + timeText(v.EndTime));
+    line(out, "Random seed: " + std::to_string(v.Seed));
     line(out, "");
     line(out, "Coalescent Parameters");
     line(out, std::string(21, '*'));

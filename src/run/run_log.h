@@ -16,6 +16,7 @@ struct RunLogValues {
     double FreqA = 0, FreqC = 0, FreqG = 0, FreqT = 0; // as the DNA set-up read them
     double MutationRate = 0;
     std::chrono::system_clock::time_point StartTime, EndTime;
+    uint64_t Seed = 0; // the run generator's seed, logged so that the run can be repeated
     int32_t SimCount = 0;
     int32_t GrowthStart = 0, GrowthEnd = 0;
     int32_t SequenceLength = 0; // 0 on the microsatellite path

@@ -102,7 +102,7 @@ TEST(GenealogyDrawing, ThreeTipsWithMutationsLevelByLevel) {
     };
     const std::vector<DrawText> texts = {
         {510, 473, "       412", kBlue, 10},
-        {510, 463, "       980", kBlue, 10},
+        // 980's label would stand 10 pixels above 412's and overlap it: left out
         {5, 478, "77", kRed, 10},
         {5, 463, "980", kRed, 10},
         {250, 510, "TMRCA = 980", kBlack, 12},
@@ -118,36 +118,33 @@ TEST(GenealogyDrawing, MutationsHiddenOrAbsentLeaveTimeLabels) {
     const Drawing none = draw(3, without, 10000, true);
     for (const Drawing* d : {&hidden, &none}) {
         EXPECT_EQ(countColour(*d, kRed), 0u);
-        EXPECT_EQ(countColour(*d, kBlue), 2u);
+        EXPECT_EQ(countColour(*d, kBlue), 1u); // the second label would overlap the first
         EXPECT_EQ(d->lines.size(), 7u);
         EXPECT_EQ(d->texts.back().text, "TMRCA = 980");
     }
 }
 
-TEST(GenealogyDrawing, MoreThan500TipsAllStandAtX20) {
-    const int32_t k = 600;
-    Tables t;
-    for (int32_t e = 0; e < k - 1; ++e)
-        t.coal.push_back({e + 1, (e * 7) % (k - 1 - e), 0});
-    for (auto& c : t.coal)
-        c.second = c.first + 1;
-    const Drawing d = draw(k, t, 10000);
-    // Levels of 600, 599, ..., 2 verticals, each followed by its bar.
-    EXPECT_EQ(d.lines.size(), static_cast<size_t>((k * (k + 1)) / 2 - 1 + (k - 1)));
-    for (const DrawLine& l : d.lines) {
-        ASSERT_EQ(l.x1, 20);
-        ASSERT_EQ(l.x2, 20);
-    }
-}
-
-TEST(GenealogyDrawing, CoalescenceAbove3NIsDrawnAboveTheTop) {
-    EXPECT_EQ(generationY(31000, 10000), -16); // 490 - 506.33, truncated toward zero
+TEST(GenealogyDrawing, CoalescenceAbove3NScalesToTheRoot) {
+    EXPECT_EQ(generationY(31000, 10000), -16); // the scale of 3N: 490 - 506.33, truncated
     EXPECT_EQ(generationY(30000, 10000), 0);
     EXPECT_EQ(generationY(0, 10000), 490);
+    // Up to TMRCA = 3N the scale is that of 3N.
+    for (int32_t t : {0, 1, 12345, 29999, 30000})
+        EXPECT_EQ((VerticalScale{10000, 30000}.y(t)), generationY(t, 10000)) << t;
+    // Above, the root stands at y = 10 with its label at the top edge.
     const Tables t{{{31000, 0, 1}}, {}};
     const Drawing d = draw(2, t, 10000);
-    EXPECT_EQ(d.lines[0], (DrawLine{270, 490, 270, -16, kBlack, 1}));
-    EXPECT_EQ(d.texts[0], (DrawText{510, -26, "     31000", kBlue, 10}));
+    EXPECT_EQ(d.lines[0], (DrawLine{270, 490, 270, 10, kBlack, 1}));
+    EXPECT_EQ(d.texts[0], (DrawText{510, 0, "     31000", kBlue, 10}));
+    // Tips at 186, 352, 518; after the first merge the first lineage stands at 269.
+    const Tables two{{{15000, 0, 1}, {90000, 0, 1}}, {{60000, 0}}};
+    const Drawing e = draw(3, two, 10000);
+    EXPECT_EQ(e.lines[0].y2, 410); // 490 - 15000 * 480 / 90000
+    EXPECT_EQ(e.lines.back(), (DrawLine{265, 170, 273, 170, kRed, 3}));
+    for (const DrawLine& l : e.lines) {
+        EXPECT_GE(std::min(l.y1, l.y2), 10);
+        EXPECT_LE(std::max(l.y1, l.y2), 490);
+    }
     // Far beyond the image the value stays representable.
     EXPECT_LT(generationY(2147483647, 1), -100000);
 }
@@ -183,5 +180,6 @@ TEST(GenealogyDrawing, TablesNotFromThisSampleAreNotReadOutside) {
     // Events out of time order: each interval takes the mutations between its two times.
     const Tables shuffled{{{50, 0, 1}, {30, 0, 1}}, {{40, 0}, {45, 0}}};
     const Drawing s = draw(3, shuffled, 100);
-    EXPECT_EQ(countColour(s, kRed), 4u); // both in the first interval (0, 50], none in (50, 30]
+    // Both in the first interval (0, 50], none in (50, 30]; the label of 45 would overlap 40's.
+    EXPECT_EQ(countColour(s, kRed), 3u);
 }

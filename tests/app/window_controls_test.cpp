@@ -1,8 +1,10 @@
 // The window's controls: names, captions, defaults, places, and the record they fill.
 #include "window_fixture.h"
 
+#include <QApplication>
 #include <QButtonGroup>
 #include <QCheckBox>
+#include <QComboBox>
 #include <QFileDialog>
 #include <QGroupBox>
 #include <QLabel>
@@ -143,6 +145,8 @@ TEST_F(WindowTest, WindowSheetsAndImageArea) {
     EXPECT_EQ(window->windowTitle(), "Quenlith 0.3b");
     EXPECT_EQ(window->size(), QSize(1028, 633));
     auto* tabs = child<QTabWidget>("PageControl1");
+    window->show();
+    QApplication::processEvents();
     EXPECT_EQ(tabs->geometry(), QRect(0, 0, 337, 633));
     ASSERT_EQ(tabs->count(), 5);
     const char* captions[] = {"Main", "Sequence", "Microsatellite", "Demographics", "Files"};
@@ -150,19 +154,28 @@ TEST_F(WindowTest, WindowSheetsAndImageArea) {
         EXPECT_EQ(tabs->tabText(i), captions[i]);
     EXPECT_EQ(tabs->currentIndex(), 0);
 
-    EXPECT_EQ(child<QLabel>("Image1")->geometry(), QRect(368, 40, 633, 529));
-    const struct {
-        const char* name;
-        QPoint at;
-        QSize glyph;
-    } buttons[] = {{"BitBtn3", {840, 576}, {48, 48}},
-                   {"BitBtn2", {896, 576}, {22, 22}},
-                   {"BitBtn1", {952, 576}, {22, 22}}};
-    for (const auto& b : buttons) {
-        auto* button = child<QPushButton>(b.name);
-        EXPECT_EQ(button->geometry(), QRect(b.at, QSize(49, 49))) << b.name;
-        EXPECT_EQ(button->iconSize(), b.glyph) << b.name;
-        EXPECT_FALSE(button->icon().isNull()) << b.name;
+    // Right of the sheets: the genealogy with its buttons, and the plots.
+    auto* right = child<QTabWidget>("PageControl2");
+    ASSERT_EQ(right->count(), 2);
+    EXPECT_EQ(right->tabText(0), "Genealogy");
+    EXPECT_EQ(right->tabText(1), "Results");
+    EXPECT_GE(right->x(), 337);
+    auto* image = child<GenealogyView>("Image1");
+    EXPECT_FALSE(image->hasDrawing());
+    const QRectF shown = image->pictureRect();
+    EXPECT_GT(shown.width(), 500); // about the specified 633 x 529 at the default size
+    EXPECT_NEAR(shown.width() / shown.height(), 633.0 / 529.0, 0.01);
+    const char* names[] = {"BitBtn3", "BitBtn2", "BitBtn1"};
+    const QSize glyphs[] = {{48, 48}, {22, 22}, {22, 22}};
+    for (int i = 0; i < 3; ++i) {
+        auto* button = child<QPushButton>(names[i]);
+        EXPECT_EQ(button->size(), QSize(49, 49)) << names[i];
+        EXPECT_EQ(button->iconSize(), glyphs[i]) << names[i];
+        EXPECT_FALSE(button->icon().isNull()) << names[i];
+        if (i > 0) {
+            EXPECT_EQ(button->y(), child<QPushButton>(names[i - 1])->y());
+            EXPECT_GT(button->x(), child<QPushButton>(names[i - 1])->x());
+        }
     }
     // Forward points right, back points left: the white head sits on the pointing side.
     const QImage forward = child<QPushButton>("BitBtn1")->icon().pixmap(22, 22).toImage();
@@ -174,7 +187,8 @@ TEST_F(WindowTest, WindowSheetsAndImageArea) {
 
     auto* dialog = child<QFileDialog>("dlgSaveFile");
     EXPECT_EQ(dialog->windowTitle(), "Save");
-    EXPECT_EQ(dialog->nameFilters(), QStringList({"Bitmap (*.bmp)", "Jpeg (*.jpg)"}));
+    EXPECT_EQ(dialog->nameFilters(), QStringList({"Bitmap (*.bmp)", "Jpeg (*.jpg)", "PNG (*.png)",
+                                                  "SVG (*.svg)", "PDF (*.pdf)"}));
     EXPECT_EQ(dialog->selectedNameFilter(), "Bitmap (*.bmp)");
     EXPECT_EQ(dialog->acceptMode(), QFileDialog::AcceptSave);
     EXPECT_TRUE(dialog->defaultSuffix().isEmpty());
@@ -234,7 +248,14 @@ TEST_F(WindowTest, EveryControlWithItsCaptionAndDefault) {
 
     auto* run = child<QPushButton>("btnRunSimulation");
     EXPECT_EQ(run->text(), "Run Simulation");
-    EXPECT_EQ(run->size(), QSize(305, 41));
+    EXPECT_EQ(run->size(), QSize(225, 41));
+    auto* stop = child<QPushButton>("btnStop");
+    EXPECT_EQ(stop->text(), "Stop");
+    EXPECT_EQ(stop->y(), run->y());
+    EXPECT_EQ(stop->geometry().right(), run->x() + 305 - 1); // the two share the run row
+    EXPECT_FALSE(stop->isEnabled());
+    EXPECT_TRUE(child<QLineEdit>("edtSeed")->text().isEmpty());
+    EXPECT_EQ(child<QComboBox>("cmbRandom")->currentIndex(), 0);
     auto* bar = child<QProgressBar>("ProgressBar1");
     EXPECT_EQ(bar->size(), QSize(305, 18));
     EXPECT_EQ(bar->value(), bar->minimum());

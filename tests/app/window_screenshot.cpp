@@ -1,37 +1,76 @@
-// Takes a picture of the window after a run with the default values:
-//   quenlith_window_screenshot OUT.png [SEED [SHEET]]
-// Meant for a real display or Xvfb (xvfb-run); the run writes into a temporary directory.
+// Takes a picture of the window after a run:
+//   quenlith_window_screenshot OUT.png [--seed S] [--sheet I] [--results] [--tips K]
+//                              [--pop N] [--sims S] [--width W --height H]
+// --sheet shows tab sheet I on the left, --results the Results sheet on the right, --tips and
+// --pop set k and N, --sims runs S simulations. Meant for a real display or Xvfb (xvfb-run);
+// the run writes into a temporary directory.
 #include "app/main_window.h"
 
 #include <QApplication>
+#include <QCheckBox>
 #include <QDir>
+#include <QLineEdit>
 #include <QPushButton>
 #include <QSignalSpy>
 #include <QTabWidget>
 #include <QTemporaryDir>
 #include <QTest>
 #include <cstdio>
+#include <cstring>
 
 int main(int argc, char** argv) {
     QApplication app(argc, argv);
     if (argc < 2) {
-        std::fprintf(stderr, "usage: %s OUT.png [SEED]\n", argv[0]);
+        std::fprintf(stderr,
+                     "usage: %s OUT.png [--seed S] [--sheet I] [--results] [--tips K] [--pop N] "
+                     "[--sims S] [--width W --height H]\n",
+                     argv[0]);
         return 1;
     }
     const QString out = QDir::current().absoluteFilePath(QString::fromLocal8Bit(argv[1]));
+    uint64_t seed = 1;
+    int sheet = 0, width = 1028, height = 633;
+    bool results = false;
+    QString tips, pop, sims;
+    for (int i = 2; i < argc; ++i) {
+        const bool more = i + 1 < argc;
+        if (!std::strcmp(argv[i], "--seed") && more)
+            seed = std::strtoull(argv[++i], nullptr, 10);
+        else if (!std::strcmp(argv[i], "--sheet") && more)
+            sheet = std::atoi(argv[++i]);
+        else if (!std::strcmp(argv[i], "--results"))
+            results = true;
+        else if (!std::strcmp(argv[i], "--tips") && more)
+            tips = argv[++i];
+        else if (!std::strcmp(argv[i], "--pop") && more)
+            pop = argv[++i];
+        else if (!std::strcmp(argv[i], "--sims") && more)
+            sims = argv[++i];
+        else if (!std::strcmp(argv[i], "--width") && more)
+            width = std::atoi(argv[++i]);
+        else if (!std::strcmp(argv[i], "--height") && more)
+            height = std::atoi(argv[++i]);
+    }
     QTemporaryDir work;
     QDir::setCurrent(work.path());
 
     quenlith::TfrmTolvarin window;
-    window.setFixedSeed(argc > 2 ? static_cast<uint32_t>(std::strtoul(argv[2], nullptr, 10)) : 1u);
+    window.findChild<QLineEdit*>("edtSeed")->setText(QString::number(seed));
+    if (!tips.isEmpty()) window.findChild<QLineEdit*>("edtSampleSize")->setText(tips);
+    if (!pop.isEmpty()) window.findChild<QLineEdit*>("edtPopulationSize")->setText(pop);
+    if (!sims.isEmpty()) {
+        window.findChild<QCheckBox*>("chkMultipleSims")->setChecked(true);
+        window.findChild<QLineEdit*>("edtNumberSimulations")->setText(sims);
+    }
+    window.resize(width, height);
     window.show();
     if (!QTest::qWaitForWindowExposed(&window)) return 1;
 
     QSignalSpy finished(&window, &quenlith::TfrmTolvarin::runFinished);
     window.findChild<QPushButton*>("btnRunSimulation")->click();
-    if (!finished.wait(120000)) return 1;
-    if (argc > 3)
-        window.findChild<QTabWidget*>("PageControl1")->setCurrentIndex(std::atoi(argv[3]));
+    if (!finished.wait(600000)) return 1;
+    window.findChild<QTabWidget*>("PageControl1")->setCurrentIndex(sheet);
+    if (results) window.findChild<QTabWidget*>("PageControl2")->setCurrentIndex(1);
     QTest::qWait(300);
     return window.grab().save(out, "PNG") ? 0 : 1;
 }

@@ -31,6 +31,7 @@ RunLogValues defaultDnaValues() {
     v.MutationRate = 0.0000001;
     v.StartTime = localTime(2024, 3, 9, 8, 5, 7);
     v.EndTime = localTime(2024, 3, 9, 14, 30, 59);
+    v.Seed = 2718281828;
     v.SimCount = 1;
     v.SequenceLength = 1000;
     return v;
@@ -56,6 +57,7 @@ TEST(RunLog, DefaultDnaRunWholeText) {
               "2024-03-10\r\n"
               "Started at: 08:05:07\r\n"
               "Finished at: 14:30:59\r\n"
+              "Random seed: 2718281828\r\n"
               "\r\n"
               "Coalescent Parameters\r\n"
               "*********************\r\n"
@@ -217,4 +219,18 @@ TEST(RunLog, WrittenToTheLogFileOrFails) {
     EXPECT_TRUE(text.ends_with("MutDistrib.csv\r\n"));
     f.WorkDir = dir.file("missing");
     EXPECT_THROW(writeRunLog(f, defaultDnaValues()), RunError);
+}
+
+// The seed line follows the end time, as a plain decimal integer over the whole 64-bit range.
+TEST(RunLog, SeedLineFollowsTheEndTime) {
+    for (const uint64_t seed :
+         {uint64_t{0}, uint64_t{4294967295u}, uint64_t{18446744073709551615u}}) {
+        RunLogValues v = defaultDnaValues();
+        v.Seed = seed;
+        const std::string log = logOf(FormValues{}, v);
+        EXPECT_NE(log.find("Finished at: 14:30:59\r\nRandom seed: " + std::to_string(seed) +
+                           "\r\n\r\nCoalescent Parameters\r\n"),
+                  std::string::npos)
+            << seed;
+    }
 }
