@@ -1,6 +1,11 @@
 #include "app/genealogy_browser.h"
 
+#include "base/file_io.h"
+#include "base/run_error.h"
 #include "output/matrix_files.h"
+
+#include <new>
+#include <stdexcept>
 
 namespace quenlith {
 
@@ -35,7 +40,16 @@ void GenealogyBrowser::back() {
 bool GenealogyBrowser::loadShown(Genealogy& g) const {
     const size_t index = static_cast<size_t>(shownRecord_ - 1);
     if (shownRecord_ < 1 || index >= mutCounts_.size()) return false;
-    return readMatrixRecord(workDir_, shownRecord_, sampleSize_, mutCounts_[index], g);
+    // The matrix files are read by the file layer, which refuses anything but a regular file
+    // (a FIFO would hold the window's thread, a device such as /dev/zero never ends); a file
+    // too large for the memory ends the browse with "Out of memory", not the program.
+    try {
+        return readMatrixRecord(workDir_, shownRecord_, sampleSize_, mutCounts_[index], g);
+    } catch (const std::bad_alloc&) {
+        throw RunError("Out of memory", joinPath(workDir_, kTreeMatFile));
+    } catch (const std::length_error&) {
+        throw RunError("Out of memory", joinPath(workDir_, kTreeMatFile));
+    }
 }
 
 std::string GenealogyBrowser::caption() const {

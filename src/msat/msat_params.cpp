@@ -98,7 +98,8 @@ bool parseParamReal(std::string_view t, double& value) {
 }
 
 void MsatParamReader::open() {
-    text_ = readWholeFile(path_);
+    // Bounded: the file is read again for every simulation, and a few loci take a few lines.
+    text_ = readWholeFile(path_, 268435456, "far more than the parameters of any run");
     pos_ = 0;
 }
 
