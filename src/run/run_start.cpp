@@ -55,10 +55,12 @@ void checkNameLength(const std::string& workDir, const std::string& path) {
     }
 }
 
+// Removes a regular file of an earlier run. Anything else in its place (a directory, a link
+// to a device) is left for the run to write into or fail on, as it always did.
 void removeIfThere(const std::string& path) {
-    if (::unlink(path.c_str()) == 0) return;
-    // A directory in its place stops the run where the file is written, as it always did.
-    if (errno == ENOENT || errno == EISDIR || errno == ENOTDIR) return;
+    struct stat st {};
+    if (::lstat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) return;
+    if (::unlink(path.c_str()) == 0 || errno == ENOENT) return;
     throwIoError(errno, path);
 }
 
