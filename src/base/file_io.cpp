@@ -149,7 +149,7 @@ void BlockFile::write(std::string_view block) {
         writeAll(fd_, block, path_);
     } catch (...) {
         // Take back what reached the file of this block; a device has nothing to cut.
-        if (known && S_ISREG(before.st_mode)) (void)::ftruncate(fd_, before.st_size);
+        if (known && S_ISREG(before.st_mode)) (void)!::ftruncate(fd_, before.st_size);
         throw;
     }
 }
