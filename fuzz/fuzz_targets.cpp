@@ -127,7 +127,8 @@ std::string describe(const WholeRun& r) {
 bool isStandardErrorText(const std::string& t) {
     for (const char* s :
          {"File not found", "File access denied", "Disk full", "Invalid numeric input",
-          "Division by zero", "Range check error", "Out of memory"})
+          "Division by zero", "Range check error", "Out of memory", "File too large",
+          "File name too long", "Working directory in use"})
         if (t == s) return true;
     return t.rfind("I/O error ", 0) == 0;
 }

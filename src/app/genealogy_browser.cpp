@@ -1,6 +1,11 @@
 #include "app/genealogy_browser.h"
 
+#include "base/file_io.h"
+#include "base/run_error.h"
 #include "output/matrix_files.h"
+
+#include <new>
+#include <stdexcept>
 
 namespace quenlith {
 
@@ -62,7 +67,16 @@ bool GenealogyBrowser::loadShown(Genealogy& g) const {
 bool GenealogyBrowser::loadRecord(int32_t record, Genealogy& g) const {
     const size_t index = static_cast<size_t>(record - 1);
     if (record < 1 || index >= mutCounts_.size()) return false;
-    return readMatrixRecord(workDir_, record, sampleSize_, mutCounts_[index], g);
+    // The matrix files are read by the file layer, which refuses anything but a regular file
+    // (a FIFO would hold the window's thread, a device such as /dev/zero never ends); a file
+    // too large for the memory ends the browse with "Out of memory", not the program.
+    try {
+        return readMatrixRecord(workDir_, record, sampleSize_, mutCounts_[index], g);
+    } catch (const std::bad_alloc&) {
+        throw RunError("Out of memory", joinPath(workDir_, kTreeMatFile));
+    } catch (const std::length_error&) {
+        throw RunError("Out of memory", joinPath(workDir_, kTreeMatFile));
+    }
 }
 
 int32_t GenealogyBrowser::simulationOf(int32_t record) const {

@@ -3,9 +3,14 @@
 #include "base/run_error.h"
 
 #include <cerrno>
+#include <csignal>
 #include <fcntl.h>
+#include <mutex>
+#include <new>
 #include <sys/stat.h>
 #include <unistd.h>
+#include <unordered_map>
+#include <utility>
 
 namespace quenlith {
 
@@ -22,6 +27,10 @@ std::string standardErrorText(int err) {
     case ENOSPC:
     case EDQUOT:
         return "Disk full";
+    case EFBIG:
+        return "File too large";
+    case ENAMETOOLONG:
+        return "File name too long";
     case ENOMEM:
         return "Out of memory";
     default:
@@ -39,10 +48,44 @@ std::string joinPath(const std::string& workDir, const std::string& name) {
 
 namespace {
 
+// A write past the file-size limit (ulimit -f) would kill the process with SIGXFSZ; with the
+// signal ignored the write fails with EFBIG instead and the run ends with "File too large"
+// and whole files. A handler the program installed itself is left alone.
+void ignoreFileSizeSignal() {
+    static std::once_flag once;
+    std::call_once(once, [] {
+        struct sigaction current {};
+        if (::sigaction(SIGXFSZ, nullptr, &current) == 0 && current.sa_handler == SIG_DFL)
+            ::signal(SIGXFSZ, SIG_IGN);
+    });
+}
+
+// The files written since the run began, by path and identity (device, inode), so that its
+// end can tell that none has been deleted or replaced meanwhile.
+std::mutex writtenMutex;
+std::unordered_map<std::string, std::pair<dev_t, ino_t>> writtenFiles;
+
+void recordWritten(int fd, const std::string& path) {
+    struct stat st {};
+    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) return;
+    std::lock_guard<std::mutex> lock(writtenMutex);
+    writtenFiles[path] = {st.st_dev, st.st_ino};
+}
+
+[[noreturn]] void throwGone(const std::string& path, const char* how) {
+    throw RunError("File not found", path + " (" + how + " during the run)");
+}
+
 int openForWriting(const std::string& path, bool truncate) {
-    int flags = O_WRONLY | O_CREAT | O_CLOEXEC | (truncate ? O_TRUNC : O_APPEND);
+    ignoreFileSizeSignal();
+    // O_NONBLOCK: a FIFO in place of the file must not hold the run at open(); it is cleared
+    // again so that writes wait as usual.
+    int flags = O_WRONLY | O_CREAT | O_CLOEXEC | O_NONBLOCK | (truncate ? O_TRUNC : O_APPEND);
     int fd = ::open(path.c_str(), flags, 0666);
     if (fd < 0) throwIoError(errno, path);
+    const int status = ::fcntl(fd, F_GETFL);
+    if (status >= 0) ::fcntl(fd, F_SETFL, status & ~O_NONBLOCK);
+    recordWritten(fd, path);
     return fd;
 }
 
@@ -80,7 +123,7 @@ BlockFile::BlockFile(BlockFile&& o) noexcept : fd_(o.fd_), path_(std::move(o.pat
 
 BlockFile& BlockFile::operator=(BlockFile&& o) noexcept {
     if (this != &o) {
-        if (fd_ >= 0) ::close(fd_);
+        reset();
         fd_ = o.fd_;
         path_ = std::move(o.path_);
         o.fd_ = -1;
@@ -89,12 +132,26 @@ BlockFile& BlockFile::operator=(BlockFile&& o) noexcept {
 }
 
 BlockFile::~BlockFile() {
+    reset();
+}
+
+void BlockFile::reset() {
     if (fd_ >= 0) ::close(fd_);
+    fd_ = -1;
 }
 
 void BlockFile::write(std::string_view block) {
     if (fd_ < 0) fd_ = openForWriting(path_, false);
-    writeAll(fd_, block, path_);
+    struct stat before {};
+    const bool known = ::fstat(fd_, &before) == 0;
+    if (known && S_ISREG(before.st_mode) && before.st_nlink == 0) throwGone(path_, "deleted");
+    try {
+        writeAll(fd_, block, path_);
+    } catch (...) {
+        // Take back what reached the file of this block; a device has nothing to cut.
+        if (known && S_ISREG(before.st_mode)) (void)!::ftruncate(fd_, before.st_size);
+        throw;
+    }
 }
 
 void BlockFile::close() {
@@ -105,37 +162,90 @@ void BlockFile::close() {
     }
 }
 
+void forgetWrittenFiles() {
+    std::lock_guard<std::mutex> lock(writtenMutex);
+    writtenFiles.clear();
+}
+
+void checkWrittenFiles() {
+    std::unordered_map<std::string, std::pair<dev_t, ino_t>> files;
+    {
+        std::lock_guard<std::mutex> lock(writtenMutex);
+        files = writtenFiles;
+    }
+    for (const auto& [path, id] : files) {
+        struct stat named {};
+        if (::stat(path.c_str(), &named) != 0) throwGone(path, "deleted");
+        if (named.st_dev != id.first || named.st_ino != id.second) throwGone(path, "replaced");
+    }
+}
+
 void writeWholeFile(const std::string& path, std::string_view content) {
     int fd = openForWriting(path, true);
     try {
         writeAll(fd, content, path);
     } catch (...) {
+        // Half a file would pass for a whole one: leave none.
         ::close(fd);
+        ::unlink(path.c_str());
         throw;
     }
-    if (::close(fd) != 0 && errno != EINTR) throwIoError(errno, path);
+    if (::close(fd) != 0 && errno != EINTR) {
+        const int err = errno;
+        ::unlink(path.c_str());
+        throwIoError(err, path);
+    }
 }
 
-std::string readWholeFile(const std::string& path) {
-    int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+std::string readWholeFile(const std::string& path, uint64_t maxBytes, const char* what) {
+    // O_NONBLOCK: opening a FIFO for reading would otherwise wait for a writer.
+    int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
     if (fd < 0) throwIoError(errno, path);
     struct stat st {};
-    if (::fstat(fd, &st) == 0 && S_ISDIR(st.st_mode)) {
+    if (::fstat(fd, &st) != 0) {
+        const int err = errno;
+        ::close(fd);
+        throwIoError(err, path);
+    }
+    if (S_ISDIR(st.st_mode)) {
         ::close(fd);
         throwIoError(EISDIR, path);
     }
+    // A FIFO, a socket or a device (such as /dev/zero) may never end or never answer.
+    if (!S_ISREG(st.st_mode)) {
+        ::close(fd);
+        throw RunError("File access denied", path + " (not a regular file)");
+    }
+    auto tooLarge = [&] {
+        ::close(fd);
+        std::string detail = path + " (more than " + std::to_string(maxBytes) + " bytes";
+        if (what) detail += std::string(", ") + what;
+        throw RunError("File too large", detail + ")");
+    };
+    if (static_cast<uint64_t>(st.st_size) > maxBytes) tooLarge();
     std::string out;
-    char buf[65536];
-    for (;;) {
-        ssize_t n = ::read(fd, buf, sizeof buf);
-        if (n < 0) {
-            if (errno == EINTR) continue;
-            int err = errno;
-            ::close(fd);
-            throwIoError(err, path);
+    try {
+        out.reserve(static_cast<size_t>(st.st_size));
+        char buf[65536];
+        for (;;) {
+            ssize_t n = ::read(fd, buf, sizeof buf);
+            if (n < 0) {
+                if (errno == EINTR || errno == EAGAIN) continue;
+                int err = errno;
+                ::close(fd);
+                throwIoError(err, path);
+            }
+            if (n == 0) break;
+            // The file may have grown since it was measured.
+            if (out.size() + static_cast<size_t>(n) > maxBytes) tooLarge();
+            out.append(buf, static_cast<size_t>(n));
         }
-        if (n == 0) break;
-        out.append(buf, static_cast<size_t>(n));
+    } catch (const std::bad_alloc&) {
+        ::close(fd);
+        throw RunError("Out of memory", path);
+    } catch (const std::length_error&) {
+        ::close(fd);
+        throw RunError("Out of memory", path);
     }
     ::close(fd);
     return out;

@@ -34,7 +34,7 @@ const std::vector<OptionSpec>& optionSpecs() {
              o.seed = static_cast<uint32_t>(s);
              return {};
          }},
-        {"--workdir", "DIR", "working directory for every file", ".",
+        {"--workdir", "DIR", "working directory for every file (created when missing)", ".",
          [](O& o, S v) -> std::string {
              // Joined to the file names, an empty directory would put every file in "/".
              if (v.empty()) return "the directory name is empty";
@@ -296,6 +296,10 @@ std::string cliHelpText() {
     }
     text += "\nExit status: 0 when the run finished, 1 on an error, 2 when the run was refused\n"
             "with a warning.\n";
+    text += "SIGINT (Ctrl-C) or SIGTERM stops the run after its current simulation: every file\n"
+            "ends with a whole block, no run log is written, and the program ends by the\n"
+            "signal (status 130 or 143 in the shell). A second signal ends it at once.\n"
+            "One run at a time writes into a working directory.\n";
     return text;
 }
 

@@ -1,16 +1,55 @@
 #include "cli/cli_run.h"
 
-#include "cli/cli_options.h"
 #include "base/random.h"
-#include "run/run_driver.h"
 #include "base/run_error.h"
+#include "cli/cli_options.h"
+#include "run/run_driver.h"
 
+#include <atomic>
+#include <cerrno>
 #include <chrono>
+#include <csignal>
+#include <cstring>
+#include <filesystem>
 #include <ostream>
+#include <sys/stat.h>
 
 namespace quenlith {
 
 namespace {
+
+// Set by SIGINT or SIGTERM: the run stops after its current simulation (a genealogy in
+// progress is abandoned), so every file ends with a whole block.
+std::atomic<bool> stopSignalled{false};
+std::atomic<int> stopSignal{0};
+static_assert(std::atomic<bool>::is_always_lock_free && std::atomic<int>::is_always_lock_free);
+
+void onStopSignal(int sig) {
+    stopSignal.store(sig);
+    stopSignalled.store(true);
+}
+
+std::string signalName(int sig) {
+    if (sig == SIGINT) return "SIGINT";
+    if (sig == SIGTERM) return "SIGTERM";
+    return "signal " + std::to_string(sig);
+}
+
+// Creates a missing working directory (and its missing parents); false with `error` set
+// when it cannot be made.
+bool ensureWorkingDirectory(const std::string& dir, std::ostream& err, std::string& error) {
+    struct stat st {};
+    if (::stat(dir.c_str(), &st) == 0) return true; // a file in its place is reported by the run
+    if (errno != ENOENT) return true;
+    std::error_code ec;
+    std::filesystem::create_directories(dir, ec);
+    if (ec) {
+        error = "cannot create the working directory " + dir + ": " + ec.message();
+        return false;
+    }
+    err << "quenlith-cli: created the working directory " << dir << "\n";
+    return true;
+}
 
 // Progress line on a terminal: simulation number and the bar's position, at most ~10 a second.
 class TerminalProgress : public RunObserver {
@@ -20,6 +59,7 @@ class TerminalProgress : public RunObserver {
 
     void simulationStarted(int32_t s) override {
         simulation_ = s;
+        whole_ = s - 1;
         show(false);
     }
     void progress(int64_t position, int64_t maximum) override {
@@ -35,6 +75,15 @@ class TerminalProgress : public RunObserver {
         }
     }
 
+    // Simulations whose files are complete: all before the one in progress, or the one just
+    // finished when the run checks for a stop after it.
+    int32_t wholeSimulations() const { return whole_; }
+    bool stopRequested() override {
+        whole_ = simulation_;
+        return stopSignalled.load();
+    }
+    const std::atomic<bool>* stopFlag() override { return &stopSignalled; }
+
   private:
     void show(bool force) {
         if (!enabled_) return;
@@ -49,6 +98,7 @@ class TerminalProgress : public RunObserver {
     bool enabled_;
     bool shown_ = false;
     int32_t simulation_ = 0;
+    int32_t whole_ = 0;
     int64_t position_ = 0, maximum_ = 0;
     std::chrono::steady_clock::time_point last_{};
 };
@@ -83,9 +133,27 @@ int runCli(const std::vector<std::string>& args, std::ostream& out, std::ostream
         err << "seed: " << seed << "\n";
     }
     TerminalProgress progress(err, progressToTerminal && !o.quiet);
+    // The status of a run stopped by a signal, after saying how far it came.
+    auto stopped = [&](bool completed) {
+        progress.finish();
+        const int sig = stopSignal.load();
+        err << "quenlith-cli: stopped by " << signalName(sig) << ": ";
+        if (completed)
+            err << "the run had completed; every file and the run log are written\n";
+        else
+            err << "the files hold " << progress.wholeSimulations()
+                << " whole simulation(s); no run log was written\n";
+        return 128 + sig;
+    };
+    std::string dirError;
+    if (!ensureWorkingDirectory(o.form.WorkDir, err, dirError)) {
+        err << "error: " << dirError << "\n";
+        return 1;
+    }
     try {
         RunOutcome outcome = RunSimulation(o.form, seed, progress);
         progress.finish();
+        if (stopSignalled.load()) return stopped(outcome.status == RunStatus::Completed);
         if (outcome.status == RunStatus::Rejected) {
             err << "WARNING: " << outcome.warning << "\n";
             return 2;
@@ -97,6 +165,8 @@ int runCli(const std::vector<std::string>& args, std::ostream& out, std::ostream
                 return 1;
             }
         }
+    } catch (const RunStopped&) {
+        return stopped(false);
     } catch (const RunError& e) {
         progress.finish();
         err << "error: " << e.text();
@@ -105,6 +175,20 @@ int runCli(const std::vector<std::string>& args, std::ostream& out, std::ostream
         return 1;
     }
     return 0;
+}
+
+void installStopSignals() {
+    struct sigaction action {};
+    action.sa_handler = onStopSignal;
+    sigemptyset(&action.sa_mask);
+    // A second signal ends the program at once, for a run that does not come to a stop.
+    action.sa_flags = SA_RESTART | SA_RESETHAND;
+    ::sigaction(SIGINT, &action, nullptr);
+    ::sigaction(SIGTERM, &action, nullptr);
+}
+
+int stopSignalReceived() {
+    return stopSignalled.load() ? stopSignal.load() : 0;
 }
 
 } // namespace quenlith

@@ -98,7 +98,8 @@ bool parseParamReal(std::string_view t, double& value) {
 }
 
 void MsatParamReader::open() {
-    text_ = readWholeFile(path_);
+    // Read whole for every simulation: 256 MiB is far more than the loci of any run take.
+    text_ = readWholeFile(path_, 268435456, "far more than the parameters of any run");
     pos_ = 0;
 }
 

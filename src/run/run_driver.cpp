@@ -19,6 +19,7 @@
 #include "run/pipeline_settings.h"
 #include "run/run_log.h"
 #include "run/run_parameters.h"
+#include "run/run_start.h"
 
 #include <algorithm>
 #include <chrono>
@@ -204,6 +205,7 @@ class DnaRun {
 // The last step of both paths: the end time, then the log.
 void writeLogAtEnd(const FormValues& form, RunLogValues values) {
     values.EndTime = std::chrono::system_clock::now();
+    checkWrittenFiles(); // no log beside a file of the run that has gone
     writeRunLog(form, values);
 }
 
@@ -220,6 +222,13 @@ RunOutcome runChecked(const FormValues& form, uint64_t seed, RunObserver& observ
     outcome.loci = p.Msats ? p.NumLoci : 0;
     outcome.drawMutations = p.DrawMut;
 
+    // The working directory's lock, the file names and an earlier run's end files, before
+    // the first file is touched.
+    RunStart start = startRun(form, p);
+    if (!start.warning.empty()) {
+        outcome.warning = start.warning;
+        return outcome;
+    }
     // The two distribution files are created on every press, before the validation.
     BlockFile coalFile(joinPath(p.WorkDir, p.CoalDistribName), true);
     BlockFile mutFile(joinPath(p.WorkDir, p.MutDistribName), true);
@@ -230,7 +239,8 @@ RunOutcome runChecked(const FormValues& form, uint64_t seed, RunObserver& observ
     std::string rootSites;
     const bool rootFromFile = !p.Msats && p.SeqInput;
     if (rootFromFile) {
-        rootSites = rootSitesFromFileContent(readWholeFile(joinPath(p.WorkDir, p.SeqFileName)));
+        rootSites = rootSitesFromFileContent(readWholeFile(
+            joinPath(p.WorkDir, p.SeqFileName), 2147483647, "the longest sequence a run can use"));
         if (rootSites.empty()) {
             outcome.warning = "The input DNA sequence file holds no sequence";
             return outcome;

@@ -1,8 +1,10 @@
 #include "run/run_parameters.h"
 
 #include "base/convert.h"
+#include "genealogy/genealogy.h"
 #include "run/pipeline_settings.h"
 
+#include <algorithm>
 #include <cmath>
 
 namespace quenlith {
@@ -37,6 +39,29 @@ std::string checkDnaValues(const RunParameters& p) {
     if (usesRatio) {
         if (!(p.TiTv >= 0)) return "The Ti:Tv ratio must not be negative";
         if (!(p.TiTv <= kLargestTiTv)) return "The Ti:Tv ratio is too large";
+    }
+    return {};
+}
+
+// The fluctuating size is held in 32 bits. A genealogy of k lineages merges at most one pair
+// a generation, so it certainly runs through generation k - 2; a size that grows past the
+// 32-bit range by then cannot be simulated as asked, and the run would end, hours later,
+// past the last generation. Such a growth is refused before the run. (Later in a genealogy,
+// which may have ended by then, the size stops at 2147483647.)
+std::string checkGrowth(const RunParameters& p) {
+    if (!p.FluctuatingN || !(p.ChangePercent > 0)) return {};
+    // Every microsatellite locus and a diploid DNA run live in 2N gene copies.
+    int32_t n = p.Msats || p.Diploid ? 2 * p.PopSize : p.PopSize;
+    const int64_t last = std::min<int64_t>(int64_t{p.SampleSize} - 2, int64_t{p.GrowthEnd} - 1);
+    for (int64_t g = std::max<int64_t>(0, int64_t{p.GrowthStart} + 1); g <= last; ++g) {
+        const long double next =
+            std::trunc(n + static_cast<long double>(p.ChangePercent) / 100 * n);
+        if (!(next < 2147483648.0L))
+            return "The population size grows past 2147483647 in generation " +
+                   std::to_string(g + 1) + ", before the genealogy can have ended";
+        const int32_t following = fluctuatedSize(n, p.ChangePercent, p.Msats);
+        if (following == n) break; // too small a change to move the size: it stays
+        n = following;
     }
     return {};
 }
@@ -102,7 +127,10 @@ ReadParameters readRunParameters(const FormValues& f) {
     p.FreqA = lenientDouble(f.edtFreqA);
     p.FreqC = lenientDouble(f.edtFreqC);
     p.FreqG = lenientDouble(f.edtFreqG);
-    p.TiTv = lenientDouble(f.edtTiTv);
+    // Only K2P and HKY85 use the ratio; the others never turn it into a number of draws.
+    const bool usesRatio =
+        !p.Msats && (p.Model == SubstitutionModel::K2P || p.Model == SubstitutionModel::HKY85);
+    p.TiTv = usesRatio ? lenientDouble(f.edtTiTv) : 0;
 
     auto refuse = [&](std::string text) {
         out.warning = std::move(text);
@@ -142,6 +170,7 @@ ReadParameters readRunParameters(const FormValues& f) {
     }
     if (p.FluctuatingN && !(p.ChangePercent >= -100))
         return refuse("The population size change per generation must not be below -100 %");
+    if (std::string w = checkGrowth(p); !w.empty()) return refuse(std::move(w));
     if (std::string w = checkPipelineOutputs(p); !w.empty()) return refuse(std::move(w));
     return out;
 }

@@ -4,8 +4,14 @@
 #include "base/file_io.h"
 #include "base/run_error.h"
 
+#include <chrono>
+#include <fcntl.h>
 #include <filesystem>
+#include <fstream>
+#include <future>
 #include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 using namespace quenlith;
 namespace fs = std::filesystem;
@@ -190,5 +196,54 @@ TEST(GenealogyBrowser, MissingRecordOrFileAndEmptyRuns) {
         EXPECT_TRUE(e.runDone());
         EXPECT_FALSE(e.hasRecords());
         EXPECT_FALSE(hasGenealogyToDraw(o));
+    }
+}
+
+// A matrix file replaced by a FIFO, a device or a file larger than the memory: the browser
+// reports an error and never waits on the file or runs out of memory uncaught.
+TEST(GenealogyBrowser, MatrixFileThatIsNotARegularFileOrTooLarge) {
+    TempDir dir;
+    GenealogyBrowser b;
+    b.setRun(dnaRun(dir.str(), "3", "5"));
+    b.forward();
+    const std::string tree = joinPath(dir.str(), kTreeMatFile);
+    Genealogy g;
+
+    fs::remove(tree);
+    ASSERT_EQ(::mkfifo(tree.c_str(), 0666), 0);
+    auto load = std::async(std::launch::async, [&]() -> std::string {
+        try {
+            b.loadShown(g);
+            return "no error";
+        } catch (const RunError& e) {
+            return e.text() + ": " + e.detail();
+        }
+    });
+    if (load.wait_for(std::chrono::seconds(10)) != std::future_status::ready) {
+        ADD_FAILURE() << "the browser waits on a FIFO";
+        ::close(::open(tree.c_str(), O_WRONLY | O_NONBLOCK)); // let it go
+    }
+    EXPECT_EQ(load.get(), "File access denied: " + tree + " (not a regular file)");
+
+    fs::remove(tree);
+    fs::create_symlink("/dev/zero", tree);
+    EXPECT_THROW(b.loadShown(g), RunError);
+
+    // A sparse file of 1 TiB: reading it whole cannot be allocated.
+    std::ifstream overcommit("/proc/sys/vm/overcommit_memory");
+    int mode = 0;
+    overcommit >> mode;
+    if (mode == 1) GTEST_SKIP() << "the kernel grants any allocation (overcommit_memory = 1)";
+    fs::remove(tree);
+    const int fd = ::open(tree.c_str(), O_CREAT | O_WRONLY, 0644);
+    ASSERT_GE(fd, 0);
+    ASSERT_EQ(::ftruncate(fd, off_t{1} << 40), 0);
+    ::close(fd);
+    try {
+        b.loadShown(g);
+        ADD_FAILURE() << "a 1 TiB matrix file was read";
+    } catch (const RunError& e) {
+        EXPECT_EQ(e.text(), "Out of memory");
+        EXPECT_EQ(e.detail(), tree);
     }
 }

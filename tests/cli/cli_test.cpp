@@ -75,9 +75,10 @@ TEST(CliRun, ExitStatusesAndMessages) {
     EXPECT_EQ(r.status, 2);
     EXPECT_EQ(r.err, "WARNING: Please insert Sample and Population Sizes\n");
 
+    // A missing working directory is created.
     r = run({"--workdir", dir.file("missing"), "--seed", "1"});
-    EXPECT_EQ(r.status, 1);
-    EXPECT_EQ(r.err, "error: File not found: " + dir.file("missing") + "/CoalDistrib.csv\n");
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.err, "quenlith-cli: created the working directory " + dir.file("missing") + "\n");
 
     r = run({"--workdir", dir.str(), "--seq-input", "none.txt", "--seed", "1"});
     EXPECT_EQ(r.status, 1);

@@ -32,10 +32,15 @@ bool dropPrivileges() {
 
 } // namespace
 
-CliRun runCli(const std::vector<std::string>& args, int timeoutSeconds, bool unprivileged) {
-    CliRun result;
+CliChild startCli(const std::vector<std::string>& args, const std::function<void()>& inChild) {
+    CliChild child;
     int out[2], err[2];
-    if (::pipe2(out, O_CLOEXEC) != 0 || ::pipe2(err, O_CLOEXEC) != 0) return result;
+    if (::pipe2(out, O_CLOEXEC) != 0) return child;
+    if (::pipe2(err, O_CLOEXEC) != 0) {
+        ::close(out[0]);
+        ::close(out[1]);
+        return child;
+    }
     std::vector<std::string> argvText{QUENLITH_CLI_PATH};
     argvText.insert(argvText.end(), args.begin(), args.end());
     std::vector<char*> argv;
@@ -46,7 +51,7 @@ CliRun runCli(const std::vector<std::string>& args, int timeoutSeconds, bool unp
     const pid_t pid = ::fork();
     if (pid == 0) {
         if (::dup2(out[1], 1) < 0 || ::dup2(err[1], 2) < 0) childFails("dup2");
-        if (unprivileged && !dropPrivileges()) childFails("dropping to user nobody");
+        if (inChild) inChild();
         ::execv(argv[0], argv.data());
         childFails("execv");
     }
@@ -55,11 +60,19 @@ CliRun runCli(const std::vector<std::string>& args, int timeoutSeconds, bool unp
     if (pid < 0) {
         ::close(out[0]);
         ::close(err[0]);
-        return result;
+        return child;
     }
+    child.pid = pid;
+    child.out = out[0];
+    child.err = err[0];
+    return child;
+}
 
+CliRun finishCli(CliChild& child, int timeoutSeconds) {
+    CliRun result;
+    if (child.pid < 0) return result;
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(timeoutSeconds);
-    pollfd fds[2] = {{out[0], POLLIN, 0}, {err[0], POLLIN, 0}};
+    pollfd fds[2] = {{child.out, POLLIN, 0}, {child.err, POLLIN, 0}};
     std::string* sinks[2] = {&result.out, &result.err};
     int open = 2;
     while (open > 0) {
@@ -85,12 +98,21 @@ CliRun runCli(const std::vector<std::string>& args, int timeoutSeconds, bool unp
     }
     for (const pollfd& f : fds)
         if (f.fd >= 0) ::close(f.fd);
-    if (result.timedOut) ::kill(pid, SIGKILL);
+    if (result.timedOut) ::kill(child.pid, SIGKILL);
     int status = 0;
-    while (::waitpid(pid, &status, 0) < 0 && errno == EINTR) {
+    while (::waitpid(child.pid, &status, 0) < 0 && errno == EINTR) {
     }
     if (!result.timedOut && WIFEXITED(status)) result.status = WEXITSTATUS(status);
+    if (!result.timedOut && WIFSIGNALED(status)) result.signal = WTERMSIG(status);
+    child = CliChild{};
     return result;
+}
+
+CliRun runCli(const std::vector<std::string>& args, int timeoutSeconds, bool unprivileged) {
+    CliChild child = startCli(args, [unprivileged] {
+        if (unprivileged && !dropPrivileges()) childFails("dropping to user nobody");
+    });
+    return finishCli(child, timeoutSeconds);
 }
 
 bool permissionsApply() {

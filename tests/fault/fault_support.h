@@ -6,6 +6,7 @@
 
 #include <condition_variable>
 #include <filesystem>
+#include <functional>
 #include <map>
 #include <mutex>
 #include <string>
@@ -16,9 +17,22 @@ namespace quenlith::testing {
 
 struct CliRun {
     int status = -1;       // exit status; -1 when killed or not started
+    int signal = 0;        // the signal that ended the program, 0 when it exited
     bool timedOut = false; // killed after the time limit
     std::string out, err;
 };
+
+// quenlith-cli started in the background; finishCli() collects it.
+struct CliChild {
+    int pid = -1;
+    int out = -1, err = -1;
+};
+
+// Starts quenlith-cli with `args`. `inChild`, when given, runs in the child before the program
+// starts (to set a resource limit, for example).
+CliChild startCli(const std::vector<std::string>& args, const std::function<void()>& inChild = {});
+// Waits for the program and its output; kills it after `timeoutSeconds`.
+CliRun finishCli(CliChild& child, int timeoutSeconds = 60);
 
 // Runs quenlith-cli with `args`; kills it after `timeoutSeconds`. With `unprivileged` the child
 // drops to the user and group "nobody" (65534) before it starts the program.

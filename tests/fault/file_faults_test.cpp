@@ -76,17 +76,6 @@ const std::vector<std::string> kDnaOutputs = {
 
 } // namespace
 
-TEST(WorkingDirectoryFault, MissingDirectoryIsNotCreated) {
-    TempDir dir;
-    const std::string missing = dir.file("missing");
-    const CliRun r = runCli(dnaArgs(missing));
-    EXPECT_EQ(r.status, 1);
-    EXPECT_EQ(r.err, errorLine("File not found", missing + "/CoalDistrib.csv"));
-    EXPECT_FALSE(fs::exists(missing));
-    EXPECT_TRUE(filesBelow(dir.path()).empty());
-    expectNextRunWorks(dir);
-}
-
 // An empty directory name (an unset shell variable) would put every file in "/".
 TEST(WorkingDirectoryFault, EmptyDirectoryNameIsRefused) {
     EXPECT_EQ(parseCliOptions({"--workdir", ""}).error, "--workdir: the directory name is empty");

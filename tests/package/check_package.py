@@ -10,7 +10,9 @@ dpkg -x (no root rights needed) and uses it as an installation:
   a square PNG of the size its directory says;
 - the manual page documents every option that quenlith-cli --help lists;
 - the packaged quenlith-cli repeats a seeded run byte for byte and saves the drawing;
-- the packaged window starts (offscreen) and keeps running until it is stopped.
+- the packaged window starts (offscreen) in ~/quenlith-runs, which it makes, and keeps
+  running until it is stopped;
+- lintian finds nothing at the error and warning levels, and no hardening flag is missing.
 
 usage: check_package.py --cpack CPACK --config CPackConfig.cmake --work DIR
                         --expected DIR [--window]
@@ -187,7 +189,9 @@ def check_seeded_run(cli, work, expected, window):
 def check_window_starts(window, work):
     cwd = os.path.join(work, "window")
     os.makedirs(cwd)
-    env = dict(os.environ, QT_QPA_PLATFORM="offscreen")
+    home = os.path.join(work, "home")
+    os.makedirs(home)
+    env = dict(os.environ, QT_QPA_PLATFORM="offscreen", HOME=home)
     process = subprocess.Popen([window], cwd=cwd, env=env, stdout=subprocess.PIPE,
                                stderr=subprocess.STDOUT)
     deadline = time.monotonic() + 3
@@ -200,6 +204,17 @@ def check_window_starts(window, work):
     assert running, "the packaged window ended at start-up (%s): %s" % (process.returncode,
                                                                          output)
     assert "plugin" not in output.lower(), output
+    assert os.path.isdir(os.path.join(home, "quenlith-runs")), "no ~/quenlith-runs"
+    assert os.listdir(cwd) == [], "the window wrote into the folder it was started in"
+
+
+def check_lintian(deb):
+    """Errors and warnings of lintian, and every hardening tag whatever its level."""
+    result = run(["lintian", "--display-info", "--tag-display-limit", "0", deb])
+    assert result.returncode in (0, 1, 2), result.stderr
+    tags = [line for line in result.stdout.splitlines() if line[:2] in ("E:", "W:", "I:")]
+    bad = [t for t in tags if t[:2] in ("E:", "W:") or "hardening-" in t]
+    assert not bad, "lintian:\n" + "\n".join(bad)
 
 
 def main():
@@ -242,6 +257,10 @@ def main():
         check_desktop(root)
     check_man_page(root, cli)
     assert os.path.exists(os.path.join(root, "usr/share/doc/quenlith/README.md"))
+
+    for page in ["quenlith-cli.1.gz"] + (["quenlith.1.gz"] if a.window else []):
+        assert os.path.exists(os.path.join(root, "usr/share/man/man1", page)), page
+    check_lintian(deb)
 
     check_seeded_run(cli, a.work, a.expected, a.window)
     if a.window:

@@ -1,0 +1,166 @@
+#include "run/run_start.h"
+
+#include "base/file_io.h"
+#include "base/run_error.h"
+#include "output/matrix_files.h"
+
+#include <cerrno>
+#include <climits>
+#include <dirent.h>
+#include <filesystem>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace quenlith {
+
+namespace {
+
+constexpr const char* kArlequinFolder = "Arlequin";
+constexpr const char* kArlequinBatch = "ArlequinBatch.arp";
+
+bool writesArlequin(const RunParameters& p) {
+    return p.ArlequinFiles && (p.SeqOut || p.MSatOut);
+}
+
+// "sim_<n>.arp" with n a decimal number without leading zeros: the names the program gives
+// the Arlequin projects, and no other.
+bool isProjectName(const std::string& name) {
+    const std::string head = "sim_", tail = ".arp";
+    if (name.size() <= head.size() + tail.size() || name.compare(0, head.size(), head) != 0 ||
+        name.compare(name.size() - tail.size(), tail.size(), tail) != 0)
+        return false;
+    const std::string digits = name.substr(head.size(), name.size() - head.size() - tail.size());
+    if (digits[0] == '0') return false;
+    for (char c : digits)
+        if (c < '0' || c > '9') return false;
+    return true;
+}
+
+// The path as the file system resolves it, as far as text can tell: "a/./b" and "a//b" name
+// one file.
+std::string normalPath(const std::string& workDir, const std::string& name) {
+    return std::filesystem::path(joinPath(workDir, name)).lexically_normal().string();
+}
+
+void checkNameLength(const std::string& workDir, const std::string& path) {
+    long nameMax = ::pathconf(workDir.c_str(), _PC_NAME_MAX);
+    if (nameMax <= 0) nameMax = NAME_MAX;
+    if (path.size() >= PATH_MAX) throw RunError("File name too long", path);
+    size_t start = 0;
+    while (start <= path.size()) {
+        size_t end = path.find('/', start);
+        if (end == std::string::npos) end = path.size();
+        if (static_cast<long>(end - start) > nameMax) throw RunError("File name too long", path);
+        start = end + 1;
+    }
+}
+
+// Removes a regular file of an earlier run. Anything else in its place (a directory, a link
+// to a device) is left for the run to write into or fail on, as it always did.
+void removeIfThere(const std::string& path) {
+    struct stat st {};
+    if (::lstat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) return;
+    if (::unlink(path.c_str()) == 0 || errno == ENOENT) return;
+    throwIoError(errno, path);
+}
+
+void removeOldProjects(const std::string& folder) {
+    DIR* dir = ::opendir(folder.c_str());
+    if (!dir) return;
+    std::vector<std::string> old;
+    while (const dirent* e = ::readdir(dir))
+        if (isProjectName(e->d_name)) old.push_back(e->d_name);
+    ::closedir(dir);
+    for (const std::string& name : old)
+        removeIfThere(folder + "/" + name);
+}
+
+} // namespace
+
+std::vector<RunFileName> runFileNames(const FormValues& f, const RunParameters& p) {
+    std::vector<RunFileName> names;
+    auto add = [&](const char* role, const std::string& name, bool input = false) {
+        names.push_back({role, name, input});
+    };
+    add("the lock file of the run", kRunLockName);
+    add("the coalescence time distribution", p.CoalDistribName);
+    add("the mutation time distribution", p.MutDistribName);
+    if (p.Msats) {
+        add("the microsatellite parameter file", p.MsatParamsName, true);
+    } else {
+        if (p.SeqInput) add("the input DNA sequence file", p.SeqFileName, true);
+        if (p.ScatterMut && p.SeqOut) add("the sequence output file", p.SeqOutName);
+    }
+    if (writesArlequin(p)) {
+        add("the Arlequin folder", kArlequinFolder);
+        add("the Arlequin batch file", kArlequinBatch);
+    }
+    add("the Newick tree file", p.NewickName);
+    if (p.Msats && p.MSatOut) add("the microsatellite data file", p.MsatDataName);
+    add("the genealogy matrix file", kTreeMatFile);
+    add("the mutation matrix file", kMutMatFile);
+    if (f.chkStats) add("the statistics table", f.edtStats);
+    if (f.chkVcf) add("the VCF file", f.edtVcf);
+    if (f.chkMs) add("the ms file", f.edtMs);
+    add("the summary table", p.SummaryName);
+    add("the run log", p.LogName);
+    return names;
+}
+
+std::string checkRunFileNames(const FormValues& f, const RunParameters& p) {
+    const std::vector<RunFileName> names = runFileNames(f, p);
+    for (const RunFileName& n : names)
+        if (n.name.empty()) return "The name of " + n.role + " is empty";
+    for (const RunFileName& n : names)
+        checkNameLength(p.WorkDir, joinPath(p.WorkDir, n.name));
+
+    struct Seen {
+        const RunFileName* file;
+        std::string path;
+        struct stat st;
+        bool exists;
+    };
+    std::vector<Seen> seen;
+    const std::string arlequin = normalPath(p.WorkDir, kArlequinFolder) + "/";
+    for (const RunFileName& n : names) {
+        Seen s{&n, normalPath(p.WorkDir, n.name), {}, false};
+        s.exists = ::stat(s.path.c_str(), &s.st) == 0 && S_ISREG(s.st.st_mode);
+        auto collide = [&](const RunFileName& other) {
+            return "Two files of the run have one name: " + n.name + " is " + other.role + " and " +
+                   n.role;
+        };
+        for (const Seen& earlier : seen) {
+            // Inputs may share a file with each other, never with an output.
+            if (n.input && earlier.file->input) continue;
+            const bool samePath = earlier.path == s.path;
+            const bool sameFile = s.exists && earlier.exists && earlier.st.st_dev == s.st.st_dev &&
+                                  earlier.st.st_ino == s.st.st_ino;
+            if (samePath || sameFile) return collide(*earlier.file);
+        }
+        // The projects the run writes into the Arlequin folder.
+        if (writesArlequin(p) && s.path.size() > arlequin.size() &&
+            s.path.compare(0, arlequin.size(), arlequin) == 0 &&
+            isProjectName(s.path.substr(arlequin.size())))
+            return "Two files of the run have one name: " + n.name +
+                   " is an Arlequin project of the run and " + n.role;
+        seen.push_back(std::move(s));
+    }
+    return {};
+}
+
+RunStart startRun(const FormValues& form, const RunParameters& p) {
+    RunStart start;
+    start.warning = checkRunFileNames(form, p);
+    if (!start.warning.empty()) return start;
+    start.lock = RunLock(p.WorkDir);
+    forgetWrittenFiles();
+    // Only the end of a run writes these: an old one beside new files would describe a run
+    // that is not the one in the folder.
+    removeIfThere(joinPath(p.WorkDir, p.LogName));
+    removeIfThere(joinPath(p.WorkDir, p.SummaryName));
+    removeOldProjects(joinPath(p.WorkDir, kArlequinFolder));
+    if (!writesArlequin(p)) removeIfThere(joinPath(p.WorkDir, kArlequinBatch));
+    return start;
+}
+
+} // namespace quenlith
