@@ -3,37 +3,7 @@
 #include "base/file_io.h"
 #include "output/matrix_files.h"
 
-#include <filesystem>
-#include <tuple>
-#include <utility>
-#include <vector>
-
 namespace quenlith {
-
-namespace {
-
-namespace fs = std::filesystem;
-
-fs::path normalPath(const std::string& workDir, const std::string& name) {
-    return fs::path(joinPath(workDir, name)).lexically_normal();
-}
-
-bool sameFile(const fs::path& a, const fs::path& b) {
-    if (a == b) return true;
-    std::error_code ec;
-    return fs::exists(a, ec) && fs::exists(b, ec) && fs::equivalent(a, b, ec);
-}
-
-// `path` is `folder` or lies inside it.
-bool inside(const fs::path& path, const fs::path& folder) {
-    auto f = folder.begin();
-    auto p = path.begin();
-    for (; f != folder.end(); ++f, ++p)
-        if (p == path.end() || *p != *f) return false;
-    return true;
-}
-
-} // namespace
 
 std::string checkPipelineOutputs(const RunParameters& p) {
     if (p.Msats && p.Vcf)
@@ -41,50 +11,6 @@ std::string checkPipelineOutputs(const RunParameters& p) {
     if (p.Msats && p.Ms)
         return "An ms file holds DNA sites: it cannot be written in a microsatellite run";
 
-    // The files this run writes or reads, by what they are.
-    std::vector<std::pair<std::string, std::string>> taken = {
-        {p.CoalDistribName, "the coalescent distribution"},
-        {p.MutDistribName, "the mutation distribution"},
-        {p.SummaryName, "the summary table"},
-        {p.NewickName, "the Newick tree file"},
-        {p.LogName, "the log file"},
-        {kTreeMatFile, "the genealogy matrix file"},
-        {kMutMatFile, "the mutation matrix file"},
-    };
-    const bool arlequin = p.ArlequinFiles && (p.SeqOut || p.MSatOut);
-    if (arlequin) taken.emplace_back("ArlequinBatch.arp", "the Arlequin batch file");
-    if (p.Msats) {
-        taken.emplace_back(p.MsatParamsName, "the microsatellite parameter file");
-        if (p.MSatOut) taken.emplace_back(p.MsatDataName, "the microsatellite data file");
-    } else {
-        if (p.SeqInput) taken.emplace_back(p.SeqFileName, "the input DNA sequence file");
-        if (p.ScatterMut && p.SeqOut) taken.emplace_back(p.SeqOutName, "the sequence output file");
-    }
-
-    const std::vector<std::tuple<bool, std::string, std::string>> asked = {
-        {p.Stats, p.StatsName, "statistics table"},
-        {p.Vcf && !p.Msats, p.VcfName, "VCF file"},
-        {p.Ms && !p.Msats, p.MsName, "ms file"},
-    };
-    const fs::path arlequinFolder = normalPath(p.WorkDir, "Arlequin");
-    for (size_t i = 0; i < asked.size(); ++i) {
-        const auto& [on, name, what] = asked[i];
-        if (!on) continue;
-        if (name.empty()) return "The file name of the " + what + " is empty";
-        const fs::path path = normalPath(p.WorkDir, name);
-        auto collision = [&](const std::string& other) {
-            return "The " + what + " cannot be named \"" + name + "\": that is also the name of " +
-                   other;
-        };
-        for (const auto& [otherName, otherWhat] : taken)
-            if (sameFile(path, normalPath(p.WorkDir, otherName))) return collision(otherWhat);
-        if (arlequin && inside(path, arlequinFolder)) return collision("the Arlequin folder");
-        for (size_t j = 0; j < i; ++j) {
-            const auto& [otherOn, otherName, otherWhat] = asked[j];
-            if (otherOn && sameFile(path, normalPath(p.WorkDir, otherName)))
-                return collision("the " + otherWhat);
-        }
-    }
     return {};
 }
 

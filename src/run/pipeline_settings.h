@@ -11,8 +11,8 @@
 namespace quenlith {
 
 // Empty when the pipeline files asked for can be written; otherwise the warning: a VCF or
-// ms file in a microsatellite run, an empty name, or a name that another file of the run
-// (written or read) already has.
+// ms file in a microsatellite run. Their names are checked with every other file of the run
+// before the run starts (run_start.h).
 std::string checkPipelineOutputs(const RunParameters& p);
 
 // The first line of the ms file, in ms's form: the program, the sample size, the number of
