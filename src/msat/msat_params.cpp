@@ -3,9 +3,15 @@
 #include "base/file_io.h"
 #include "base/run_error.h"
 
+#include <algorithm>
+#include <cerrno>
 #include <charconv>
 #include <cmath>
+#include <cstring>
+#include <fcntl.h>
 #include <string>
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace quenlith {
 
@@ -97,23 +103,77 @@ bool parseParamReal(std::string_view t, double& value) {
     return true;
 }
 
-void MsatParamReader::open() {
+void MsatParamReader::readWhole() {
     text_ = readWholeFile(path_);
+    loaded_ = whole_ = true;
+    limit_ = text_.size();
+    reached_ = 0;
+}
+
+bool MsatParamReader::checkedPartUnchanged() const {
+    // The reading looked at the bytes before reached_ and at byte reached_ (or found the end
+    // of the file there): ask for one byte more than that, so that a file now longer or
+    // shorter at that point is told apart.
+    const size_t want = reached_ + 1;
+    const int fd = ::open(path_.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) return false;
+    struct stat st {};
+    std::string now(want, '\0');
+    size_t got = 0;
+    bool ok = ::fstat(fd, &st) == 0 && !S_ISDIR(st.st_mode);
+    while (ok && got < want) {
+        const ssize_t n = ::read(fd, now.data() + got, want - got);
+        if (n < 0 && errno == EINTR) continue;
+        if (n < 0) ok = false;
+        if (n <= 0) break;
+        got += static_cast<size_t>(n);
+    }
+    ::close(fd);
+    // Either the file still holds `want` bytes, or it ends exactly where text_ ended.
+    return ok && got == std::min(want, text_.size()) &&
+           std::memcmp(now.data(), text_.data(), got) == 0;
+}
+
+void MsatParamReader::open() {
     pos_ = 0;
+    if (loaded_ && checkedPartUnchanged()) {
+        if (reached_ + 1 > text_.size()) {
+            limit_ = text_.size(); // the whole file, end included, is unchanged
+            whole_ = true;
+        } else {
+            // Only the checked bytes are known; the rest is read again should a reading go
+            // further, so it need not be kept.
+            text_.resize(reached_ + 1);
+            text_.shrink_to_fit();
+            limit_ = text_.size();
+            whole_ = false;
+        }
+        return;
+    }
+    readWhole();
+}
+
+bool MsatParamReader::readBeyondChecked(size_t i) {
+    if (whole_) return false;
+    readWhole();
+    return i < limit_;
 }
 
 void MsatParamReader::close() {
     text_.clear();
     text_.shrink_to_fit();
     pos_ = 0;
+    loaded_ = whole_ = false;
+    limit_ = reached_ = 0;
 }
 
 std::string_view MsatParamReader::nextToken(size_t maxLength) {
-    while (pos_ < text_.size() && isSeparator(text_[pos_]))
+    while (has(pos_) && isSeparator(text_[pos_]))
         ++pos_;
     const size_t start = pos_;
-    while (pos_ < text_.size() && !isSeparator(text_[pos_]) && pos_ - start < maxLength)
+    while (has(pos_) && !isSeparator(text_[pos_]) && pos_ - start < maxLength)
         ++pos_;
+    reached_ = std::max(reached_, pos_);
     return std::string_view(text_).substr(start, pos_ - start);
 }
 
@@ -140,14 +200,15 @@ double MsatParamReader::readReal(int32_t locus, const char* field) {
 }
 
 void MsatParamReader::skipRestOfLine() {
-    while (pos_ < text_.size() && text_[pos_] != '\r' && text_[pos_] != '\n')
+    while (has(pos_) && text_[pos_] != '\r' && text_[pos_] != '\n')
         ++pos_;
-    if (pos_ < text_.size() && text_[pos_] == '\r') {
+    if (has(pos_) && text_[pos_] == '\r') {
         ++pos_;
-        if (pos_ < text_.size() && text_[pos_] == '\n') ++pos_;
-    } else if (pos_ < text_.size()) {
+        if (has(pos_) && text_[pos_] == '\n') ++pos_;
+    } else if (has(pos_)) {
         ++pos_; // '\n'
     }
+    reached_ = std::max(reached_, pos_);
 }
 
 MsatLocusParams MsatParamReader::readLocus(int32_t locus) {
