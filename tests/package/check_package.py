@@ -9,6 +9,7 @@ dpkg -x (no root rights needed) and uses it as an installation:
 - the desktop entry starts the packaged window and names an icon that the package holds as
   a square PNG of the size its directory says;
 - the manual page documents every option that quenlith-cli --help lists;
+- quenlith-cli links no Qt library; its image module is in the package's library folder;
 - the packaged quenlith-cli repeats a seeded run byte for byte and saves the drawing;
 - the packaged window starts (offscreen) and keeps running until it is stopped.
 
@@ -235,7 +236,14 @@ def main():
 
     build_dir = os.path.dirname(os.path.abspath(a.config))
     needed = check_libraries(cli, depends, build_dir)
+    assert not [n for n in needed if n.startswith("libQt")], "quenlith-cli links Qt: %s" % needed
     if a.window:
+        # The image module of quenlith-cli, in the package's library folder.
+        modules = [os.path.join(d, f) for d, _, files in os.walk(os.path.join(root, "usr/lib"))
+                   for f in files if f == "quenlith-image.so"]
+        assert len(modules) == 1, modules
+        assert modules[0].endswith("/quenlith/modules/quenlith-image.so"), modules
+        assert "libQt6Gui.so.6" in check_libraries(modules[0], depends, build_dir)
         needed += check_libraries(os.path.join(root, "usr/bin/quenlith"), depends, build_dir)
         assert "libQt6Widgets.so.6" in needed, needed
         assert "qt6-qpa-plugins" in depends, sorted(depends)
