@@ -1,6 +1,5 @@
 #include "msat/msat_params.h"
 
-#include "base/file_io.h"
 #include "base/run_error.h"
 
 #include <algorithm>
@@ -103,11 +102,83 @@ bool parseParamReal(std::string_view t, double& value) {
     return true;
 }
 
-void MsatParamReader::readWhole() {
-    text_ = readWholeFile(path_);
-    loaded_ = whole_ = true;
-    limit_ = text_.size();
+namespace {
+
+// Bytes asked of the system per read: a few hundred loci.
+constexpr size_t kReadBlock = 16384;
+
+} // namespace
+
+MsatParamReader::~MsatParamReader() {
+    closeFile();
+}
+
+MsatParamReader::MsatParamReader(MsatParamReader&& o) noexcept
+    : path_(std::move(o.path_)), text_(std::move(o.text_)), pos_(o.pos_), fd_(o.fd_),
+      loaded_(o.loaded_), whole_(o.whole_), reached_(o.reached_) {
+    o.fd_ = -1;
+}
+
+MsatParamReader& MsatParamReader::operator=(MsatParamReader&& o) noexcept {
+    if (this != &o) {
+        closeFile();
+        path_ = std::move(o.path_);
+        text_ = std::move(o.text_);
+        pos_ = o.pos_;
+        fd_ = o.fd_;
+        loaded_ = o.loaded_;
+        whole_ = o.whole_;
+        reached_ = o.reached_;
+        o.fd_ = -1;
+    }
+    return *this;
+}
+
+void MsatParamReader::closeFile() {
+    if (fd_ >= 0) ::close(fd_);
+    fd_ = -1;
+}
+
+void MsatParamReader::startReading() {
+    closeFile();
+    text_.clear();
+    loaded_ = whole_ = false;
     reached_ = 0;
+    fd_ = ::open(path_.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd_ < 0) throwIoError(errno, path_);
+    struct stat st {};
+    if (::fstat(fd_, &st) == 0 && S_ISDIR(st.st_mode)) {
+        closeFile();
+        throwIoError(EISDIR, path_);
+    }
+    loaded_ = true;
+    readUpTo(0);
+}
+
+bool MsatParamReader::readUpTo(size_t i) {
+    if (fd_ < 0) {
+        if (whole_) return false;
+        // Only the bytes checked at open() are held: read on from a fresh start.
+        startReading();
+    }
+    while (i >= text_.size() && fd_ >= 0) {
+        const size_t held = text_.size();
+        text_.resize(held + kReadBlock);
+        const ssize_t n = ::read(fd_, text_.data() + held, kReadBlock);
+        const int err = errno;
+        text_.resize(held + static_cast<size_t>(std::max<ssize_t>(n, 0)));
+        if (n < 0 && err == EINTR) continue;
+        if (n < 0) {
+            closeFile();
+            loaded_ = false;
+            throwIoError(err, path_);
+        }
+        if (n == 0) {
+            closeFile();
+            whole_ = true;
+        }
+    }
+    return i < text_.size();
 }
 
 bool MsatParamReader::checkedPartUnchanged() const {
@@ -130,41 +201,33 @@ bool MsatParamReader::checkedPartUnchanged() const {
     }
     ::close(fd);
     // Either the file still holds `want` bytes, or it ends exactly where text_ ended.
-    return ok && got == std::min(want, text_.size()) &&
+    const size_t expected = whole_ ? std::min(want, text_.size()) : want;
+    return ok && text_.size() >= expected && got == expected &&
            std::memcmp(now.data(), text_.data(), got) == 0;
 }
 
 void MsatParamReader::open() {
     pos_ = 0;
     if (loaded_ && checkedPartUnchanged()) {
-        if (reached_ + 1 > text_.size()) {
-            limit_ = text_.size(); // the whole file, end included, is unchanged
-            whole_ = true;
-        } else {
-            // Only the checked bytes are known; the rest is read again should a reading go
-            // further, so it need not be kept.
+        closeFile();
+        if (!whole_ || reached_ + 1 <= text_.size()) {
+            // Only the checked bytes are known; the rest is read afresh should a reading go
+            // further.
             text_.resize(reached_ + 1);
-            text_.shrink_to_fit();
-            limit_ = text_.size();
             whole_ = false;
         }
         return;
     }
-    readWhole();
-}
-
-bool MsatParamReader::readBeyondChecked(size_t i) {
-    if (whole_) return false;
-    readWhole();
-    return i < limit_;
+    startReading();
 }
 
 void MsatParamReader::close() {
+    closeFile();
     text_.clear();
     text_.shrink_to_fit();
     pos_ = 0;
     loaded_ = whole_ = false;
-    limit_ = reached_ = 0;
+    reached_ = 0;
 }
 
 std::string_view MsatParamReader::nextToken(size_t maxLength) {

@@ -268,3 +268,26 @@ TEST(MsatParamFile, AReaderKeptOverARunSeesWhatAFreshReadingSees) {
         EXPECT_EQ(readingOf(kept, loci + 3), readingOf(fresh, loci + 3));
     }
 }
+
+// The file is read in blocks: loci that straddle the boundaries of the blocks read as they do
+// at the start of the file. Blanks and line ends before the first number change nothing.
+TEST(MsatParamFile, LociAcrossReadBlocksReadAsAtTheStart) {
+    std::mt19937 gen(77);
+    TempDir dir;
+    const std::string path = dir.file("p.txt");
+    for (int round = 0; round < 200; ++round) {
+        const std::string text = randomParamText(gen);
+        const int32_t loci = static_cast<int32_t>(gen() % 8);
+        dir.write("p.txt", text);
+        MsatParamReader plain(path);
+        const std::string want = readingOf(plain, loci);
+        std::string padding;
+        const size_t length = 16384 * (1 + gen() % 3) - gen() % 300;
+        for (size_t i = 0; i < length; ++i)
+            padding += " \t\n\r"[gen() % 4];
+        dir.write("p.txt", padding + text);
+        MsatParamReader padded(path);
+        ASSERT_EQ(readingOf(padded, loci), want) << "round " << round;
+        ASSERT_EQ(readingOf(padded, loci), want) << "round " << round << ", read again";
+    }
+}
