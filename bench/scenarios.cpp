@@ -247,6 +247,42 @@ void S5_Microsatellites(benchmark::State& state) {
     runForm(state, form, [&](const ScratchDir& dir) { dir.write(form.edtMsatIn, parameters); });
 }
 
+// ---- S7: a large parameter file ----
+
+// The rows of S5's loci, repeated `rows` times; a run reads the first three.
+std::string paramRows(int32_t rows) {
+    static const char* const kLoci[3] = {"100 140   2   0.0005", "180 220   4   0.001",
+                                         "90  150   3   0.0001"};
+    std::string text;
+    text.reserve(static_cast<size_t>(rows) * 28);
+    for (int32_t l = 1; l <= rows; ++l)
+        text += std::to_string(l) + "   " + kLoci[(l - 1) % 3] + "\r\n";
+    return text;
+}
+
+// 100 simulations of 3 loci, k = 50, stepwise, the genotype table on, from a parameter file
+// of `rows` rows: what the rows beyond the third cost.
+void runParamFile(benchmark::State& state, int32_t rows) {
+    FormValues form;
+    form.chkMultipleSims = true;
+    form.edtNumberSimulations = "100";
+    form.chkMsats = true;
+    form.edtNumLoci = "3";
+    form.msatModel = MsatModel::Stepwise;
+    form.chkMSatOut = true;
+    const std::string parameters = paramRows(rows);
+    runForm(state, form, [&](const ScratchDir& dir) { dir.write(form.edtMsatIn, parameters); });
+    state.counters["param_file_mib"] = static_cast<double>(parameters.size()) / (1024.0 * 1024.0);
+}
+
+void S8_ParamFileMillionRows(benchmark::State& state) {
+    runParamFile(state, 1000000);
+}
+
+void S8_ParamFileThreeRows(benchmark::State& state) {
+    runParamFile(state, 3);
+}
+
 // ---- S6: the quenlith-cli process ----
 
 // The default run (one simulation) as a whole process: start-up, run, files, exit.
@@ -306,6 +342,8 @@ BENCHMARK(S4_VeryLargeSample)->UseManualTime()->Iterations(1)->Unit(benchmark::k
 BENCHMARK(S5_Microsatellites)->UseManualTime()->Iterations(1)->Unit(benchmark::kMillisecond);
 BENCHMARK(S6_CliDefaultRun)->UseManualTime()->Iterations(1)->Unit(benchmark::kMillisecond);
 BENCHMARK(S7_StopLatency)->UseManualTime()->Iterations(3)->Unit(benchmark::kMillisecond);
+BENCHMARK(S8_ParamFileMillionRows)->UseManualTime()->Iterations(1)->Unit(benchmark::kMillisecond);
+BENCHMARK(S8_ParamFileThreeRows)->UseManualTime()->Iterations(1)->Unit(benchmark::kMillisecond);
 
 } // namespace
 } // namespace quenlith::bench

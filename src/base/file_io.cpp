@@ -197,7 +197,7 @@ void writeWholeFile(const std::string& path, std::string_view content) {
     }
 }
 
-std::string readWholeFile(const std::string& path, uint64_t maxBytes, const char* what) {
+int openRegularFile(const std::string& path) {
     // O_NONBLOCK: opening a FIFO for reading would otherwise wait for a writer.
     int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
     if (fd < 0) throwIoError(errno, path);
@@ -215,6 +215,19 @@ std::string readWholeFile(const std::string& path, uint64_t maxBytes, const char
     if (!S_ISREG(st.st_mode)) {
         ::close(fd);
         throw RunError("File access denied", path + " (not a regular file)");
+    }
+    const int status = ::fcntl(fd, F_GETFL);
+    if (status >= 0) ::fcntl(fd, F_SETFL, status & ~O_NONBLOCK);
+    return fd;
+}
+
+std::string readWholeFile(const std::string& path, uint64_t maxBytes, const char* what) {
+    int fd = openRegularFile(path);
+    struct stat st {};
+    if (::fstat(fd, &st) != 0) {
+        const int err = errno;
+        ::close(fd);
+        throwIoError(err, path);
     }
     auto tooLarge = [&] {
         ::close(fd);

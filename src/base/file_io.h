@@ -54,6 +54,11 @@ void writeWholeFile(const std::string& path, std::string_view content);
 // No limit on the size of a file read.
 inline constexpr uint64_t kAnySize = UINT64_MAX;
 
+// Opens a file for reading: "File not found" and the like for a missing one, "File access
+// denied" with "(not a regular file)" for anything but a regular file (a FIFO is never waited
+// on). Returns the descriptor, in blocking mode.
+int openRegularFile(const std::string& path);
+
 // Reads a whole file. A missing file gives "File not found"; anything but a regular file (a
 // directory, a FIFO, a device) is refused without blocking on it; a file of more than
 // `maxBytes` bytes is refused with "File too large" and `what` (what the limit stands for)

@@ -108,6 +108,8 @@ class TerminalProgress : public RunObserver {
 // Saves the drawing of the last genealogy; provided by the window's library when it is
 // built, otherwise reports that images are unavailable.
 bool saveGenealogyImage(const RunOutcome& outcome, const std::string& path, std::string& error);
+// Loads what saving an image needs; false, with the reason, when it is not there.
+bool loadImageSaving(std::string& error);
 
 int runCli(const std::vector<std::string>& args, std::ostream& out, std::ostream& err,
            bool progressToTerminal) {
@@ -124,6 +126,14 @@ int runCli(const std::vector<std::string>& args, std::ostream& out, std::ostream
     if (o.version) {
         out << "quenlith-cli " << QUENLITH_VERSION << "\n";
         return 0;
+    }
+    // An image that cannot be saved is reported before the run, not after it.
+    if (!o.imageFile.empty()) {
+        std::string error;
+        if (!loadImageSaving(error)) {
+            err << "error: " << error << "\n";
+            return 1;
+        }
     }
     uint32_t seed;
     if (o.seed) {

@@ -5,9 +5,13 @@
 
 namespace quenlith {
 
-bool saveGenealogyImage(const RunOutcome&, const std::string&, std::string& error) {
+bool loadImageSaving(std::string& error) {
     error = "this build of quenlith-cli cannot save images";
     return false;
+}
+
+bool saveGenealogyImage(const RunOutcome&, const std::string&, std::string& error) {
+    return loadImageSaving(error);
 }
 
 } // namespace quenlith

@@ -3,9 +3,15 @@
 #include "base/file_io.h"
 #include "base/run_error.h"
 
+#include <algorithm>
+#include <cerrno>
 #include <charconv>
 #include <cmath>
+#include <cstring>
+#include <fcntl.h>
 #include <string>
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace quenlith {
 
@@ -97,24 +103,145 @@ bool parseParamReal(std::string_view t, double& value) {
     return true;
 }
 
+namespace {
+
+// Bytes asked of the system per read: a few hundred loci.
+constexpr size_t kReadBlock = 16384;
+// 256 MiB is far more than the loci of any run take.
+constexpr size_t kMaxFileBytes = 268435456;
+
+} // namespace
+
+MsatParamReader::~MsatParamReader() {
+    closeFile();
+}
+
+MsatParamReader::MsatParamReader(MsatParamReader&& o) noexcept
+    : path_(std::move(o.path_)), text_(std::move(o.text_)), pos_(o.pos_), fd_(o.fd_),
+      loaded_(o.loaded_), whole_(o.whole_), reached_(o.reached_) {
+    o.fd_ = -1;
+}
+
+MsatParamReader& MsatParamReader::operator=(MsatParamReader&& o) noexcept {
+    if (this != &o) {
+        closeFile();
+        path_ = std::move(o.path_);
+        text_ = std::move(o.text_);
+        pos_ = o.pos_;
+        fd_ = o.fd_;
+        loaded_ = o.loaded_;
+        whole_ = o.whole_;
+        reached_ = o.reached_;
+        o.fd_ = -1;
+    }
+    return *this;
+}
+
+void MsatParamReader::closeFile() {
+    if (fd_ >= 0) ::close(fd_);
+    fd_ = -1;
+}
+
+void MsatParamReader::startReading() {
+    closeFile();
+    text_.clear();
+    loaded_ = whole_ = false;
+    reached_ = 0;
+    fd_ = openRegularFile(path_);
+    loaded_ = true;
+    readUpTo(0);
+}
+
+bool MsatParamReader::readUpTo(size_t i) {
+    if (fd_ < 0) {
+        if (whole_) return false;
+        // Only the bytes checked at open() are held: read on from a fresh start.
+        startReading();
+    }
+    while (i >= text_.size() && fd_ >= 0) {
+        const size_t held = text_.size();
+        if (held >= kMaxFileBytes) {
+            closeFile();
+            loaded_ = false;
+            throw RunError("File too large",
+                           path_ + " (more than " + std::to_string(kMaxFileBytes) +
+                               " bytes, far more than the parameters of any run)");
+        }
+        text_.resize(held + kReadBlock);
+        const ssize_t n = ::read(fd_, text_.data() + held, kReadBlock);
+        const int err = errno;
+        text_.resize(held + static_cast<size_t>(std::max<ssize_t>(n, 0)));
+        if (n < 0 && err == EINTR) continue;
+        if (n < 0) {
+            closeFile();
+            loaded_ = false;
+            throwIoError(err, path_);
+        }
+        if (n == 0) {
+            closeFile();
+            whole_ = true;
+        }
+    }
+    return i < text_.size();
+}
+
+bool MsatParamReader::checkedPartUnchanged() const {
+    // The reading looked at the bytes before reached_ and at byte reached_ (or found the end
+    // of the file there): ask for one byte more than that, so that a file now longer or
+    // shorter at that point is told apart.
+    const size_t want = reached_ + 1;
+    // A file that is no longer a regular one counts as changed: the fresh reading refuses it.
+    const int fd = ::open(path_.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+    if (fd < 0) return false;
+    struct stat st {};
+    std::string now(want, '\0');
+    size_t got = 0;
+    bool ok = ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode);
+    while (ok && got < want) {
+        const ssize_t n = ::read(fd, now.data() + got, want - got);
+        if (n < 0 && errno == EINTR) continue;
+        if (n < 0) ok = false;
+        if (n <= 0) break;
+        got += static_cast<size_t>(n);
+    }
+    ::close(fd);
+    // Either the file still holds `want` bytes, or it ends exactly where text_ ended.
+    const size_t expected = whole_ ? std::min(want, text_.size()) : want;
+    return ok && text_.size() >= expected && got == expected &&
+           std::memcmp(now.data(), text_.data(), got) == 0;
+}
+
 void MsatParamReader::open() {
-    // Read whole for every simulation: 256 MiB is far more than the loci of any run take.
-    text_ = readWholeFile(path_, 268435456, "far more than the parameters of any run");
     pos_ = 0;
+    if (loaded_ && checkedPartUnchanged()) {
+        closeFile();
+        if (!whole_ || reached_ + 1 <= text_.size()) {
+            // Only the checked bytes are known; the rest is read afresh should a reading go
+            // further.
+            text_.resize(reached_ + 1);
+            whole_ = false;
+        }
+        return;
+    }
+    startReading();
 }
 
 void MsatParamReader::close() {
+    closeFile();
     text_.clear();
     text_.shrink_to_fit();
     pos_ = 0;
+    loaded_ = whole_ = false;
+    reached_ = 0;
 }
 
 std::string_view MsatParamReader::nextToken(size_t maxLength) {
-    while (pos_ < text_.size() && isSeparator(text_[pos_]))
+    while (has(pos_) && isSeparator(text_[pos_]))
         ++pos_;
     const size_t start = pos_;
-    while (pos_ < text_.size() && !isSeparator(text_[pos_]) && pos_ - start < maxLength)
+    while (has(pos_) && !isSeparator(text_[pos_]) && pos_ - start < maxLength)
         ++pos_;
+    reached_ = std::max(reached_, pos_);
     return std::string_view(text_).substr(start, pos_ - start);
 }
 
@@ -141,14 +268,15 @@ double MsatParamReader::readReal(int32_t locus, const char* field) {
 }
 
 void MsatParamReader::skipRestOfLine() {
-    while (pos_ < text_.size() && text_[pos_] != '\r' && text_[pos_] != '\n')
+    while (has(pos_) && text_[pos_] != '\r' && text_[pos_] != '\n')
         ++pos_;
-    if (pos_ < text_.size() && text_[pos_] == '\r') {
+    if (has(pos_) && text_[pos_] == '\r') {
         ++pos_;
-        if (pos_ < text_.size() && text_[pos_] == '\n') ++pos_;
-    } else if (pos_ < text_.size()) {
+        if (has(pos_) && text_[pos_] == '\n') ++pos_;
+    } else if (has(pos_)) {
         ++pos_; // '\n'
     }
+    reached_ = std::max(reached_, pos_);
 }
 
 MsatLocusParams MsatParamReader::readLocus(int32_t locus) {

@@ -13,9 +13,23 @@
 
 namespace quenlith {
 
+// Every simulation opens the file again and reads its loci from the top, so a file changed
+// during a run gives the later simulations its new values, as reading it afresh would. The
+// file is read from its beginning only as far as the loci need (in blocks, as a buffered
+// text file is read), not whole. A later open() reads back just the bytes that the
+// previous simulation's loci looked at (up to and including the byte after the last one
+// consumed) and keeps them when they are unchanged: those bytes decide every value, every
+// error and the locus it stops at, so the loci read are the ones a fresh reading would
+// give. When they differ, or the file cannot be opened or read, the file is read afresh,
+// which also gives the errors a fresh reading gives.
 class MsatParamReader {
   public:
     explicit MsatParamReader(std::string path) : path_(std::move(path)) {}
+    ~MsatParamReader();
+    MsatParamReader(MsatParamReader&& other) noexcept;
+    MsatParamReader& operator=(MsatParamReader&& other) noexcept;
+    MsatParamReader(const MsatParamReader&) = delete;
+    MsatParamReader& operator=(const MsatParamReader&) = delete;
 
     // Reads the file again from its beginning. A missing file gives "File not found".
     void open();
@@ -34,10 +48,23 @@ class MsatParamReader {
     double readReal(int32_t locus, const char* field);
     void skipRestOfLine();
     [[noreturn]] void invalidNumber(int32_t locus, const char* field, std::string_view token) const;
+    // True when byte i of the file exists; reads on when i lies beyond the bytes held.
+    bool has(size_t i) { return i < text_.size() || readUpTo(i); }
+    bool readUpTo(size_t i);
+    // Opens the file and reads its first block; errors as a fresh reading gives them.
+    void startReading();
+    void closeFile();
+    // True when the first bytes of the file still equal those of text_ that the last reading
+    // looked at (all of text_ when it reached the end of the file).
+    bool checkedPartUnchanged() const;
 
     std::string path_;
-    std::string text_;
+    std::string text_; // the file's first bytes
     size_t pos_ = 0;
+    int fd_ = -1; // open while the file is being read on
+    bool loaded_ = false;
+    bool whole_ = false; // text_ is the whole file
+    size_t reached_ = 0; // the furthest position read since the file was read afresh
 };
 
 // Strict conversions of one token; false when it is not a number of that kind. Integers

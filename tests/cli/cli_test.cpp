@@ -3,9 +3,12 @@
 #include "cli/cli_run.h"
 #include "support/temp_dir.h"
 
+#include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <gtest/gtest.h>
 #include <sstream>
+#include <sys/wait.h>
 
 using namespace quenlith;
 using quenlith::testing::TempDir;
@@ -126,4 +129,65 @@ TEST(CliRun, DefaultHundredSimulations) {
     for (const char* name : {"NewickTrees.tre", "CoalDistrib.csv", "MutDistrib.csv",
                              "TreeMatFile.txt", "MutMatFile.txt"})
         EXPECT_EQ(a.read(name), b.read(name)) << name;
+}
+
+// Saving an image needs the image module, found from the program's own folder only: a test
+// program has none beside it, so --image fails before the run and writes nothing.
+TEST(CliRun, AnImageThatCannotBeSavedStopsBeforeTheRun) {
+    TempDir dir;
+    const CliResult r = run({"--seed", "1", "--workdir", dir.str(), "--image", "g.bmp"});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.err.rfind("error: ", 0), 0u) << r.err;
+    EXPECT_NE(r.err.find("image"), std::string::npos) << r.err;
+    EXPECT_EQ(r.err.find("seed:"), std::string::npos) << r.err;
+    EXPECT_TRUE(std::filesystem::is_empty(dir.path()));
+}
+
+// The program itself: a run without --image loads no Qt library (the dynamic loader's own
+// record of the files it opens); with --image it loads the module and writes a 633 x 529
+// BMP. A copy of the program in a folder without the module refuses --image.
+TEST(CliRun, QtIsLoadedOnlyForAnImage) {
+    TempDir dir;
+    const std::filesystem::path cli = QUENLITH_CLI_PATH;
+    const auto loaderLog = [&](const std::string& program, const std::string& extra, int& status) {
+        const std::string log = dir.file("ld.log");
+        const std::string command = "LD_DEBUG=files '" + program +
+                                    "' --quiet --seed 7 --workdir '" + dir.str() + "' " + extra +
+                                    " 2>'" + log + "'";
+        status = std::system(command.c_str());
+        return dir.read("ld.log");
+    };
+    int status = -1;
+    std::string log = loaderLog(cli.string(), "", status);
+    EXPECT_EQ(status, 0);
+    EXPECT_NE(log.find("file=libc.so"), std::string::npos) << "no loader record";
+    EXPECT_EQ(log.find("Qt6"), std::string::npos) << log;
+    EXPECT_EQ(log.find("quenlith-image"), std::string::npos) << log;
+
+    if (!std::filesystem::exists(cli.parent_path() / "quenlith-image.so"))
+        GTEST_SKIP() << "built without the image module";
+    log = loaderLog(cli.string(), "--image '" + dir.file("g.bmp") + "'", status);
+    EXPECT_EQ(status, 0);
+    EXPECT_NE(log.find("quenlith-image.so"), std::string::npos);
+    EXPECT_NE(log.find("libQt6Gui"), std::string::npos);
+    const std::string bmp = dir.read("g.bmp");
+    ASSERT_GE(bmp.size(), 26u);
+    EXPECT_EQ(bmp.substr(0, 2), "BM");
+    int32_t width = 0, height = 0;
+    std::memcpy(&width, bmp.data() + 18, 4);
+    std::memcpy(&height, bmp.data() + 22, 4);
+    EXPECT_EQ(width, 633);
+    EXPECT_EQ(std::abs(height), 529);
+
+    TempDir alone;
+    const std::filesystem::path copy = alone.path() / "quenlith-cli";
+    std::filesystem::copy_file(cli, copy);
+    std::filesystem::remove(dir.file("g.bmp"));
+    log = loaderLog(copy.string(), "--image '" + dir.file("g.bmp") + "'", status);
+    EXPECT_EQ(WEXITSTATUS(status), 1);
+    EXPECT_NE(log.find("error: cannot save images: the image module quenlith-image.so is not "
+                       "installed"),
+              std::string::npos)
+        << log;
+    EXPECT_FALSE(dir.exists("g.bmp"));
 }

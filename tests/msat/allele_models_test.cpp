@@ -1,6 +1,6 @@
 // The size draw, the three allele models on a genealogy, and the diversity of a locus.
-#include "msat/allele_models.h"
 #include "base/run_error.h"
+#include "msat/allele_models.h"
 
 #include <gtest/gtest.h>
 #include <map>

@@ -1,10 +1,12 @@
 // The microsatellite parameter file: strict numbers, numbers across line ends, the rest of
 // a line skipped, missing numbers at the end read as 0, and the checks of a locus.
-#include "msat/msat_params.h"
 #include "base/run_error.h"
+#include "msat/msat_params.h"
 #include "support/temp_dir.h"
 
+#include <filesystem>
 #include <gtest/gtest.h>
+#include <random>
 #include <string>
 #include <vector>
 
@@ -172,4 +174,120 @@ TEST(MsatParamFile, LociThatCannotBeSimulatedAreRefused) {
     EXPECT_EQ(refused(p), "");
     p = {1, -2000000000, 2000000000, 2, 0.1};
     EXPECT_EQ(refused(p), "Locus 3: the size range MinSize .. MaxSize is wider than 2147483647");
+}
+
+namespace {
+
+// What reading `loci` loci gives: the values, or the error and the locus it stopped at.
+std::string readingOf(MsatParamReader& reader, int32_t loci) {
+    std::string out;
+    try {
+        reader.open();
+        for (int32_t l = 1; l <= loci; ++l) {
+            const MsatLocusParams p = reader.readLocus(l);
+            out += std::to_string(p.LocusLabel) + " " + std::to_string(p.MinSize) + " " +
+                   std::to_string(p.MaxSize) + " " + std::to_string(p.RepeatUnit) + " " +
+                   std::to_string(p.LocusMutationRate) + ";";
+        }
+    } catch (const RunError& e) {
+        out += "error " + e.text() + " | " + e.detail();
+    }
+    return out;
+}
+
+// A parameter file of random lines: mostly five numbers, sometimes fewer, more, a bad token,
+// a long token, blank lines and every kind of line end.
+std::string randomParamText(std::mt19937& gen) {
+    static const char* const kTokens[] = {"1",  "100", "140", "2",  "0.0005", "5E-4",
+                                          "-3", "abc", "1a",  ".5", "0,01",   "99999999999"};
+    static const char* const kSeparators[] = {" ", "\t", "  ", "\n", "\r\n", "\r"};
+    std::string text;
+    const int lines = static_cast<int>(gen() % 12);
+    for (int i = 0; i < lines; ++i) {
+        const int count = static_cast<int>(gen() % 8);
+        for (int t = 0; t < count; ++t) {
+            if (gen() % 40 == 0)
+                text += std::string(70, '7');
+            else
+                text += kTokens[gen() % (gen() % 4 == 0 ? 12 : 5)];
+            text += kSeparators[gen() % (gen() % 3 == 0 ? 6 : 3)];
+        }
+        text += kSeparators[3 + gen() % 3];
+    }
+    return text;
+}
+
+} // namespace
+
+// A reader kept open across simulations, as a run keeps it, against a fresh reading of the
+// file at every simulation, while the file is edited between simulations: bytes changed at
+// random (mostly near the front, where the loci are read), cut, extended, rewritten with the
+// same size, rewritten whole, removed and restored.
+TEST(MsatParamFile, AReaderKeptOverARunSeesWhatAFreshReadingSees) {
+    std::mt19937 gen(2024);
+    TempDir dir;
+    const std::string path = dir.file("p.txt");
+    for (int runIndex = 0; runIndex < 60; ++runIndex) {
+        std::string text = randomParamText(gen);
+        dir.write("p.txt", text);
+        const int32_t loci = static_cast<int32_t>(gen() % 6);
+        MsatParamReader kept(path);
+        for (int s = 0; s < 30; ++s) {
+            switch (gen() % 8) {
+            case 0: // one byte changed
+                if (!text.empty()) {
+                    const size_t at =
+                        gen() % 2 ? gen() % std::min<size_t>(text.size(), 40) : gen() % text.size();
+                    text[at] = "0123456789 \n\r\t.eEx-"[gen() % 20];
+                }
+                break;
+            case 1: // cut
+                text.resize(text.empty() ? 0 : gen() % text.size());
+                break;
+            case 2: // extended
+                text += randomParamText(gen);
+                break;
+            case 3: // rewritten whole
+                text = randomParamText(gen);
+                break;
+            case 4: // removed for one simulation
+                std::filesystem::remove(path);
+                EXPECT_EQ(readingOf(kept, loci), "error File not found | " + path);
+                break;
+            default: // unchanged
+                break;
+            }
+            dir.write("p.txt", text);
+            MsatParamReader fresh(path);
+            const std::string want = readingOf(fresh, loci);
+            ASSERT_EQ(readingOf(kept, loci), want)
+                << "run " << runIndex << ", simulation " << s << ", file \"" << text << "\"";
+        }
+        // Reading more loci than before goes on into the part of the file not checked.
+        MsatParamReader fresh(path);
+        EXPECT_EQ(readingOf(kept, loci + 3), readingOf(fresh, loci + 3));
+    }
+}
+
+// The file is read in blocks: loci that straddle the boundaries of the blocks read as they do
+// at the start of the file. Blanks and line ends before the first number change nothing.
+TEST(MsatParamFile, LociAcrossReadBlocksReadAsAtTheStart) {
+    std::mt19937 gen(77);
+    TempDir dir;
+    const std::string path = dir.file("p.txt");
+    for (int round = 0; round < 200; ++round) {
+        const std::string text = randomParamText(gen);
+        const int32_t loci = static_cast<int32_t>(gen() % 8);
+        dir.write("p.txt", text);
+        MsatParamReader plain(path);
+        const std::string want = readingOf(plain, loci);
+        std::string padding;
+        const size_t length = 16384 * (1 + gen() % 3) - gen() % 300;
+        for (size_t i = 0; i < length; ++i)
+            padding += " \t\n\r"[gen() % 4];
+        dir.write("p.txt", padding + text);
+        MsatParamReader padded(path);
+        ASSERT_EQ(readingOf(padded, loci), want) << "round " << round;
+        ASSERT_EQ(readingOf(padded, loci), want) << "round " << round << ", read again";
+    }
 }

@@ -1,7 +1,7 @@
 // Whole microsatellite runs through the driver: the records of every locus, the per-run
 // tables, the genotype files, and every way the parameter file can stop a run.
-#include "run/run_driver.h"
 #include "base/run_error.h"
+#include "run/run_driver.h"
 #include "support/temp_dir.h"
 
 #include <filesystem>
@@ -370,4 +370,39 @@ TEST(MsatRun, NegativeSimulationCountIsARangeError) {
     Recorder obs;
     EXPECT_EQ(runError(f, obs).text(), "Range check error");
     EXPECT_EQ(dir.read("NewickTrees.tre"), "");
+}
+
+// The parameter file is read again for every simulation: a change between simulations
+// reaches the next simulation, and a bad number written in between stops the run at its
+// locus with the loci before it written.
+TEST(MsatRun, AFileChangedDuringTheRunReachesTheNextSimulation) {
+    TempDir dir;
+    FormValues f = msatForm(dir, kThreeLoci, 3, 4, MsatModel::Stepwise);
+    f.edtSampleSize = "30";
+    Recorder obs;
+    obs.onStart = [&](int32_t s) {
+        if (s == 3)
+            dir.write("p.txt",
+                      "1   100 140   2   0\r\n2   180 220   4   0\r\n3   90  150   3   0\r\n");
+    };
+    const RunOutcome out = RunSimulation(f, 5, obs);
+    ASSERT_EQ(out.status, RunStatus::Completed);
+    ASSERT_EQ(out.MutCountPerSim.size(), 12u);
+    int32_t before = 0;
+    for (size_t g = 0; g < 6; ++g)
+        before += out.MutCountPerSim[g];
+    EXPECT_GT(before, 0);
+    for (size_t g = 6; g < 12; ++g)
+        EXPECT_EQ(out.MutCountPerSim[g], 0) << "genealogy " << g + 1;
+
+    TempDir again;
+    FormValues g = msatForm(again, kThreeLoci, 3, 4, MsatModel::Stepwise);
+    Recorder obs2;
+    obs2.onStart = [&](int32_t s) {
+        if (s == 2) again.write("p.txt", "1   100 140   2   0.0005\r\n2   180 2x0   4   0.001\r\n");
+    };
+    const RunError e = runError(g, obs2);
+    EXPECT_EQ(e.text(), "Invalid numeric input");
+    EXPECT_NE(e.detail().find("locus 2, MaxSize \"2x0\""), std::string::npos) << e.detail();
+    EXPECT_EQ(lines(again.read("NewickTrees.tre")).size(), 4u);
 }

@@ -1,10 +1,11 @@
 // The sequence file layouts and the Arlequin project files, against the worked examples.
+#include "base/run_error.h"
 #include "output/alignment.h"
 #include "output/arlequin.h"
-#include "base/run_error.h"
 #include "support/temp_dir.h"
 
 #include <gtest/gtest.h>
+#include <random>
 
 using namespace quenlith;
 using quenlith::testing::TempDir;
@@ -181,4 +182,25 @@ TEST(Arlequin, BatchLineThenProjectAndFailures) {
         EXPECT_EQ(e.detail(), bare.str() + "/Arlequin/sim_1.arp");
     }
     EXPECT_EQ(bare.read("ArlequinBatch.arp"), bare.str() + "/Arlequin/sim_1.arp\r\n");
+}
+
+// The block-wise upper-casing against a plain byte-by-byte one, over every byte value and
+// lengths around the block size, appended after text already in the string.
+TEST(Alignment, SequenceTextMatchesPlainUpperCasing) {
+    std::mt19937 gen(14);
+    for (int32_t length : {0, 1, 5, 31, 32, 33, 63, 64, 65, 100, 1000, 1031}) {
+        for (int round = 0; round < 20; ++round) {
+            std::string root(static_cast<size_t>(length), '\0');
+            for (char& c : root)
+                c = static_cast<char>(gen() & 0xFF);
+            SampleSequences s;
+            s.reset(root, 2);
+            std::string plain = "prefix";
+            for (char c : root)
+                plain += (c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' + 'A') : c;
+            std::string out = "prefix";
+            appendSequenceText(s, 1, out);
+            ASSERT_EQ(out, plain) << "length " << length;
+        }
+    }
 }

@@ -9,6 +9,7 @@ dpkg -x (no root rights needed) and uses it as an installation:
 - the desktop entry starts the packaged window and names an icon that the package holds as
   a square PNG of the size its directory says;
 - the manual page documents every option that quenlith-cli --help lists;
+- quenlith-cli links no Qt library; its image module is in the package's library folder;
 - the packaged quenlith-cli repeats a seeded run byte for byte and saves the drawing;
 - the packaged window starts (offscreen) in ~/quenlith-runs, which it makes, and keeps
   running until it is stopped;
@@ -96,6 +97,9 @@ def check_libraries(binary, depends, build_dir):
     ldd = run(["ldd", binary])
     assert ldd.returncode == 0, ldd.stdout + ldd.stderr
     resolved = dict(re.findall(r"^\s*(\S+) => (/\S+)", ldd.stdout, re.M))
+    # The dynamic loader is listed by its path alone ("/lib64/ld-linux-x86-64.so.2 (0x...)").
+    for path in re.findall(r"^\s*(/\S+) \(0x", ldd.stdout, re.M):
+        resolved.setdefault(os.path.basename(path), path)
     for soname in needed:
         assert soname in resolved, "%s: %s is not found (%s)" % (binary, soname, ldd.stdout)
         package = owning_package(resolved[soname])
@@ -250,7 +254,14 @@ def main():
 
     build_dir = os.path.dirname(os.path.abspath(a.config))
     needed = check_libraries(cli, depends, build_dir)
+    assert not [n for n in needed if n.startswith("libQt")], "quenlith-cli links Qt: %s" % needed
     if a.window:
+        # The image module of quenlith-cli, in the package's library folder.
+        modules = [os.path.join(d, f) for d, _, files in os.walk(os.path.join(root, "usr/lib"))
+                   for f in files if f == "quenlith-image.so"]
+        assert len(modules) == 1, modules
+        assert modules[0].endswith("/quenlith/modules/quenlith-image.so"), modules
+        assert "libQt6Gui.so.6" in check_libraries(modules[0], depends, build_dir)
         needed += check_libraries(os.path.join(root, "usr/bin/quenlith"), depends, build_dir)
         assert "libQt6Widgets.so.6" in needed, needed
         assert "qt6-qpa-plugins" in depends, sorted(depends)
