@@ -26,6 +26,7 @@
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
+#include <filesystem>
 #include <memory>
 #include <new>
 #include <optional>
@@ -106,7 +107,32 @@ class DnaWriter {
                           "sample size " + std::to_string(k) + ", sequence length " +
                               std::to_string(sequenceLength) + ", " + std::to_string(sims) +
                               " simulation(s)");
-        tables_.recreate(sims);
+        // A streams run keeps a bounded block of rows and appends the summary table's rows
+        // block by block to a part file, renamed at the end: its memory does not grow with
+        // the number of simulations (the mutation counts apart, 4 bytes a simulation).
+        chunked_ = slice.streams;
+        tables_.recreate(chunked_ ? std::min(sims, kRowsPerBlock) : sims);
+        if (chunked_) {
+            summaryPart_ = BlockFile(partPath(), true);
+            mutCounts_.reserve(static_cast<size_t>(sims));
+        }
+    }
+
+    std::string partPath() const { return joinPath(p_.WorkDir, p_.SummaryName) + ".part"; }
+
+    // The summary table: written whole, or (streams) its last rows appended and the part
+    // file renamed.
+    void writeSummary() {
+        if (!chunked_) {
+            writeSummaryTable(p_.WorkDir, p_.SummaryName,
+                              dnaSummaryTable(tables_, p_.SeqDiversity, slice_.first));
+            return;
+        }
+        if (rowsInBlock_ > 0 || !headerWritten_) flushRows();
+        summaryPart_.close();
+        std::error_code ec;
+        std::filesystem::rename(partPath(), joinPath(p_.WorkDir, p_.SummaryName), ec);
+        if (ec) throw RunError("File access denied", joinPath(p_.WorkDir, p_.SummaryName));
     }
 
     void write(int32_t s, const DnaResult& r) {
@@ -115,7 +141,8 @@ class DnaWriter {
 
         const int32_t infiniteSegSites = p_.SegSites ? g.MutEventCount() : 0;
         const int32_t finiteSegSites = p_.ScatterMut ? countFiniteSegSites(r.sequences) : 0;
-        const size_t index = static_cast<size_t>(s - slice_.first);
+        const size_t index =
+            chunked_ ? static_cast<size_t>(rowsInBlock_) : static_cast<size_t>(s - slice_.first);
         if (p_.SeqDiversity) {
             const SequenceDiversity diversity = sequenceDiversity(r.sequences);
             tables_.HaplotypeDiversityPerSim[index] = diversity.haplotype;
@@ -137,11 +164,17 @@ class DnaWriter {
         tables_.FiniteSegSitesPerSim[index] = finiteSegSites;
         genealogyFiles_.writeMatrices(s, g);
         tables_.MutCountPerSim[index] = g.MutEventCount();
+        if (chunked_) {
+            mutCounts_.push_back(g.MutEventCount());
+            if (++rowsInBlock_ == static_cast<int32_t>(tables_.TmrcaPerSim.size())) flushRows();
+        }
         popSize_ = r.popSize;
         if (s == slice_.last()) lastGenealogy_ = g;
     }
 
-    const PerSimulationTables& tables() const { return tables_; }
+    const std::vector<int32_t>& mutationCounts() const {
+        return chunked_ ? mutCounts_ : tables_.MutCountPerSim;
+    }
     int32_t popSize() const { return popSize_; }
     void setPopSize(int32_t n) { popSize_ = n; }
     Genealogy& lastGenealogy() { return lastGenealogy_; }
@@ -153,7 +186,31 @@ class DnaWriter {
     BlockFile* sequenceFile_;
     BlockFile* arlequinBatch_;
     const AlignmentLayout layout_;
+    // The rows of the block held so far, appended to the part file.
+    void flushRows() {
+        PerSimulationTables block = tables_;
+        for (auto* column : {&block.TmrcaPerSim, &block.SegSitesPerSim, &block.FiniteSegSitesPerSim,
+                             &block.MutCountPerSim})
+            column->resize(static_cast<size_t>(rowsInBlock_));
+        block.HaplotypeDiversityPerSim.resize(static_cast<size_t>(rowsInBlock_));
+        block.NucleotideDiversityPerSim.resize(static_cast<size_t>(rowsInBlock_));
+        std::string text = dnaSummaryTable(block, p_.SeqDiversity, firstInBlock_);
+        // Only the first block keeps the title line.
+        if (headerWritten_) text.erase(0, text.find('\n') + 1);
+        summaryPart_.write(text);
+        headerWritten_ = true;
+        firstInBlock_ += rowsInBlock_;
+        rowsInBlock_ = 0;
+    }
+
+    static constexpr int32_t kRowsPerBlock = 4096;
     PerSimulationTables tables_;
+    bool chunked_ = false;
+    BlockFile summaryPart_;
+    bool headerWritten_ = false;
+    int32_t rowsInBlock_ = 0;
+    int32_t firstInBlock_ = slice_.first;
+    std::vector<int32_t> mutCounts_;
     int32_t popSize_ = 0;
     Genealogy lastGenealogy_;
     std::string sequenceBlock_;
@@ -224,14 +281,14 @@ class DnaRun {
         outcome.simCount = sims;
         outcome.recordCount = sims;
         outcome.shownRecord = sims;
-        outcome.MutCountPerSim = writer_->tables().MutCountPerSim;
+        outcome.MutCountPerSim = writer_->mutationCounts();
         outcome.popSize = writer_->popSize();
         if (sims > 0) outcome.lastGenealogy = std::move(writer_->lastGenealogy());
         return true;
     }
 
     const DnaSetup& setup() const { return setup_; }
-    const PerSimulationTables& tables() const { return writer_->tables(); }
+    void writeSummary() { writer_->writeSummary(); }
     int32_t popSize() const { return writer_->popSize(); }
 
   private:
@@ -352,8 +409,7 @@ RunOutcome runChecked(const FormValues& form, uint64_t seed, RunObserver& observ
         outcome.status = RunStatus::Stopped;
         return outcome;
     }
-    writeSummaryTable(p.WorkDir, p.SummaryName,
-                      dnaSummaryTable(dna.tables(), p.SeqDiversity, slice.first));
+    dna.writeSummary();
 
     log.PopSize = dna.popSize();
     log.FreqA = dna.setup().FreqA;

@@ -167,6 +167,13 @@ TEST(StreamsRun, FilesDoNotDependOnTheNumberOfThreads) {
 TEST(StreamsRun, SlicesJoinIntoExactlyTheWholeRun) {
     expectJoinEqualsWholeRun(dnaForm("", 0), 17, {{1, 5, 1}, {6, 1, 1}, {7, 11, 2}});
     expectJoinEqualsWholeRun(msatForm("", 0), 9, {{1, 4, 2}, {5, 5, 1}});
+    // More rows than one block of the summary table.
+    FormValues tiny = dnaForm("", 0);
+    tiny.edtSampleSize = "3";
+    tiny.edtPopulationSize = "10";
+    tiny.edtSeqLength = "10";
+    tiny.chkSeqOut = tiny.chkArlequin = false;
+    expectJoinEqualsWholeRun(tiny, 9000, {{1, 4500, 2}, {4501, 4500, 1}});
 }
 
 TEST(StreamsRun, ASimulationDependsOnItsStreamAlone) {
