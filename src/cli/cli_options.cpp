@@ -26,9 +26,7 @@ const std::vector<OptionSpec>& optionSpecs() {
     using O = CliOptions;
     using S = const std::string&;
     static const std::vector<OptionSpec> specs = {
-        {"--seed", "S",
-         "seed of the run generator (0 to 4294967295; with --rng streams 0 to "
-         "18446744073709551615)",
+        {"--seed", "S", "seed of the run generator (0 to 4294967295; 64 bits with --rng streams)",
          "the clock",
          [](O& o, S v) -> std::string {
              if (v.empty() || v.size() > 20 ||
@@ -40,9 +38,7 @@ const std::vector<OptionSpec>& optionSpecs() {
              o.seed = s;
              return {};
          }},
-        {"--rng", "KIND",
-         "random numbers: lcg (one 32-bit generator for the whole run) or streams (an "
-         "independent stream per simulation: threads, slices)",
+        {"--rng", "KIND", "lcg: one 32-bit generator for the run; streams: a stream per simulation",
          "lcg",
          [](O& o, S v) -> std::string {
              if (v == "lcg")
@@ -62,10 +58,7 @@ const std::vector<OptionSpec>& optionSpecs() {
              o.form.threads = static_cast<int32_t>(std::stol(v));
              return {};
          }},
-        {"--first-sim", "A",
-         "a slice of a streams run: simulations A .. A + --sims - 1, numbered as in the whole "
-         "run",
-         "1",
+        {"--first-sim", "A", "a slice of a streams run: simulations A .. A + --sims - 1", "1",
          [](O& o, S v) -> std::string {
              if (v.empty() || v.size() > 12 ||
                  v.find_first_not_of("0123456789") != std::string::npos || std::stoll(v) < 1)
@@ -73,8 +66,8 @@ const std::vector<OptionSpec>& optionSpecs() {
              o.form.firstSim = std::stoll(v);
              return {};
          }},
-        {"--join", "DIR...",
-         "join the slices in the folders DIR... into the whole run's files in --workdir", "",
+        {"--join", "DIR...", "join the slices in DIR... into the whole run's files in --workdir",
+         "",
          [](O& o, S v) -> std::string {
              o.joinDirs.push_back(v);
              return {};
@@ -252,10 +245,11 @@ const std::vector<OptionSpec>& optionSpecs() {
              return {};
          }},
         {"--help", "", "show this help", "",
-         [](O& o, S) -> std::string {
-             o.help = true;
-             return {};
-         }},
+         [](O& o, S) -> std::
+                         string {
+                             o.help = true;
+                             return {};
+                         }},
         {"--version", "", "show the version", "",
          [](O& o, S) -> std::
                          string {
