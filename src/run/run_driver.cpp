@@ -172,7 +172,7 @@ class DnaWriter {
         if (s == slice_.last()) lastGenealogy_ = g;
     }
 
-    const std::vector<int32_t>& mutationCounts() const {
+    std::vector<int32_t>& mutationCounts() {
         return chunked_ ? mutCounts_ : tables_.MutCountPerSim;
     }
     int32_t popSize() const { return popSize_; }
@@ -281,7 +281,7 @@ class DnaRun {
         outcome.simCount = sims;
         outcome.recordCount = sims;
         outcome.shownRecord = sims;
-        outcome.MutCountPerSim = writer_->mutationCounts();
+        outcome.MutCountPerSim = std::move(writer_->mutationCounts());
         outcome.popSize = writer_->popSize();
         if (sims > 0) outcome.lastGenealogy = std::move(writer_->lastGenealogy());
         return true;

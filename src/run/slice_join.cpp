@@ -11,6 +11,7 @@
 #include <algorithm>
 #include <chrono>
 #include <filesystem>
+#include <fstream>
 #include <system_error>
 
 namespace quenlith {
@@ -96,12 +97,34 @@ void checkCoverage(const std::vector<Slice>& slices) {
     if (expected - 1 > 2147483647LL) refuse("the slices pass simulation 2147483647");
 }
 
-std::string fileOf(const Slice& s, const std::string& name) {
+std::string pathOf(const Slice& s, const std::string& name) {
     const std::string path = joinPath(s.dir, name);
     std::error_code ec;
     if (!fs::exists(path, ec))
         refuse("incomplete slice: " + s.dir + " has no " + name + " although its run wrote one");
-    return readWholeFile(path);
+    return path;
+}
+
+// Appends the file of a slice to `out` a block at a time (the files of large slices need not
+// fit in memory), without its first line when `skipFirstLine`.
+void append(const Slice& s, const std::string& name, BlockFile& out, bool skipFirstLine) {
+    const std::string path = pathOf(s, name);
+    std::ifstream in(path, std::ios::binary);
+    if (!in) throw RunError("File access denied", path);
+    std::string block(1 << 20, '\0');
+    bool skipping = skipFirstLine;
+    while (in) {
+        in.read(block.data(), static_cast<std::streamsize>(block.size()));
+        std::string_view got(block.data(), static_cast<size_t>(in.gcount()));
+        if (skipping) {
+            const size_t eol = got.find('\n');
+            if (eol == std::string_view::npos) continue;
+            got.remove_prefix(eol + 1);
+            skipping = false;
+        }
+        if (!got.empty()) out.write(got);
+    }
+    if (skipping) refuse("incomplete slice: " + path + " has no complete first line");
 }
 
 // A file made of per-simulation blocks: the slices' files one after the other.
@@ -109,7 +132,7 @@ void concatenate(const std::vector<Slice>& slices, const std::string& name,
                  const std::string& outDir) {
     BlockFile out(joinPath(outDir, name), true);
     for (const Slice& s : slices)
-        out.write(fileOf(s, name));
+        append(s, name, out, false);
 }
 
 // A table with one header line and one row per simulation.
@@ -118,10 +141,7 @@ void joinTable(const std::vector<Slice>& slices, const std::string& name,
     BlockFile out(joinPath(outDir, name), true);
     bool header = true;
     for (const Slice& s : slices) {
-        const std::string text = fileOf(s, name);
-        const size_t eol = text.find('\n');
-        if (eol == std::string::npos) refuse("incomplete slice: " + s.dir + "/" + name);
-        out.write(header ? std::string_view(text) : std::string_view(text).substr(eol + 1));
+        append(s, name, out, !header);
         header = false;
     }
 }
@@ -172,8 +192,8 @@ void joinSlices(const std::vector<std::string>& sliceDirs, const std::string& ou
         createDirectoryIgnoringErrors(arlequin);
         BlockFile batch(joinPath(outDir, "ArlequinBatch.arp"), true);
         for (const Slice& s : slices) {
-            const std::string lines = fileOf(s, "ArlequinBatch.arp");
-            if (lines.empty()) continue;
+            std::error_code sizeError;
+            if (fs::file_size(pathOf(s, "ArlequinBatch.arp"), sizeError) == 0) continue;
             std::string block;
             for (int64_t sim = s.m.first; sim <= s.last(); ++sim) {
                 const int32_t n = static_cast<int32_t>(sim);
