@@ -100,13 +100,15 @@ class DnaWriter {
           arlequinBatch_(arlequinBatch), layout_{p.Format, p.Model, p.ShapeParameter} {
         const int32_t k = p.SampleSize;
         const int32_t sims = slice.count;
-        // At least the per-simulation tables and, once a simulation runs, the k sequences and
-        // about 16 bytes a copy for the genealogy.
+        // At least the per-simulation tables (a streams run keeps only the mutation counts)
+        // and, once a simulation runs, the k sequences and about 16 bytes a copy for the
+        // genealogy.
         const double length = sequenceLength;
-        checkFitsInMemory(32.0 * sims + (sims > 0 ? static_cast<double>(k) * (length + 16) : 0),
-                          "sample size " + std::to_string(k) + ", sequence length " +
-                              std::to_string(sequenceLength) + ", " + std::to_string(sims) +
-                              " simulation(s)");
+        const double perSimulation = slice.streams ? 4.0 : 32.0;
+        checkFitsInMemory(
+            perSimulation * sims + (sims > 0 ? static_cast<double>(k) * (length + 16) : 0),
+            "sample size " + std::to_string(k) + ", sequence length " +
+                std::to_string(sequenceLength) + ", " + std::to_string(sims) + " simulation(s)");
         // A streams run keeps a bounded block of rows and appends the summary table's rows
         // block by block to a part file, renamed at the end: its memory does not grow with
         // the number of simulations (the mutation counts apart, 4 bytes a simulation).
