@@ -13,6 +13,8 @@
 #include "run/genealogy_files.h"
 #include "run/sim_pipeline.h"
 
+#include <algorithm>
+#include <filesystem>
 #include <memory>
 #include <string>
 #include <vector>
@@ -122,7 +124,11 @@ class MsatRun {
                               (sims_ > 0 ? static_cast<double>(k_) * (4.0 * loci_ + 16) : 0),
                           "sample size " + std::to_string(k_) + ", " + std::to_string(loci_) +
                               " loci, " + std::to_string(sims_) + " simulation(s)");
-        tables_.recreate(sims_, loci_);
+        // A streams run keeps a block of rows and appends them to a part file of the summary
+        // table, renamed at the end (see the DNA run).
+        chunked_ = slice_.streams;
+        tables_.recreate(chunked_ ? std::min(sims_, kRowsPerBlock) : sims_, loci_);
+        if (chunked_) summaryPart_ = BlockFile(partPath(), true);
         files_.createMatrices(dir);
         mutCounts_.assign(static_cast<size_t>(records), 0);
         const int64_t progressMax = static_cast<int64_t>(k_ - 1) * loci_ * sims_;
@@ -181,19 +187,43 @@ class MsatRun {
             return false;
         }
 
-        writeSummaryTable(dir, p_.SummaryName,
-                          msatSummaryTable(tables_, loci_, k_, p_.MSatDiversity, slice_.first));
+        if (chunked_) {
+            if (rowsInBlock_ > 0 || !headerWritten_) flushRows();
+            summaryPart_.close();
+            std::error_code ec;
+            std::filesystem::rename(partPath(), joinPath(dir, p_.SummaryName), ec);
+            if (ec) throw RunError("File access denied", joinPath(dir, p_.SummaryName));
+        } else {
+            writeSummaryTable(dir, p_.SummaryName,
+                              msatSummaryTable(tables_, loci_, k_, p_.MSatDiversity, slice_.first));
+        }
         fillOutcome(outcome, static_cast<int32_t>(records));
         outcome.status = RunStatus::Completed;
         return true;
     }
 
   private:
-    // The files and tables of simulation s.
+    std::string partPath() const { return joinPath(p_.WorkDir, p_.SummaryName) + ".part"; }
+
+    // The row of simulation s in the tables (1-based).
+    int32_t tableRow(int32_t s) const { return chunked_ ? rowsInBlock_ + 1 : s - slice_.first + 1; }
+
+    // The rows of the block held so far, appended to the part file of the summary table.
+    void flushRows() {
+        tables_.simCount = rowsInBlock_;
+        std::string text = msatSummaryTable(tables_, loci_, k_, p_.MSatDiversity, firstInBlock_);
+        // Only the first block keeps the title line.
+        if (headerWritten_) text.erase(0, text.find('\n') + 1);
+        summaryPart_.write(text);
+        headerWritten_ = true;
+        firstInBlock_ += rowsInBlock_;
+        rowsInBlock_ = 0;
+    }
+
     // The files and tables of the genealogy of locus l of simulation s.
     void writeGenealogy(int32_t s, int32_t l, const Genealogy& g) {
-        const int32_t row = s - slice_.first + 1; // row of the tables
-        const size_t index = tables_.index(row, l);
+        const int32_t row = s - slice_.first + 1;
+        const size_t index = tables_.index(tableRow(s), l);
         tables_.MsatTmrca[index] = g.Generation;
         tables_.MsatInfAlleles[index] = g.MutEventCount() + 1;
         files_.write((s - 1) * loci_ + l, g);
@@ -201,7 +231,7 @@ class MsatRun {
     }
 
     void write(int32_t s, const MsatResult& r) {
-        const int32_t row = s - slice_.first + 1; // row of the tables
+        const int32_t row = s - slice_.first + 1;
         if (!genealogiesWritten_)
             for (int32_t l = 1; l <= loci_; ++l)
                 writeGenealogy(s, l, r.genealogies[static_cast<size_t>(l - 1)]);
@@ -216,7 +246,7 @@ class MsatRun {
         if (p_.AlleleModel != MsatModel::InfiniteAlleles) {
             for (int32_t l = 1; l <= loci_; ++l) {
                 const LocusDiversity d = locusDiversity(r.sizes, l - 1, scratch_);
-                const size_t index = tables_.index(row, l);
+                const size_t index = tables_.index(tableRow(s), l);
                 tables_.MsatAlleleCount[index] = d.alleleCount;
                 tables_.MsatGeneDiversity[index] = d.geneDiversity;
             }
@@ -227,6 +257,7 @@ class MsatRun {
             haveGenealogy_ = true;
         }
         written_ = row;
+        if (chunked_ && ++rowsInBlock_ == kRowsPerBlock) flushRows();
     }
 
     void fillOutcome(RunOutcome& outcome, int32_t records) {
@@ -252,7 +283,13 @@ class MsatRun {
     int32_t popSize_;
     int32_t written_ = 0;
     bool genealogiesWritten_ = false; // by the simulation itself, locus by locus
+    static constexpr int32_t kRowsPerBlock = 4096;
     MsatResultTables tables_;
+    bool chunked_ = false;
+    BlockFile summaryPart_;
+    bool headerWritten_ = false;
+    int32_t rowsInBlock_ = 0;
+    int32_t firstInBlock_ = slice_.first;
     std::vector<int32_t> mutCounts_;
     Genealogy lastGenealogy_;
     bool haveGenealogy_ = false;

@@ -174,6 +174,11 @@ TEST(StreamsRun, SlicesJoinIntoExactlyTheWholeRun) {
     tiny.edtSeqLength = "10";
     tiny.chkSeqOut = tiny.chkArlequin = false;
     expectJoinEqualsWholeRun(tiny, 9000, {{1, 4500, 2}, {4501, 4500, 1}});
+    FormValues tinyMsat = msatForm("", 0);
+    tinyMsat.edtSampleSize = "3";
+    tinyMsat.edtPopulationSize = "5";
+    tinyMsat.chkArlequin = false;
+    expectJoinEqualsWholeRun(tinyMsat, 5000, {{1, 4100, 2}, {4101, 900, 1}});
 }
 
 TEST(StreamsRun, ASimulationDependsOnItsStreamAlone) {
