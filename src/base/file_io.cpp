@@ -167,6 +167,16 @@ void forgetWrittenFiles() {
     writtenFiles.clear();
 }
 
+void renameWrittenFile(const std::string& from, const std::string& to) {
+    if (::rename(from.c_str(), to.c_str()) != 0) throw RunError("File access denied", to);
+    std::lock_guard<std::mutex> lock(writtenMutex);
+    auto it = writtenFiles.find(from);
+    if (it == writtenFiles.end()) return;
+    const auto id = it->second;
+    writtenFiles.erase(it);
+    writtenFiles[to] = id;
+}
+
 void checkWrittenFiles() {
     std::unordered_map<std::string, std::pair<dev_t, ino_t>> files;
     {

@@ -46,6 +46,9 @@ class BlockFile {
 // success while a file it wrote has gone; it is called before the run log is written.
 void forgetWrittenFiles();
 void checkWrittenFiles();
+// Renames a file the run wrote (a part file at the end of the run), keeping its record;
+// throws "File access denied" naming `to` when it cannot.
+void renameWrittenFile(const std::string& from, const std::string& to);
 
 // Writes a whole file at once (created or truncated). When the content cannot be written
 // whole the file is removed: it is either complete or absent.

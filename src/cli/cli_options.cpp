@@ -1,5 +1,7 @@
 #include "cli/cli_options.h"
 
+#include <cerrno>
+#include <cstdlib>
 #include <functional>
 #include <map>
 
@@ -24,14 +26,50 @@ const std::vector<OptionSpec>& optionSpecs() {
     using O = CliOptions;
     using S = const std::string&;
     static const std::vector<OptionSpec> specs = {
-        {"--seed", "S", "seed of the run generator (0 to 4294967295)", "the clock",
+        {"--seed", "S", "seed of the run generator (0 to 4294967295; 64 bits with --rng streams)",
+         "the clock",
          [](O& o, S v) -> std::string {
-             if (v.empty() || v.size() > 10 ||
+             if (v.empty() || v.size() > 20 ||
                  v.find_first_not_of("0123456789") != std::string::npos)
                  return "invalid seed '" + v + "'";
-             const unsigned long long s = std::stoull(v);
-             if (s > 4294967295ull) return "invalid seed '" + v + "'";
-             o.seed = static_cast<uint32_t>(s);
+             errno = 0;
+             const unsigned long long s = std::strtoull(v.c_str(), nullptr, 10);
+             if (errno == ERANGE) return "invalid seed '" + v + "' (above 18446744073709551615)";
+             o.seed = s;
+             return {};
+         }},
+        {"--rng", "KIND", "lcg: one 32-bit generator for the run; streams: a stream per simulation",
+         "lcg",
+         [](O& o, S v) -> std::string {
+             if (v == "lcg")
+                 o.form.rngKind = RandomKind::Lcg;
+             else if (v == "streams")
+                 o.form.rngKind = RandomKind::Streams;
+             else
+                 return "unknown kind '" + v + "' (lcg or streams)";
+             return {};
+         }},
+        {"--threads", "T", "worker threads of a streams run", "every core",
+         [](O& o, S v) -> std::string {
+             if (v.empty() || v.size() > 6 ||
+                 v.find_first_not_of("0123456789") != std::string::npos || std::stol(v) < 1)
+                 return "the number of threads must be a whole number of 1 or more, not '" + v +
+                        "'";
+             o.form.threads = static_cast<int32_t>(std::stol(v));
+             return {};
+         }},
+        {"--first-sim", "A", "a slice of a streams run: simulations A .. A + --sims - 1", "1",
+         [](O& o, S v) -> std::string {
+             if (v.empty() || v.size() > 12 ||
+                 v.find_first_not_of("0123456789") != std::string::npos || std::stoll(v) < 1)
+                 return "the first simulation must be a whole number of 1 or more, not '" + v + "'";
+             o.form.firstSim = std::stoll(v);
+             return {};
+         }},
+        {"--join", "DIR...", "join the slices in DIR... into the whole run's files in --workdir",
+         "",
+         [](O& o, S v) -> std::string {
+             o.joinDirs.push_back(v);
              return {};
          }},
         {"--workdir", "DIR", "working directory for every file (created when missing)", ".",
@@ -222,15 +260,17 @@ const std::vector<OptionSpec>& optionSpecs() {
              return {};
          }},
         {"--help", "", "show this help", "",
-         [](O& o, S) -> std::string {
-             o.help = true;
-             return {};
-         }},
+         [](O& o, S) -> std::
+                         string {
+                             o.help = true;
+                             return {};
+                         }},
         {"--version", "", "show the version", "",
-         [](O& o, S) -> std::string {
-             o.version = true;
-             return {};
-         }},
+         [](O& o, S) -> std::
+                         string {
+                             o.version = true;
+                             return {};
+                         }},
     };
     return specs;
 }
@@ -269,11 +309,20 @@ CliParse parseCliOptions(const std::vector<std::string>& args) {
             return out;
         }
         std::string error = option->apply(out.options, value);
+        // --join takes every folder that follows, up to the next option.
+        if (name == "--join")
+            while (i + 1 < args.size() && args[i + 1].rfind("--", 0) != 0)
+                out.options.joinDirs.push_back(args[++i]);
         if (!error.empty()) {
             out.error = name + ": " + error;
             return out;
         }
     }
+    // The default generator has a 32-bit state; --rng may follow --seed.
+    if (out.options.seed && *out.options.seed > 4294967295ull &&
+        out.options.form.rngKind == RandomKind::Lcg)
+        out.error = "--seed: invalid seed '" + std::to_string(*out.options.seed) +
+                    "' (the default generator takes 0 to 4294967295; --rng streams takes 64 bits)";
     return out;
 }
 

@@ -11,8 +11,9 @@ namespace quenlith {
 
 struct CliOptions {
     FormValues form;
-    std::optional<uint32_t> seed;
-    std::string imageFile; // empty: no image
+    std::optional<uint64_t> seed; // above 2^32 - 1 only with --rng streams (checked by the run)
+    std::vector<std::string> joinDirs; // --join: the slice folders to join
+    std::string imageFile;             // empty: no image
     bool quiet = false;
     bool help = false;
     bool version = false;

@@ -4,6 +4,8 @@
 #include "base/run_error.h"
 #include "cli/cli_options.h"
 #include "run/run_driver.h"
+#include "run/run_parameters.h"
+#include "run/slice_join.h"
 
 #include <atomic>
 #include <cerrno>
@@ -12,6 +14,7 @@
 #include <cstring>
 #include <filesystem>
 #include <ostream>
+#include <random>
 #include <sys/stat.h>
 
 namespace quenlith {
@@ -127,6 +130,17 @@ int runCli(const std::vector<std::string>& args, std::ostream& out, std::ostream
         out << "quenlith-cli " << QUENLITH_VERSION << "\n";
         return 0;
     }
+    if (!o.joinDirs.empty()) {
+        try {
+            joinSlices(o.joinDirs, o.form.WorkDir);
+        } catch (const RunError& e) {
+            err << "error: " << e.text();
+            if (!e.detail().empty()) err << ": " << e.detail();
+            err << "\n";
+            return 1;
+        }
+        return 0;
+    }
     // An image that cannot be saved is reported before the run, not after it.
     if (!o.imageFile.empty()) {
         std::string error;
@@ -135,13 +149,23 @@ int runCli(const std::vector<std::string>& args, std::ostream& out, std::ostream
             return 1;
         }
     }
-    uint32_t seed;
+    const bool streams = o.form.rngKind == RandomKind::Streams;
+    uint64_t seed;
     if (o.seed) {
         seed = *o.seed;
     } else {
-        seed = clockSeed();
-        err << "seed: " << seed << "\n";
+        // A streams run takes a 64-bit seed: the clock's counter and the system's entropy.
+        seed = streams ? (static_cast<uint64_t>(std::random_device{}()) << 32) ^ clockSeed()
+                       : clockSeed();
     }
+    // The run-control options are refused before anything is written or printed.
+    const std::string refusal =
+        runControlError(o.form, readRunParameters(o.form).params.SimCount, seed);
+    if (!refusal.empty()) {
+        err << "error: " << refusal << "\n";
+        return 1;
+    }
+    if (!o.seed) err << "seed: " << seed << "\n";
     TerminalProgress progress(err, progressToTerminal && !o.quiet);
     // The status of a run stopped by a signal, after saying how far it came.
     auto stopped = [&](bool completed) {

@@ -19,7 +19,8 @@ std::string rootSitesFromFileContent(std::string_view content) {
 
 namespace {
 
-std::string randomRoot(const DnaSettings& p, int32_t length, DnaSetup& s, RunRandom& rng) {
+template <typename Rng>
+std::string randomRoot(const DnaSettings& p, int32_t length, DnaSetup& s, Rng& rng) {
     std::string root(static_cast<size_t>(length), '\0');
     if (p.Model == SubstitutionModel::F81 || p.Model == SubstitutionModel::HKY85) {
         s.FreqA = p.FreqA;
@@ -51,7 +52,8 @@ std::string randomRoot(const DnaSettings& p, int32_t length, DnaSetup& s, RunRan
 
 } // namespace
 
-DnaSetup prepareDna(const DnaSettings& p, const std::string* rootFromFile, RunRandom& rng) {
+template <typename Rng>
+DnaSetup prepareDna(const DnaSettings& p, const std::string* rootFromFile, Rng& rng) {
     DnaSetup s;
     int32_t length = p.SequenceLength;
     if (p.InvarSites) {
@@ -74,7 +76,7 @@ DnaSetup prepareDna(const DnaSettings& p, const std::string* rootFromFile, RunRa
 namespace {
 
 // Ahrens-Dieter GS rejection for 0 < a < 1.
-double gammaSmallShape(double a, RunRandom& rng) {
+template <typename Rng> double gammaSmallShape(double a, Rng& rng) {
     const double e = std::exp(1.0);
     const double b = (e + a) / e;
     for (;;) {
@@ -92,7 +94,7 @@ double gammaSmallShape(double a, RunRandom& rng) {
     }
 }
 
-double sumOfExponentials(int64_t n, RunRandom& rng) {
+template <typename Rng> double sumOfExponentials(int64_t n, Rng& rng) {
     double product = 1;
     for (int64_t i = 0; i < n; ++i)
         product *= static_cast<double>(rng.RandomFloat());
@@ -101,7 +103,7 @@ double sumOfExponentials(int64_t n, RunRandom& rng) {
 
 } // namespace
 
-double gammaVariate(double alpha, RunRandom& rng) {
+template <typename Rng> double gammaVariate(double alpha, Rng& rng) {
     const double whole = std::trunc(alpha);
     const double fraction = alpha - whole;
     if (fraction == 0) return sumOfExponentials(static_cast<int64_t>(whole), rng);
@@ -110,7 +112,8 @@ double gammaVariate(double alpha, RunRandom& rng) {
     return exponentials + gammaSmallShape(fraction, rng);
 }
 
-double gammaSeqMutProb(double alpha, long double u, int32_t length, RunRandom& rng) {
+template <typename Rng>
+double gammaSeqMutProb(double alpha, long double u, int32_t length, Rng& rng) {
     const double g = gammaVariate(alpha, rng);
     double h = g / alpha * static_cast<double>(u);
     // A per-site probability above 1 (a high rate times a large draw, or the infinite draw
@@ -119,5 +122,13 @@ double gammaSeqMutProb(double alpha, long double u, int32_t length, RunRandom& r
     if (!(h <= 1)) h = u > 0 ? 1 : 0;
     return 1 - std::pow(1 - h, static_cast<double>(length));
 }
+
+#define QUENLITH_INSTANTIATE(Rng)                                                                  \
+    template DnaSetup prepareDna(const DnaSettings&, const std::string*, Rng&);                    \
+    template double gammaVariate(double, Rng&);                                                    \
+    template double gammaSeqMutProb(double, long double, int32_t, Rng&);
+QUENLITH_INSTANTIATE(RunRandom)
+QUENLITH_INSTANTIATE(StreamRandom)
+#undef QUENLITH_INSTANTIATE
 
 } // namespace quenlith

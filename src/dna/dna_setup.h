@@ -33,14 +33,17 @@ std::string rootSitesFromFileContent(std::string_view content);
 
 // Performs the set-up. `rootFromFile` holds the sites read from the root file when
 // SeqInput is set (read before the run by the driver). Draws the random root from `rng`.
-// Throws "Range check error" for a negative sequence length.
-DnaSetup prepareDna(const DnaSettings& p, const std::string* rootFromFile, RunRandom& rng);
+// Throws "Range check error" for a negative sequence length. Rng is RunRandom or
+// StreamRandom (instantiated for both).
+template <typename Rng>
+DnaSetup prepareDna(const DnaSettings& p, const std::string* rootFromFile, Rng& rng);
 
 // Gamma(alpha, 1) variate, drawn as the set-up specifies (double arithmetic).
-double gammaVariate(double alpha, RunRandom& rng);
+template <typename Rng> double gammaVariate(double alpha, Rng& rng);
 
 // The gamma-scaled per-lineage probability of one generation: 1 - (1 - u G / alpha)^L, with
 // the per-site probability u G / alpha taken as 1 where it passes 1.
-double gammaSeqMutProb(double alpha, long double u, int32_t length, RunRandom& rng);
+template <typename Rng>
+double gammaSeqMutProb(double alpha, long double u, int32_t length, Rng& rng);
 
 } // namespace quenlith

@@ -89,7 +89,7 @@ BaseChanger::BaseChanger(SubstitutionModel model, double freqA, double freqC, do
     }
 }
 
-char BaseChanger::change(char old, RunRandom& rng) const {
+template <typename Rng> char BaseChanger::change(char old, Rng& rng) const {
     const int b = baseIndex(old);
     switch (model_) {
     case SubstitutionModel::JC69: {
@@ -118,8 +118,9 @@ char BaseChanger::change(char old, RunRandom& rng) const {
     return old;
 }
 
+template <typename Rng>
 void ScatterMutations(const Genealogy& g, SampleSequences& seqs, const BaseChanger& model,
-                      RunRandom& rng) {
+                      Rng& rng) {
     const int32_t length = seqs.length;
     if (length <= 0) return;
     for (size_t m = g.MutEvents.size(); m-- > 0;) {
@@ -136,6 +137,13 @@ void ScatterMutations(const Genealogy& g, SampleSequences& seqs, const BaseChang
         }
     }
 }
+
+#define QUENLITH_INSTANTIATE(Rng)                                                                  \
+    template char BaseChanger::change(char, Rng&) const;                                           \
+    template void ScatterMutations(const Genealogy&, SampleSequences&, const BaseChanger&, Rng&);
+QUENLITH_INSTANTIATE(RunRandom)
+QUENLITH_INSTANTIATE(StreamRandom)
+#undef QUENLITH_INSTANTIATE
 
 int32_t countFiniteSegSites(const SampleSequences& seqs) {
     int32_t count = 0;

@@ -29,7 +29,7 @@ struct SampleSequences {
 class BaseChanger {
   public:
     BaseChanger(SubstitutionModel model, double freqA, double freqC, double freqG, double tiTv);
-    char change(char old, RunRandom& rng) const;
+    template <typename Rng> char change(char old, Rng& rng) const;
 
   private:
     struct Bands {
@@ -44,8 +44,9 @@ class BaseChanger {
 
 // Applies all mutation events, oldest first: a site is drawn, the model changes the base of
 // the lineage's first copy, and every copy below the lineage receives the new base.
+template <typename Rng>
 void ScatterMutations(const Genealogy& g, SampleSequences& seqs, const BaseChanger& model,
-                      RunRandom& rng);
+                      Rng& rng);
 
 // Number of sites at which some copy differs from copy 0 (exact bytes).
 int32_t countFiniteSegSites(const SampleSequences& seqs);

@@ -20,7 +20,7 @@ int32_t checkedSize(int64_t size) {
 
 } // namespace
 
-int32_t DrawSizeInRange(const MsatLocusParams& locus, RunRandom& rng) {
+template <typename Rng> int32_t DrawSizeInRange(const MsatLocusParams& locus, Rng& rng) {
     const int32_t span = locus.MaxSize - locus.MinSize;
     for (;;) {
         const int32_t o = rng.Random(span);
@@ -30,14 +30,16 @@ int32_t DrawSizeInRange(const MsatLocusParams& locus, RunRandom& rng) {
     }
 }
 
-int32_t StepwiseMutate(int32_t size, const MsatLocusParams& locus, RunRandom& rng) {
+template <typename Rng>
+int32_t StepwiseMutate(int32_t size, const MsatLocusParams& locus, Rng& rng) {
     const long double u = rng.RandomFloat();
     if (u > 0.5L) return checkedSize(static_cast<int64_t>(size) + locus.RepeatUnit);
     return checkedSize(static_cast<int64_t>(size) - locus.RepeatUnit);
 }
 
+template <typename Rng>
 void applyLocusMutations(const Genealogy& g, MsatModel model, const MsatLocusParams& locus,
-                         int32_t l, AlleleSizes& sizes, int32_t& largestSoFar, RunRandom& rng) {
+                         int32_t l, AlleleSizes& sizes, int32_t& largestSoFar, Rng& rng) {
     for (size_t m = g.MutEvents.size(); m-- > 0;) {
         const int32_t node = g.mutationNodes[m];
         const int32_t lo = g.leafLo[node];
@@ -60,6 +62,15 @@ void applyLocusMutations(const Genealogy& g, MsatModel model, const MsatLocusPar
             sizes.at(c, l) = next;
     }
 }
+
+#define QUENLITH_INSTANTIATE(Rng)                                                                  \
+    template int32_t DrawSizeInRange(const MsatLocusParams&, Rng&);                                \
+    template int32_t StepwiseMutate(int32_t, const MsatLocusParams&, Rng&);                        \
+    template void applyLocusMutations(const Genealogy&, MsatModel, const MsatLocusParams&,         \
+                                      int32_t, AlleleSizes&, int32_t&, Rng&);
+QUENLITH_INSTANTIATE(RunRandom)
+QUENLITH_INSTANTIATE(StreamRandom)
+#undef QUENLITH_INSTANTIATE
 
 LocusDiversity locusDiversity(const AlleleSizes& sizes, int32_t l, std::vector<int32_t>& sorted) {
     const int32_t k = sizes.copies;

@@ -4,7 +4,7 @@
 
 namespace quenlith {
 
-std::vector<int32_t> drawPairingOrder(int32_t k, RunRandom& rng) {
+template <typename Rng> std::vector<int32_t> drawPairingOrder(int32_t k, Rng& rng) {
     std::vector<int32_t> order;
     order.reserve(static_cast<size_t>(k));
     std::vector<bool> taken(static_cast<size_t>(k) + 1, false);
@@ -17,5 +17,8 @@ std::vector<int32_t> drawPairingOrder(int32_t k, RunRandom& rng) {
     }
     return order;
 }
+
+template std::vector<int32_t> drawPairingOrder(int32_t, RunRandom&);
+template std::vector<int32_t> drawPairingOrder(int32_t, StreamRandom&);
 
 } // namespace quenlith

@@ -9,6 +9,7 @@
 namespace quenlith {
 
 // Draws by rejection: v := Random(k + 1) until v is neither 0 nor already taken.
-std::vector<int32_t> drawPairingOrder(int32_t k, RunRandom& rng);
+// Rng is RunRandom or StreamRandom (instantiated for both).
+template <typename Rng> std::vector<int32_t> drawPairingOrder(int32_t k, Rng& rng);
 
 } // namespace quenlith

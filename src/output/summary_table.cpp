@@ -24,15 +24,15 @@ std::string fixed(double value, int width, int decimals) {
 
 } // namespace
 
-std::string dnaSummaryTable(const PerSimulationTables& t, bool diversity) {
+std::string dnaSummaryTable(const PerSimulationTables& t, bool diversity, int32_t firstSim) {
     std::string out = diversity ? "Simulation#, Tmrca, Infinite s, Finite s, Allelic Div, "
                                   "Nucleotide Div"
                                 : "Simulation #, Tmrca, Infinite s, Finite s";
     out += kEol;
     for (size_t i = 0; i < t.TmrcaPerSim.size(); ++i) {
-        out += std::to_string(i + 1) + ", " + std::to_string(t.TmrcaPerSim[i]) + ", " +
-               std::to_string(t.SegSitesPerSim[i]) + ", " +
-               std::to_string(t.FiniteSegSitesPerSim[i]);
+        out += std::to_string(static_cast<int64_t>(i) + firstSim) + ", " +
+               std::to_string(t.TmrcaPerSim[i]) + ", " + std::to_string(t.SegSitesPerSim[i]) +
+               ", " + std::to_string(t.FiniteSegSitesPerSim[i]);
         if (diversity)
             out += ", " + fixed(t.HaplotypeDiversityPerSim[i], 4, 5) + ", " +
                    fixed(t.NucleotideDiversityPerSim[i], 4, 5);
@@ -41,7 +41,8 @@ std::string dnaSummaryTable(const PerSimulationTables& t, bool diversity) {
     return out;
 }
 
-std::string msatSummaryTable(const MsatResultTables& t, int32_t loci, int32_t k, bool diversity) {
+std::string msatSummaryTable(const MsatResultTables& t, int32_t loci, int32_t k, bool diversity,
+                             int32_t firstSim) {
     std::string out = "Simulation #, ";
     for (int32_t l = 1; l <= loci; ++l) {
         const std::string n = std::to_string(l);
@@ -50,7 +51,7 @@ std::string msatSummaryTable(const MsatResultTables& t, int32_t loci, int32_t k,
     }
     out += kEol;
     for (int32_t s = 1; s <= t.simCount; ++s) {
-        out += std::to_string(s) + ", ";
+        out += std::to_string(static_cast<int64_t>(s) + firstSim - 1) + ", ";
         for (int32_t l = 1; l <= loci; ++l) {
             const size_t i = t.index(s, l);
             out += std::to_string(t.MsatTmrca[i]) + ", " + std::to_string(t.MsatInfAlleles[i]) +

@@ -8,12 +8,14 @@
 #include "msat/msat_params.h"
 #include "msat/msat_types.h"
 #include "output/arlequin.h"
-#include "output/distributions.h"
-#include "output/matrix_files.h"
-#include "output/newick.h"
 #include "output/pairing.h"
 #include "output/summary_table.h"
+#include "run/genealogy_files.h"
+#include "run/sim_pipeline.h"
 
+#include <algorithm>
+#include <filesystem>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -21,14 +23,40 @@ namespace quenlith {
 
 namespace {
 
-class MsatRun {
+// What one microsatellite simulation yields: a genealogy per locus, the allele sizes, the
+// pairing of the copies into individuals (when one is drawn) and the population size.
+struct MsatResult {
+    std::vector<Genealogy> genealogies;
+    AlleleSizes sizes;
+    std::vector<int32_t> pairing;
+    std::vector<int32_t> repeatUnits; // of each locus
+    int32_t popSize = 0;
+};
+
+// The next locus of the parameter file, checked as a simulation reads it.
+MsatLocusParams readLocus(MsatParamReader& params, int32_t l) {
+    const MsatLocusParams locus = params.readLocus(l);
+    checkLocusParams(locus, l, params.path());
+    if (locus.RepeatUnit == 0)
+        throw RunError("Division by zero",
+                       params.path() + ": locus " + std::to_string(l) + ", RepeatUnit 0");
+    return locus;
+}
+
+// Every locus of a run.
+std::vector<MsatLocusParams> readLoci(MsatParamReader& params, int32_t loci) {
+    std::vector<MsatLocusParams> out;
+    params.open();
+    for (int32_t l = 1; l <= loci; ++l)
+        out.push_back(readLocus(params, l));
+    return out;
+}
+
+// One microsatellite simulation, for one thread: every locus gets an ancestral size, its
+// own genealogy in 2N gene copies and its mutations, then the copies may be paired.
+class MsatSimulation {
   public:
-    MsatRun(const RunParameters& p, RunRandom& rng, RunObserver& observer, BlockFile& coalFile,
-            BlockFile& mutFile, BlockFile* arlequinBatch, PipelineOutputs* pipelineOutputs)
-        : p_(p), rng_(rng), observer_(observer), coalFile_(coalFile), mutFile_(mutFile),
-          arlequinBatch_(arlequinBatch), pipelineOutputs_(pipelineOutputs),
-          params_(joinPath(p.WorkDir, p.MsatParamsName)), k_(p.SampleSize), loci_(p.NumLoci),
-          sims_(p.SimCount), popSize_(p.PopSize) {
+    MsatSimulation(const RunParameters& p, bool drawPairing) : p_(p), drawPairing_(drawPairing) {
         demography_.fluctuating = p.FluctuatingN;
         demography_.growthStart = p.GrowthStart;
         demography_.growthEnd = p.GrowthEnd;
@@ -36,16 +64,63 @@ class MsatRun {
         demography_.singleExpression = true;
     }
 
+    // locusAt(column) gives the parameters of a locus just before it is simulated;
+    // afterLocus(column, genealogy) is called once its mutations are applied.
+    template <typename Rng, typename LocusAt, typename AfterLocus>
+    void run(Rng& rng, int32_t count, LocusAt&& locusAt, AfterLocus&& afterLocus, MsatResult& r,
+             const SimulationContext& context) {
+        const int32_t k = p_.SampleSize;
+        r.sizes.recreate(k, count);
+        r.genealogies.resize(static_cast<size_t>(count));
+        r.repeatUnits.resize(static_cast<size_t>(count));
+        for (int32_t column = 0; column < count; ++column) {
+            const MsatLocusParams locus = locusAt(column);
+            r.repeatUnits[static_cast<size_t>(column)] = locus.RepeatUnit;
+            const int32_t ancestral = DrawSizeInRange(locus, rng);
+            for (int32_t i = 0; i < k; ++i)
+                r.sizes.at(i, column) = ancestral;
+            // Every locus lives in 2N gene copies, whether or not the run is diploid.
+            r.popSize = 2 * p_.PopSize;
+            MutationProbability mutation;
+            mutation.constant = locus.LocusMutationRate;
+            Genealogy& g = r.genealogies[static_cast<size_t>(column)];
+            simulator_.simulate(g, k, r.popSize, demography_, mutation, rng, context.onCoalescence,
+                                context.stop);
+            int32_t largestSoFar = ancestral;
+            applyLocusMutations(g, p_.AlleleModel, locus, column, r.sizes, largestSoFar, rng);
+            afterLocus(column, g);
+        }
+        r.pairing.clear();
+        if (drawPairing_) r.pairing = drawPairingOrder(k, rng);
+    }
+
+  private:
+    const RunParameters& p_;
+    const bool drawPairing_;
+    Demography demography_;
+    GenealogySimulator simulator_;
+};
+
+class MsatRun {
+  public:
+    MsatRun(const RunParameters& p, const RunSlice& slice, RunRandom* lcg, RunObserver& observer,
+            BlockFile& coalFile, BlockFile& mutFile, BlockFile* arlequinBatch,
+            PipelineOutputs* pipelineOutputs)
+        : p_(p), slice_(slice), lcg_(lcg), observer_(observer), files_(coalFile, mutFile),
+          arlequinBatch_(arlequinBatch), pipelineOutputs_(pipelineOutputs), params_(joinPath(p.WorkDir, p.MsatParamsName)),
+          k_(p.SampleSize), loci_(p.NumLoci), sims_(p.SimCount), popSize_(p.PopSize) {}
+
     bool run(RunOutcome& outcome) {
         const std::string& dir = p_.WorkDir;
-        newickFile_ = BlockFile(joinPath(dir, p_.NewickName), true);
+        files_.createNewick(joinPath(dir, p_.NewickName));
         if (p_.MSatOut) dataFile_ = BlockFile(joinPath(dir, p_.MsatDataName), true);
         if (sims_ < 0)
             throw RunError("Range check error", "number of simulations " + std::to_string(sims_));
         const int64_t records = static_cast<int64_t>(sims_) * loci_;
-        if (records > 2147483647LL)
+        const int64_t lastRecord = static_cast<int64_t>(slice_.last()) * loci_;
+        if (records > 2147483647LL || lastRecord > 2147483647LL)
             throw RunError("Range check error", "simulations times loci " +
-                                                    std::to_string(records) +
+                                                    std::to_string(lastRecord) +
                                                     " exceeds 2147483647 genealogies");
         // At least the result tables and, once a simulation runs, the k allele sizes of every
         // locus and about 16 bytes a copy for the genealogy.
@@ -53,124 +128,161 @@ class MsatRun {
                               (sims_ > 0 ? static_cast<double>(k_) * (4.0 * loci_ + 16) : 0),
                           "sample size " + std::to_string(k_) + ", " + std::to_string(loci_) +
                               " loci, " + std::to_string(sims_) + " simulation(s)");
-        tables_.recreate(sims_, loci_);
-        treeMatFile_ = BlockFile(joinPath(dir, kTreeMatFile), true);
-        mutMatFile_ = BlockFile(joinPath(dir, kMutMatFile), true);
+        // A streams run keeps a block of rows and appends them to a part file of the summary
+        // table, renamed at the end (see the DNA run).
+        chunked_ = slice_.streams;
+        tables_.recreate(chunked_ ? std::min(sims_, kRowsPerBlock) : sims_, loci_);
+        if (chunked_) summaryPart_ = BlockFile(partPath(), true);
+        files_.createMatrices(dir);
         mutCounts_.assign(static_cast<size_t>(records), 0);
-        progressMax_ = static_cast<int64_t>(k_ - 1) * loci_ * sims_;
+        const int64_t progressMax = static_cast<int64_t>(k_ - 1) * loci_ * sims_;
+        const int64_t perSimulation = static_cast<int64_t>(k_ - 1) * loci_;
 
-        for (int32_t s = 1; s <= sims_; ++s) {
-            observer_.simulationStarted(s);
-            sizes_.recreate(k_, loci_);
-            params_.open();
-            try {
-                for (int32_t l = 1; l <= loci_; ++l)
-                    simulateLocus(s, l);
-            } catch (const RunStopped&) {
-                params_.close();
-                haveGenealogy_ = false; // the last one is the abandoned simulation's
-                fillOutcome(outcome, (s - 1) * loci_);
-                outcome.status = RunStatus::Stopped;
-                return false;
-            }
-            writeGenotypes(s);
-            if (p_.AlleleModel != MsatModel::InfiniteAlleles) storeDiversity(s);
-            // Statistics table, when asked.
-            if (pipelineOutputs_) pipelineOutputs_->addMsatSimulation(s, sizes_, repeatUnits_);
-            if (s < sims_ && observer_.stopRequested()) {
-                fillOutcome(outcome, s * loci_);
-                outcome.status = RunStatus::Stopped;
-                return false;
-            }
+        const bool dataBlock = p_.MSatOut && p_.AlleleModel != MsatModel::InfiniteAlleles;
+        const bool arlequin = p_.ArlequinFiles && arlequinBatch_ != nullptr;
+        // No pairing is drawn when neither the genotype table nor Arlequin is written.
+        const bool drawPairing = dataBlock || arlequin;
+        const auto consume = [&](int32_t s, const MsatResult& r) { write(s, r); };
+        bool finished = false;
+        try {
+        if (lcg_) {
+            // One generator for the whole run. Every simulation reads the parameter file
+            // again, a locus just before its genealogy, and the files of each genealogy are
+            // written as soon as it is complete: an error in the file stops the run at its
+            // locus.
+            genealogiesWritten_ = true;
+            finished = runSimulationsInOrder<MsatResult>(
+                slice_.first, slice_.last(), 1, observer_, perSimulation, progressMax,
+                [&] {
+                    return [&, sim = std::make_shared<MsatSimulation>(p_, drawPairing)](
+                               int32_t s, MsatResult& r, const SimulationContext& c) {
+                        params_.open();
+                        sim->run(
+                            *lcg_, loci_,
+                            [&](int32_t column) { return readLocus(params_, column + 1); },
+                            [&](int32_t column, const Genealogy& g) {
+                                writeGenealogy(s, column + 1, g);
+                            },
+                            r, c);
+                    };
+                },
+                consume);
+        } else {
+            // Simulation s draws from stream s alone; the loci are read once.
+            const std::vector<MsatLocusParams> loci = readLoci(params_, loci_);
+            const uint64_t seed = slice_.seed;
+            finished = runSimulationsInOrder<MsatResult>(
+                slice_.first, slice_.last(), slice_.threads, observer_, perSimulation, progressMax,
+                [&] {
+                    return [&, sim = std::make_shared<MsatSimulation>(p_, drawPairing)](
+                               int32_t s, MsatResult& r, const SimulationContext& c) {
+                        StreamRandom rng(seed, static_cast<uint32_t>(s));
+                        sim->run(
+                            rng, loci_,
+                            [&](int32_t column) { return loci[static_cast<size_t>(column)]; },
+                            [](int32_t, const Genealogy&) {}, r, c);
+                    };
+                },
+                consume);
+        }
+        } catch (const RunStopped&) {
+            // Stopped inside a genealogy: the run ends after the last whole simulation.
+            finished = false;
         }
         params_.close();
+        if (!finished) {
+            fillOutcome(outcome, written_ * loci_);
+            outcome.status = RunStatus::Stopped;
+            return false;
+        }
 
-        writeSummaryTable(dir, p_.SummaryName,
-                          msatSummaryTable(tables_, loci_, k_, p_.MSatDiversity));
+        if (chunked_) {
+            if (rowsInBlock_ > 0 || !headerWritten_) flushRows();
+            summaryPart_.close();
+            renameWrittenFile(partPath(), joinPath(dir, p_.SummaryName));
+        } else {
+            writeSummaryTable(dir, p_.SummaryName,
+                              msatSummaryTable(tables_, loci_, k_, p_.MSatDiversity, slice_.first));
+        }
         fillOutcome(outcome, static_cast<int32_t>(records));
         outcome.status = RunStatus::Completed;
         return true;
     }
 
   private:
-    void simulateLocus(int32_t s, int32_t l) {
-        popSize_ = p_.PopSize;
-        const MsatLocusParams locus = params_.readLocus(l);
-        checkLocusParams(locus, l, params_.path());
-        if (locus.RepeatUnit == 0)
-            throw RunError("Division by zero",
-                           params_.path() + ": locus " + std::to_string(l) + ", RepeatUnit 0");
-        const int32_t column = l - 1;
-        repeatUnits_.resize(static_cast<size_t>(loci_));
-        repeatUnits_[static_cast<size_t>(column)] = locus.RepeatUnit;
-        const int32_t ancestral = DrawSizeInRange(locus, rng_);
-        for (int32_t i = 0; i < k_; ++i)
-            sizes_.at(i, column) = ancestral;
+    std::string partPath() const { return joinPath(p_.WorkDir, p_.SummaryName) + ".part"; }
 
-        // Every locus lives in 2N gene copies, whether or not the run is diploid.
-        popSize_ = 2 * popSize_;
-        MutationProbability mutation;
-        mutation.constant = locus.LocusMutationRate;
-        simulator_.simulate(
-            genealogy_, k_, popSize_, demography_, mutation, rng_,
-            [&] {
-                ++progressPos_;
-                observer_.progress(progressPos_, progressMax_);
-            },
-            observer_.stopFlag());
+    // The row of simulation s in the tables (1-based).
+    int32_t tableRow(int32_t s) const { return chunked_ ? rowsInBlock_ + 1 : s - slice_.first + 1; }
 
-        const size_t index = tables_.index(s, l);
-        tables_.MsatTmrca[index] = genealogy_.Generation;
-        int32_t largestSoFar = ancestral;
-        applyLocusMutations(genealogy_, p_.AlleleModel, locus, column, sizes_, largestSoFar, rng_);
-
-        coalBlock_.clear();
-        mutBlock_.clear();
-        appendDistributionBlocks(genealogy_, coalBlock_, mutBlock_);
-        coalFile_.write(coalBlock_);
-        mutFile_.write(mutBlock_);
-
-        tables_.MsatInfAlleles[index] = genealogy_.MutEventCount() + 1;
-
-        newickLine_.clear();
-        appendNewickLine(genealogy_, newickLine_);
-        newickFile_.write(newickLine_);
-
-        const int32_t g = (s - 1) * loci_ + l;
-        treeBlock_.clear();
-        mutMatBlock_.clear();
-        appendMatrixRecord(g, genealogy_, treeBlock_, mutMatBlock_);
-        treeMatFile_.write(treeBlock_);
-        mutMatFile_.write(mutMatBlock_);
-        mutCounts_[static_cast<size_t>(g - 1)] = genealogy_.MutEventCount();
-        addWaitingTimes(genealogy_, k_, waitingTimeSum_);
-        haveGenealogy_ = true;
+    // The rows of the block held so far, appended to the part file of the summary table.
+    void flushRows() {
+        tables_.simCount = rowsInBlock_;
+        std::string text = msatSummaryTable(tables_, loci_, k_, p_.MSatDiversity, firstInBlock_);
+        // Only the first block keeps the title line.
+        if (headerWritten_) text.erase(0, text.find('\n') + 1);
+        summaryPart_.write(text);
+        headerWritten_ = true;
+        firstInBlock_ += rowsInBlock_;
+        rowsInBlock_ = 0;
     }
 
-    // The genotype table block and the Arlequin project of simulation s, both from one
-    // pairing of the copies into individuals; no pairing is drawn when neither is written.
-    void writeGenotypes(int32_t s) {
-        const bool dataBlock = p_.MSatOut && p_.AlleleModel != MsatModel::InfiniteAlleles;
-        const bool arlequin = p_.ArlequinFiles && arlequinBatch_ != nullptr;
-        if (!dataBlock && !arlequin) return;
-        const std::vector<int32_t> pairing = drawPairingOrder(k_, rng_);
-        if (dataBlock) {
+    // The files and tables of the genealogy of locus l of simulation s.
+    void writeGenealogy(int32_t s, int32_t l, const Genealogy& g) {
+        const int32_t row = s - slice_.first + 1;
+        const size_t index = tables_.index(tableRow(s), l);
+        tables_.MsatTmrca[index] = g.Generation;
+        tables_.MsatInfAlleles[index] = g.MutEventCount() + 1;
+        files_.write((s - 1) * loci_ + l, g);
+        mutCounts_[static_cast<size_t>((row - 1) * loci_ + l - 1)] = g.MutEventCount();
+    }
+
+    void write(int32_t s, const MsatResult& r) {
+        const int32_t row = s - slice_.first + 1;
+        if (!genealogiesWritten_)
+            for (int32_t l = 1; l <= loci_; ++l)
+                writeGenealogy(s, l, r.genealogies[static_cast<size_t>(l - 1)]);
+        if (p_.MSatOut && p_.AlleleModel != MsatModel::InfiniteAlleles) {
             genotypeBlock_.clear();
-            appendGenotypeBlock(sizes_, pairing, genotypeBlock_);
+            appendGenotypeBlock(r.sizes, r.pairing, genotypeBlock_);
             dataFile_.write(genotypeBlock_);
         }
-        if (arlequin)
+        if (p_.ArlequinFiles && arlequinBatch_ != nullptr)
             writeArlequinProject(*arlequinBatch_, p_.WorkDir, s,
-                                 msatArlequinProject(sizes_, pairing));
-    }
-
-    void storeDiversity(int32_t s) {
-        for (int32_t l = 1; l <= loci_; ++l) {
-            const LocusDiversity d = locusDiversity(sizes_, l - 1, scratch_);
-            const size_t index = tables_.index(s, l);
-            tables_.MsatAlleleCount[index] = d.alleleCount;
-            tables_.MsatGeneDiversity[index] = d.geneDiversity;
+                                 msatArlequinProject(r.sizes, r.pairing));
+        // Statistics table, when asked.
+        if (pipelineOutputs_) pipelineOutputs_->addMsatSimulation(s, r.sizes, r.repeatUnits);
+        if (p_.AlleleModel != MsatModel::InfiniteAlleles) {
+            for (int32_t l = 1; l <= loci_; ++l) {
+                const LocusDiversity d = locusDiversity(r.sizes, l - 1, scratch_);
+                const size_t index = tables_.index(tableRow(s), l);
+                tables_.MsatAlleleCount[index] = d.alleleCount;
+                tables_.MsatGeneDiversity[index] = d.geneDiversity;
+            }
         }
+        // What the window's plots read: per genealogy its TMRCA and waiting times, per locus
+        // the sums of the allele counts and gene diversities.
+        alleleSum_.resize(static_cast<size_t>(loci_), 0);
+        diversitySum_.resize(static_cast<size_t>(loci_), 0);
+        for (int32_t l = 1; l <= loci_; ++l) {
+            const Genealogy& g = r.genealogies[static_cast<size_t>(l - 1)];
+            tmrcas_.push_back(g.Generation);
+            addWaitingTimes(g, k_, waitingTimeSum_);
+            const size_t index = tables_.index(tableRow(s), l);
+            if (p_.AlleleModel == MsatModel::InfiniteAlleles) {
+                alleleSum_[static_cast<size_t>(l - 1)] += g.MutEventCount() + 1;
+            } else {
+                alleleSum_[static_cast<size_t>(l - 1)] += tables_.MsatAlleleCount[index];
+                diversitySum_[static_cast<size_t>(l - 1)] += tables_.MsatGeneDiversity[index];
+            }
+        }
+        if (loci_ > 0) {
+            popSize_ = r.popSize;
+            lastGenealogy_ = r.genealogies.back();
+            haveGenealogy_ = true;
+        }
+        written_ = row;
+        if (chunked_ && ++rowsInBlock_ == kRowsPerBlock) flushRows();
     }
 
     void fillOutcome(RunOutcome& outcome, int32_t records) {
@@ -181,61 +293,59 @@ class MsatRun {
         outcome.MutCountPerSim = mutCounts_;
         outcome.MutCountPerSim.resize(static_cast<size_t>(records));
         outcome.popSize = popSize_;
-        if (haveGenealogy_) outcome.lastGenealogy = genealogy_;
-        outcome.simsDone = loci_ > 0 ? records / loci_ : 0;
+        if (haveGenealogy_) outcome.lastGenealogy = std::move(lastGenealogy_);
+        outcome.simsDone = written_;
         outcome.constantSize = !p_.FluctuatingN;
+        outcome.tmrcaPerRecord = tmrcas_;
+        outcome.tmrcaPerRecord.resize(static_cast<size_t>(records));
         outcome.waitingTimeSum = waitingTimeSum_;
-        outcome.tmrcaPerRecord.assign(tables_.MsatTmrca.begin(),
-                                      tables_.MsatTmrca.begin() + records);
         const bool infinite = p_.AlleleModel == MsatModel::InfiniteAlleles;
-        const int32_t done = outcome.simsDone;
         outcome.meanAllelesPerLocus.assign(static_cast<size_t>(loci_), 0);
+        outcome.meanGeneDiversityPerLocus.clear();
         if (!infinite) outcome.meanGeneDiversityPerLocus.assign(static_cast<size_t>(loci_), 0);
-        for (int32_t l = 1; done > 0 && l <= loci_; ++l) {
-            double alleles = 0, diversity = 0;
-            for (int32_t s = 1; s <= done; ++s) {
-                const size_t index = tables_.index(s, l);
-                alleles +=
-                    infinite ? tables_.MsatInfAlleles[index] : tables_.MsatAlleleCount[index];
-                if (!infinite) diversity += tables_.MsatGeneDiversity[index];
-            }
-            outcome.meanAllelesPerLocus[static_cast<size_t>(l - 1)] = alleles / done;
-            if (!infinite)
-                outcome.meanGeneDiversityPerLocus[static_cast<size_t>(l - 1)] = diversity / done;
+        for (size_t l = 0; written_ > 0 && l < alleleSum_.size(); ++l) {
+            outcome.meanAllelesPerLocus[l] = alleleSum_[l] / written_;
+            if (!infinite) outcome.meanGeneDiversityPerLocus[l] = diversitySum_[l] / written_;
         }
     }
 
     const RunParameters& p_;
-    RunRandom& rng_;
+    const RunSlice& slice_;
+    RunRandom* lcg_;
     RunObserver& observer_;
-    BlockFile& coalFile_;
-    BlockFile& mutFile_;
+    GenealogyFiles files_;
     BlockFile* arlequinBatch_;
     PipelineOutputs* pipelineOutputs_;
-    std::vector<int32_t> repeatUnits_; // of the loci of the current simulation
-    BlockFile newickFile_, dataFile_, treeMatFile_, mutMatFile_;
+    BlockFile dataFile_;
     MsatParamReader params_;
     const int32_t k_, loci_, sims_;
     int32_t popSize_;
-    Demography demography_;
+    int32_t written_ = 0;
+    bool genealogiesWritten_ = false; // by the simulation itself, locus by locus
+    static constexpr int32_t kRowsPerBlock = 4096;
     MsatResultTables tables_;
-    AlleleSizes sizes_;
+    bool chunked_ = false;
+    BlockFile summaryPart_;
+    bool headerWritten_ = false;
+    int32_t rowsInBlock_ = 0;
+    int32_t firstInBlock_ = slice_.first;
     std::vector<int32_t> mutCounts_;
-    Genealogy genealogy_;
-    GenealogySimulator simulator_;
-    bool haveGenealogy_ = false;
+    std::vector<int32_t> tmrcas_;
     std::vector<int64_t> waitingTimeSum_;
-    int64_t progressPos_ = 0, progressMax_ = 0;
-    std::string coalBlock_, mutBlock_, newickLine_, treeBlock_, mutMatBlock_, genotypeBlock_;
+    std::vector<double> alleleSum_, diversitySum_;
+    Genealogy lastGenealogy_;
+    bool haveGenealogy_ = false;
+    std::string genotypeBlock_;
     std::vector<int32_t> scratch_;
 };
 
 } // namespace
 
-bool runMicrosatellites(const RunParameters& p, RunRandom& rng, RunObserver& observer,
-                        BlockFile& coalFile, BlockFile& mutFile, BlockFile* arlequinBatch,
-                        RunOutcome& outcome, PipelineOutputs* pipelineOutputs) {
-    MsatRun run(p, rng, observer, coalFile, mutFile, arlequinBatch, pipelineOutputs);
+bool runMicrosatellites(const RunParameters& p, const RunSlice& slice, RunRandom* lcg,
+                        RunObserver& observer, BlockFile& coalFile, BlockFile& mutFile,
+                        BlockFile* arlequinBatch, RunOutcome& outcome,
+                        PipelineOutputs* pipelineOutputs) {
+    MsatRun run(p, slice, lcg, observer, coalFile, mutFile, arlequinBatch, pipelineOutputs);
     return run.run(outcome);
 }
 

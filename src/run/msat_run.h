@@ -8,17 +8,20 @@
 #include "output/pipeline_outputs.h"
 #include "run/run_driver.h"
 #include "run/run_parameters.h"
+#include "run/run_slice.h"
 
 namespace quenlith {
 
-// Performs every simulation of a microsatellite run. `coalFile` and `mutFile` are the two
-// distribution files the driver created; `arlequinBatch` is the batch file when the driver
-// prepared it, else null. Fills `outcome` (records, MutCountPerSim, the last genealogy,
-// PopSize, status). `pipelineOutputs`, when given, receives every simulation's allele
-// sizes. Returns false when the observer asked to stop after a simulation.
-// Errors throw RunError and leave the files written so far.
-bool runMicrosatellites(const RunParameters& p, RunRandom& rng, RunObserver& observer,
-                        BlockFile& coalFile, BlockFile& mutFile, BlockFile* arlequinBatch,
-                        RunOutcome& outcome, PipelineOutputs* pipelineOutputs = nullptr);
+// Performs every simulation of a microsatellite run (or slice): with `lcg` every draw comes from
+// that generator, without it simulation s draws from stream s of the slice's seed. `coalFile` and
+// `mutFile` are the two distribution files the driver created; `arlequinBatch` is the batch file
+// when the driver prepared it, else null. Fills `outcome` (records, MutCountPerSim, the last
+// genealogy, PopSize, status). `pipelineOutputs`, when given, receives every simulation's allele
+// sizes. Returns false when the run was stopped. Errors throw RunError and leave the files
+// written so far.
+bool runMicrosatellites(const RunParameters& p, const RunSlice& slice, RunRandom* lcg,
+                        RunObserver& observer, BlockFile& coalFile, BlockFile& mutFile,
+                        BlockFile* arlequinBatch, RunOutcome& outcome,
+                        PipelineOutputs* pipelineOutputs = nullptr);
 
 } // namespace quenlith

@@ -15,36 +15,251 @@
 #include "output/pairing.h"
 #include "output/run_tables.h"
 #include "output/summary_table.h"
+#include "run/genealogy_files.h"
 #include "run/msat_run.h"
 #include "run/pipeline_settings.h"
 #include "run/run_log.h"
 #include "run/run_parameters.h"
+#include "run/run_slice.h"
 #include "run/run_start.h"
+#include "run/sim_pipeline.h"
+#include "run/slice_manifest.h"
 
 #include <algorithm>
 #include <chrono>
+#include <cstdio>
+#include <filesystem>
+#include <memory>
 #include <new>
+#include <optional>
 #include <stdexcept>
 
 namespace quenlith {
 
 namespace {
 
+// What one DNA simulation yields: its genealogy, the sample sequences, the pairing of the
+// copies into individuals (when the sequence file is written for a diploid run) and the
+// population size at its end.
+struct DnaResult {
+    Genealogy genealogy;
+    SampleSequences sequences;
+    std::vector<int32_t> pairing;
+    int32_t popSize = 0;
+};
+
+// One DNA simulation, for one thread: a function of the run's values and a generator.
+class DnaSimulation {
+  public:
+    DnaSimulation(const RunParameters& p, const DnaSetup& setup, bool drawPairing)
+        : p_(p), setup_(setup), model_(p.Model, p.FreqA, p.FreqC, p.FreqG, p.TiTv),
+          drawPairing_(drawPairing) {
+        demography_.fluctuating = p.FluctuatingN;
+        demography_.growthStart = p.GrowthStart;
+        demography_.growthEnd = p.GrowthEnd;
+        demography_.changePercent = p.ChangePercent;
+    }
+
+    // popSize is the size the simulation starts from; the fluctuating size changes it.
+    template <typename Rng>
+    void run(Rng& rng, int32_t& popSize, DnaResult& r, const SimulationContext& context) {
+        const int32_t k = p_.SampleSize;
+        r.sequences.reset(setup_.RootSequence, k);
+        MutationProbability mutation;
+        mutation.constant = setup_.SeqMutProb;
+        if (p_.ShapeParameter) {
+            const double alpha = p_.GammaShape;
+            const long double u = p_.MutationRate;
+            const int32_t length = setup_.SequenceLength;
+            mutation.perGeneration = [alpha, u, length, &rng]() -> long double {
+                return gammaSeqMutProb(alpha, u, length, rng);
+            };
+        }
+        simulator_.simulate(r.genealogy, k, popSize, demography_, mutation, rng,
+                            context.onCoalescence, context.stop);
+        if (p_.ScatterMut) ScatterMutations(r.genealogy, r.sequences, model_, rng);
+        // The pairing's draws follow the scatter's.
+        r.pairing.clear();
+        if (drawPairing_) r.pairing = drawPairingOrder(k, rng);
+        r.popSize = popSize;
+    }
+
+  private:
+    const RunParameters& p_;
+    const DnaSetup& setup_;
+    const BaseChanger model_;
+    const bool drawPairing_;
+    Demography demography_;
+    GenealogySimulator simulator_;
+};
+
+// The writers of a DNA run: they take the results in simulation order.
+class DnaWriter {
+  public:
+    DnaWriter(const RunParameters& p, const RunSlice& slice, const DnaSetup& setup,
+              GenealogyFiles& genealogyFiles, BlockFile* sequenceFile, BlockFile* arlequinBatch,
+              PipelineOutputs* pipelineOutputs)
+        : p_(p), slice_(slice), setup_(setup), genealogyFiles_(genealogyFiles),
+          sequenceFile_(sequenceFile), arlequinBatch_(arlequinBatch),
+          pipelineOutputs_(pipelineOutputs), layout_{p.Format, p.Model, p.ShapeParameter} {
+        const int32_t sequenceLength = setup.SequenceLength;
+        const int32_t k = p.SampleSize;
+        const int32_t sims = slice.count;
+        // At least the per-simulation tables (a streams run keeps only the mutation counts)
+        // and, once a simulation runs, the k sequences and about 16 bytes a copy for the
+        // genealogy.
+        const double length = sequenceLength;
+        const double perSimulation = slice.streams ? 4.0 : 32.0;
+        checkFitsInMemory(
+            perSimulation * sims + (sims > 0 ? static_cast<double>(k) * (length + 16) : 0),
+            "sample size " + std::to_string(k) + ", sequence length " +
+                std::to_string(sequenceLength) + ", " + std::to_string(sims) + " simulation(s)");
+        // A streams run keeps a bounded block of rows and appends the summary table's rows
+        // block by block to a part file, renamed at the end: its memory does not grow with
+        // the number of simulations (the mutation counts apart, 4 bytes a simulation).
+        chunked_ = slice.streams;
+        tables_.recreate(chunked_ ? std::min(sims, kRowsPerBlock) : sims);
+        if (chunked_) {
+            summaryPart_ = BlockFile(partPath(), true);
+            mutCounts_.reserve(static_cast<size_t>(sims));
+        }
+        tmrcas_.reserve(static_cast<size_t>(sims));
+    }
+
+    std::string partPath() const { return joinPath(p_.WorkDir, p_.SummaryName) + ".part"; }
+
+    // The summary table: written whole, or (streams) its last rows appended and the part
+    // file renamed.
+    void writeSummary() {
+        if (!chunked_) {
+            writeSummaryTable(p_.WorkDir, p_.SummaryName,
+                              dnaSummaryTable(tables_, p_.SeqDiversity, slice_.first));
+            return;
+        }
+        if (rowsInBlock_ > 0 || !headerWritten_) flushRows();
+        summaryPart_.close();
+        renameWrittenFile(partPath(), joinPath(p_.WorkDir, p_.SummaryName));
+    }
+
+    void write(int32_t s, const DnaResult& r) {
+        const Genealogy& g = r.genealogy;
+        genealogyFiles_.writeTrees(g);
+
+        const int32_t infiniteSegSites = p_.SegSites ? g.MutEventCount() : 0;
+        const int32_t finiteSegSites = p_.ScatterMut ? countFiniteSegSites(r.sequences) : 0;
+        const size_t index =
+            chunked_ ? static_cast<size_t>(rowsInBlock_) : static_cast<size_t>(s - slice_.first);
+        if (p_.SeqDiversity) {
+            const SequenceDiversity diversity = sequenceDiversity(r.sequences);
+            tables_.HaplotypeDiversityPerSim[index] = diversity.haplotype;
+            tables_.NucleotideDiversityPerSim[index] = diversity.nucleotide;
+        }
+
+        if (sequenceFile_) {
+            const std::vector<int32_t>* pairing = p_.Diploid ? &r.pairing : nullptr;
+            sequenceBlock_.clear();
+            appendAlignmentBlock(r.sequences, s, pairing, layout_, sequenceBlock_);
+            sequenceFile_->write(sequenceBlock_);
+            if (p_.ArlequinFiles && arlequinBatch_)
+                writeArlequinProject(*arlequinBatch_, p_.WorkDir, s,
+                                     dnaArlequinProject(r.sequences, pairing));
+        }
+
+        // Statistics table, VCF and ms file, when asked (the pairing only if drawn).
+        if (pipelineOutputs_)
+            pipelineOutputs_->addDnaSimulation(s, r.sequences, setup_.RootSequence,
+                                               sequenceFile_ && p_.Diploid ? &r.pairing : nullptr);
+
+        tables_.TmrcaPerSim[index] = g.tmrca();
+        tables_.SegSitesPerSim[index] = infiniteSegSites;
+        tables_.FiniteSegSitesPerSim[index] = finiteSegSites;
+        genealogyFiles_.writeMatrices(s, g);
+        tables_.MutCountPerSim[index] = g.MutEventCount();
+        if (chunked_) {
+            mutCounts_.push_back(g.MutEventCount());
+            if (++rowsInBlock_ == static_cast<int32_t>(tables_.TmrcaPerSim.size())) flushRows();
+        }
+        // What the window's plots read.
+        tmrcas_.push_back(g.tmrca());
+        addWaitingTimes(g, p_.SampleSize, waitingTimeSum_);
+        ++written_;
+        popSize_ = r.popSize;
+        if (s == slice_.last()) lastGenealogy_ = g;
+    }
+
+    // Whole simulations written so far.
+    int32_t written() const { return written_; }
+    std::vector<int32_t>& tmrcas() { return tmrcas_; }
+    std::vector<int64_t>& waitingTimeSum() { return waitingTimeSum_; }
+
+    std::vector<int32_t>& mutationCounts() {
+        return chunked_ ? mutCounts_ : tables_.MutCountPerSim;
+    }
+    int32_t popSize() const { return popSize_; }
+    void setPopSize(int32_t n) { popSize_ = n; }
+    Genealogy& lastGenealogy() { return lastGenealogy_; }
+
+  private:
+    const RunParameters& p_;
+    const RunSlice& slice_;
+    const DnaSetup& setup_;
+    GenealogyFiles& genealogyFiles_;
+    BlockFile* sequenceFile_;
+    BlockFile* arlequinBatch_;
+    PipelineOutputs* pipelineOutputs_;
+    const AlignmentLayout layout_;
+    // The rows of the block held so far, appended to the part file.
+    void flushRows() {
+        PerSimulationTables block = tables_;
+        for (auto* column : {&block.TmrcaPerSim, &block.SegSitesPerSim, &block.FiniteSegSitesPerSim,
+                             &block.MutCountPerSim})
+            column->resize(static_cast<size_t>(rowsInBlock_));
+        block.HaplotypeDiversityPerSim.resize(static_cast<size_t>(rowsInBlock_));
+        block.NucleotideDiversityPerSim.resize(static_cast<size_t>(rowsInBlock_));
+        std::string text = dnaSummaryTable(block, p_.SeqDiversity, firstInBlock_);
+        // Only the first block keeps the title line.
+        if (headerWritten_) text.erase(0, text.find('\n') + 1);
+        summaryPart_.write(text);
+        headerWritten_ = true;
+        firstInBlock_ += rowsInBlock_;
+        rowsInBlock_ = 0;
+    }
+
+    static constexpr int32_t kRowsPerBlock = 4096;
+    PerSimulationTables tables_;
+    bool chunked_ = false;
+    BlockFile summaryPart_;
+    bool headerWritten_ = false;
+    int32_t rowsInBlock_ = 0;
+    int32_t firstInBlock_ = slice_.first;
+    std::vector<int32_t> mutCounts_;
+    std::vector<int32_t> tmrcas_;
+    std::vector<int64_t> waitingTimeSum_;
+    int32_t written_ = 0;
+    int32_t popSize_ = 0;
+    Genealogy lastGenealogy_;
+    std::string sequenceBlock_;
+};
+
 // The DNA path of a run, from the DNA set-up to the last simulation.
 class DnaRun {
   public:
-    DnaRun(const RunParameters& p, const std::string* rootFromFile, RunRandom& rng,
-           RunObserver& observer, BlockFile& coalFile, BlockFile& mutFile, BlockFile* sequenceFile,
-           BlockFile* arlequinBatch, PipelineOutputs* pipelineOutputs = nullptr)
-        : p_(p), rng_(rng), observer_(observer), coalFile_(coalFile), mutFile_(mutFile),
+    DnaRun(const RunParameters& p, const RunSlice& slice, const std::string* rootFromFile,
+           RunRandom* lcg, RunObserver& observer, BlockFile& coalFile, BlockFile& mutFile,
+           BlockFile* sequenceFile, BlockFile* arlequinBatch, PipelineOutputs* pipelineOutputs)
+        : p_(p), slice_(slice), lcg_(lcg), observer_(observer), files_(coalFile, mutFile),
           sequenceFile_(sequenceFile), arlequinBatch_(arlequinBatch),
           pipelineOutputs_(pipelineOutputs), popSize_(p.PopSize) {
-        setup_ = prepareDna(p, rootFromFile, rng);
+        if (lcg) {
+            setup_ = prepareDna(p, rootFromFile, *lcg);
+        } else {
+            // What a streams run draws once comes from stream 0.
+            StreamRandom root(slice.seed, 0);
+            setup_ = prepareDna(p, rootFromFile, root);
+        }
         if (p.Diploid) popSize_ *= 2;
-        const std::string& dir = p.WorkDir;
-        newickFile_ = BlockFile(joinPath(dir, p.NewickName), true);
-        treeMatFile_ = BlockFile(joinPath(dir, kTreeMatFile), true);
-        mutMatFile_ = BlockFile(joinPath(dir, kMutMatFile), true);
+        files_.createNewick(joinPath(p.WorkDir, p.NewickName));
+        files_.createMatrices(p.WorkDir);
     }
 
     // Returns false when the observer asked to stop.
@@ -53,153 +268,86 @@ class DnaRun {
         const int32_t sims = p_.SimCount;
         if (sims < 0)
             throw RunError("Range check error", "number of simulations " + std::to_string(sims));
-        // At least the per-simulation tables and, once a simulation runs, the k sequences and
-        // about 16 bytes a copy for the genealogy.
-        const double length = setup_.SequenceLength;
-        checkFitsInMemory(32.0 * sims + (sims > 0 ? static_cast<double>(k) * (length + 16) : 0),
-                          "sample size " + std::to_string(k) + ", sequence length " +
-                              std::to_string(setup_.SequenceLength) + ", " + std::to_string(sims) +
-                              " simulation(s)");
-        tables_.recreate(sims);
-
-        Demography demography;
-        demography.fluctuating = p_.FluctuatingN;
-        demography.growthStart = p_.GrowthStart;
-        demography.growthEnd = p_.GrowthEnd;
-        demography.changePercent = p_.ChangePercent;
-
-        MutationProbability mutation;
-        mutation.constant = setup_.SeqMutProb;
-        if (p_.ShapeParameter) {
-            const double alpha = p_.GammaShape;
-            const long double u = p_.MutationRate;
-            const int32_t length = setup_.SequenceLength;
-            mutation.perGeneration = [alpha, u, length](RunRandom& rng) -> long double {
-                return gammaSeqMutProb(alpha, u, length, rng);
-            };
-        }
-        const BaseChanger model(p_.Model, p_.FreqA, p_.FreqC, p_.FreqG, p_.TiTv);
-
+        writer_.emplace(p_, slice_, setup_, files_, sequenceFile_, arlequinBatch_,
+                        pipelineOutputs_);
+        writer_->setPopSize(popSize_);
+        const bool drawPairing = sequenceFile_ != nullptr && p_.Diploid;
         const int64_t progressMax = static_cast<int64_t>(k - 1) * sims;
-        int64_t progressPos = 0;
-        const AlignmentLayout layout{p_.Format, p_.Model, p_.ShapeParameter};
-        std::string coalBlock, mutBlock, treeBlock, mutMatBlock, newickLine, sequenceBlock;
-        std::vector<int32_t> pairingOrder;
-        for (int32_t s = 1; s <= sims; ++s) {
-            observer_.simulationStarted(s);
-            sequences_.reset(setup_.RootSequence, k);
-            try {
-                simulator_.simulate(
-                    genealogy_, k, popSize_, demography, mutation, rng_,
-                    [&] {
-                        ++progressPos;
-                        observer_.progress(progressPos, progressMax);
-                    },
-                    observer_.stopFlag());
-            } catch (const RunStopped&) {
-                fillOutcome(outcome, s - 1, false);
-                return false;
-            }
-            if (p_.ScatterMut) ScatterMutations(genealogy_, sequences_, model, rng_);
-
-            coalBlock.clear();
-            mutBlock.clear();
-            appendDistributionBlocks(genealogy_, coalBlock, mutBlock);
-            coalFile_.write(coalBlock);
-            mutFile_.write(mutBlock);
-
-            const int32_t infiniteSegSites = p_.SegSites ? genealogy_.MutEventCount() : 0;
-            const int32_t finiteSegSites = p_.ScatterMut ? countFiniteSegSites(sequences_) : 0;
-            const size_t index = static_cast<size_t>(s - 1);
-            if (p_.SeqDiversity) {
-                const SequenceDiversity diversity = sequenceDiversity(sequences_);
-                tables_.HaplotypeDiversityPerSim[index] = diversity.haplotype;
-                tables_.NucleotideDiversityPerSim[index] = diversity.nucleotide;
-            }
-
-            newickLine.clear();
-            appendNewickLine(genealogy_, newickLine);
-            newickFile_.write(newickLine);
-
-            if (sequenceFile_) {
-                // The pairing is drawn after the Newick line: its draws follow the scatter's.
-                const std::vector<int32_t>* pairing = nullptr;
-                if (p_.Diploid) {
-                    pairingOrder = drawPairingOrder(k, rng_);
-                    pairing = &pairingOrder;
-                }
-                sequenceBlock.clear();
-                appendAlignmentBlock(sequences_, s, pairing, layout, sequenceBlock);
-                sequenceFile_->write(sequenceBlock);
-                if (p_.ArlequinFiles && arlequinBatch_)
-                    writeArlequinProject(*arlequinBatch_, p_.WorkDir, s,
-                                         dnaArlequinProject(sequences_, pairing));
-            }
-
-            // Statistics table, VCF and ms file, when asked (the pairing only if drawn now).
-            if (pipelineOutputs_)
-                pipelineOutputs_->addDnaSimulation(s, sequences_, setup_.RootSequence,
-                                                   sequenceFile_ && p_.Diploid ? &pairingOrder
-                                                                               : nullptr);
-
-            tables_.TmrcaPerSim[index] = genealogy_.tmrca();
-            tables_.SegSitesPerSim[index] = infiniteSegSites;
-            tables_.FiniteSegSitesPerSim[index] = finiteSegSites;
-
-            treeBlock.clear();
-            mutMatBlock.clear();
-            appendMatrixRecord(s, genealogy_, treeBlock, mutMatBlock);
-            treeMatFile_.write(treeBlock);
-            mutMatFile_.write(mutMatBlock);
-            tables_.MutCountPerSim[index] = genealogy_.MutEventCount();
-            addWaitingTimes(genealogy_, k, outcome.waitingTimeSum);
-
-            if (s < sims && observer_.stopRequested()) {
-                fillOutcome(outcome, s, false);
-                return false;
-            }
+        const auto consume = [&](int32_t s, const DnaResult& r) { writer_->write(s, r); };
+        bool finished = false;
+        try {
+        if (lcg_) {
+            // One generator for the whole run: the simulations follow each other on one
+            // thread, and the fluctuating size carries over from one to the next.
+            int32_t popSize = popSize_;
+            finished = runSimulationsInOrder<DnaResult>(
+                slice_.first, slice_.last(), 1, observer_, k - 1, progressMax,
+                [&] {
+                    return [&, sim = std::make_shared<DnaSimulation>(p_, setup_, drawPairing)](
+                               int32_t, DnaResult& r, const SimulationContext& c) {
+                        sim->run(*lcg_, popSize, r, c);
+                    };
+                },
+                consume);
+        } else {
+            // Simulation s draws from stream s alone and starts from the entered size.
+            const int32_t startSize = popSize_;
+            const uint64_t seed = slice_.seed;
+            finished = runSimulationsInOrder<DnaResult>(
+                slice_.first, slice_.last(), slice_.threads, observer_, k - 1, progressMax,
+                [&] {
+                    return [&, sim = std::make_shared<DnaSimulation>(p_, setup_, drawPairing)](
+                               int32_t s, DnaResult& r, const SimulationContext& c) {
+                        StreamRandom rng(seed, static_cast<uint32_t>(s));
+                        int32_t popSize = startSize;
+                        sim->run(rng, popSize, r, c);
+                    };
+                },
+                consume);
         }
-        fillOutcome(outcome, sims, sims > 0);
-        return true;
+        } catch (const RunStopped&) {
+            // Stopped inside a genealogy: the run ends after the last whole simulation.
+            finished = false;
+        }
+        fillOutcome(outcome, finished);
+        return finished;
     }
 
-    // The outcome after `done` whole simulations.
-    void fillOutcome(RunOutcome& outcome, int32_t done, bool withLastGenealogy) {
+    // The outcome after the simulations written so far.
+    void fillOutcome(RunOutcome& outcome, bool finished) {
+        const int32_t done = writer_->written();
         outcome.simCount = p_.SimCount;
         outcome.simsDone = done;
         outcome.recordCount = done;
         outcome.shownRecord = done;
-        outcome.MutCountPerSim.assign(tables_.MutCountPerSim.begin(),
-                                      tables_.MutCountPerSim.begin() + done);
-        outcome.tmrcaPerRecord.assign(tables_.TmrcaPerSim.begin(),
-                                      tables_.TmrcaPerSim.begin() + done);
-        outcome.popSize = popSize_;
+        std::vector<int32_t>& counts = writer_->mutationCounts();
+        counts.resize(static_cast<size_t>(done));
+        outcome.MutCountPerSim = std::move(counts);
+        outcome.tmrcaPerRecord = std::move(writer_->tmrcas());
+        outcome.waitingTimeSum = std::move(writer_->waitingTimeSum());
+        outcome.popSize = writer_->popSize();
         outcome.constantSize = !p_.FluctuatingN;
         outcome.mutationProbability =
             p_.ShapeParameter ? -1.0 : static_cast<double>(setup_.SeqMutProb);
-        if (withLastGenealogy) outcome.lastGenealogy = genealogy_;
+        if (finished && done > 0) outcome.lastGenealogy = std::move(writer_->lastGenealogy());
     }
 
     const DnaSetup& setup() const { return setup_; }
-    const PerSimulationTables& tables() const { return tables_; }
-    int32_t popSize() const { return popSize_; }
+    void writeSummary() { writer_->writeSummary(); }
+    int32_t popSize() const { return writer_->popSize(); }
 
   private:
     const RunParameters& p_;
-    RunRandom& rng_;
+    const RunSlice& slice_;
+    RunRandom* lcg_;
     RunObserver& observer_;
-    BlockFile& coalFile_;
-    BlockFile& mutFile_;
+    GenealogyFiles files_;
     BlockFile* sequenceFile_;
     BlockFile* arlequinBatch_;
     PipelineOutputs* pipelineOutputs_;
-    BlockFile newickFile_, treeMatFile_, mutMatFile_;
     DnaSetup setup_;
     int32_t popSize_;
-    PerSimulationTables tables_;
-    Genealogy genealogy_;
-    GenealogySimulator simulator_;
-    SampleSequences sequences_;
+    std::optional<DnaWriter> writer_;
 };
 
 // The last step of both paths: the end time, then the log.
@@ -209,9 +357,22 @@ void writeLogAtEnd(const FormValues& form, RunLogValues values) {
     writeRunLog(form, values);
 }
 
+// Writes the slice manifest of a streams run (see slice_manifest.h).
+void writeManifest(const FormValues& form, const RunSlice& slice, const std::string& digest,
+                   const RunLogValues& log, bool complete) {
+    SliceManifest m;
+    m.complete = complete;
+    m.seed = slice.seed;
+    m.first = slice.first;
+    m.count = slice.count;
+    m.inputDigest = digest;
+    m.log = log;
+    m.form = form;
+    writeWholeFile(joinPath(form.WorkDir, kSliceManifestName), sliceManifestText(m));
+}
+
 RunOutcome runChecked(const FormValues& form, uint64_t seed, RunObserver& observer) {
     const auto startTime = std::chrono::system_clock::now();
-    RunRandom rng(static_cast<uint32_t>(seed));
     ReadParameters read = readRunParameters(form);
     const RunParameters& p = read.params;
     RunOutcome outcome;
@@ -221,6 +382,17 @@ RunOutcome runChecked(const FormValues& form, uint64_t seed, RunObserver& observ
     outcome.sampleSize = p.SampleSize;
     outcome.loci = p.Msats ? p.NumLoci : 0;
     outcome.drawMutations = p.DrawMut;
+
+    // Refused before anything is written.
+    outcome.warning = runControlError(form, p.SimCount, seed);
+    if (!outcome.warning.empty()) return outcome;
+    RunSlice slice;
+    slice.streams = form.rngKind == RandomKind::Streams;
+    slice.seed = seed;
+    slice.first = slice.streams ? static_cast<int32_t>(form.firstSim) : 1;
+    slice.count = p.SimCount > 0 ? p.SimCount : 0;
+    slice.threads = slice.streams ? workerThreads(form.threads) : 1;
+    RunRandom rng(static_cast<uint32_t>(seed));
 
     // The working directory's lock, the file names and an earlier run's end files, before
     // the first file is touched.
@@ -237,14 +409,34 @@ RunOutcome runChecked(const FormValues& form, uint64_t seed, RunObserver& observ
         return outcome;
     }
     std::string rootSites;
+    uint64_t digest = textDigest("");
     const bool rootFromFile = !p.Msats && p.SeqInput;
     if (rootFromFile) {
-        rootSites = rootSitesFromFileContent(readWholeFile(
-            joinPath(p.WorkDir, p.SeqFileName), 2147483647, "the longest sequence a run can use"));
+        const std::string content = readWholeFile(joinPath(p.WorkDir, p.SeqFileName), 2147483647,
+                                                  "the longest sequence a run can use");
+        digest = textDigest(content, digest);
+        rootSites = rootSitesFromFileContent(content);
         if (rootSites.empty()) {
             outcome.warning = "The input DNA sequence file holds no sequence";
             return outcome;
         }
+    }
+    std::string digestText;
+    RunLogValues log;
+    log.SampleSize = p.SampleSize;
+    log.EnteredPopSize = p.EnteredPopSize;
+    log.StartTime = startTime;
+    log.Seed = seed;
+    log.SimCount = p.SimCount;
+    log.GrowthStart = p.GrowthStart;
+    log.GrowthEnd = p.GrowthEnd;
+    if (slice.streams) {
+        if (p.Msats)
+            digest = textDigest(readWholeFile(joinPath(p.WorkDir, p.MsatParamsName)), digest);
+        char hex[17];
+        std::snprintf(hex, sizeof hex, "%016llx", static_cast<unsigned long long>(digest));
+        digestText = hex;
+        writeManifest(form, slice, digestText, log, false);
     }
 
     BlockFile sequenceFile;
@@ -260,29 +452,20 @@ RunOutcome runChecked(const FormValues& form, uint64_t seed, RunObserver& observ
     PipelineOutputs* pipeline = pipelineOutputs.active() ? &pipelineOutputs : nullptr;
 
     if (p.Msats) {
-        if (!runMicrosatellites(p, rng, observer, coalFile, mutFile,
-                                arlequinBatch.isOpen() ? &arlequinBatch : nullptr, outcome,
-                                pipeline)) {
-            pipelineOutputs.close();
-            return outcome; // stopped on request: no log
-        }
+        const bool completed = runMicrosatellites(
+            p, slice, slice.streams ? nullptr : &rng, observer, coalFile, mutFile,
+            arlequinBatch.isOpen() ? &arlequinBatch : nullptr, outcome, pipeline);
         pipelineOutputs.close();
-        RunLogValues log;
-        log.SampleSize = p.SampleSize;
+        if (!completed) return outcome; // stopped on request: no log
         log.PopSize = outcome.popSize;
-        log.EnteredPopSize = p.EnteredPopSize;
-        log.StartTime = startTime;
-        log.Seed = seed;
-        log.SimCount = p.SimCount;
-        log.GrowthStart = p.GrowthStart;
-        log.GrowthEnd = p.GrowthEnd;
         log.loci = readMsatParamsForLog(joinPath(p.WorkDir, p.MsatParamsName), p.NumLoci);
         writeLogAtEnd(form, log);
+        if (slice.streams) writeManifest(form, slice, digestText, log, true);
         return outcome;
     }
 
-    DnaRun dna(p, rootFromFile ? &rootSites : nullptr, rng, observer, coalFile, mutFile,
-               sequenceFile.isOpen() ? &sequenceFile : nullptr,
+    DnaRun dna(p, slice, rootFromFile ? &rootSites : nullptr, slice.streams ? nullptr : &rng,
+               observer, coalFile, mutFile, sequenceFile.isOpen() ? &sequenceFile : nullptr,
                arlequinBatch.isOpen() ? &arlequinBatch : nullptr, pipeline);
     const bool completed = dna.simulateAll(outcome);
     pipelineOutputs.close();
@@ -290,29 +473,45 @@ RunOutcome runChecked(const FormValues& form, uint64_t seed, RunObserver& observ
         outcome.status = RunStatus::Stopped;
         return outcome;
     }
-    writeSummaryTable(p.WorkDir, p.SummaryName, dnaSummaryTable(dna.tables(), p.SeqDiversity));
+    dna.writeSummary();
 
-    RunLogValues log;
-    log.SampleSize = p.SampleSize;
     log.PopSize = dna.popSize();
-    log.EnteredPopSize = p.EnteredPopSize;
     log.FreqA = dna.setup().FreqA;
     log.FreqC = dna.setup().FreqC;
     log.FreqG = dna.setup().FreqG;
     log.FreqT = dna.setup().FreqT;
     log.MutationRate = static_cast<double>(p.MutationRate);
-    log.StartTime = startTime;
-    log.Seed = seed;
-    log.SimCount = p.SimCount;
-    log.GrowthStart = p.GrowthStart;
-    log.GrowthEnd = p.GrowthEnd;
     log.SequenceLength = dna.setup().SequenceLength;
     writeLogAtEnd(form, log);
+    if (slice.streams) writeManifest(form, slice, digestText, log, true);
     outcome.status = RunStatus::Completed;
     return outcome;
 }
 
 } // namespace
+
+std::string runControlError(const FormValues& form, int32_t simCount, uint64_t seed) {
+    const bool streams = form.rngKind == RandomKind::Streams;
+    if (!streams && seed > 4294967295ull)
+        return "The seed " + std::to_string(seed) +
+               " is above 4294967295, the largest seed of the default generator (--rng lcg); "
+               "seeds up to 18446744073709551615 need --rng streams";
+    if (!streams && form.firstSim != 1)
+        return "A slice of a run (first simulation " + std::to_string(form.firstSim) +
+               ") needs --rng streams: with the default generator every simulation depends on "
+               "the ones before it";
+    if (form.threads < 0) return "The number of threads must be 1 or more";
+    if (streams) {
+        if (form.firstSim < 1)
+            return "The first simulation of a slice must be 1 or more, not " +
+                   std::to_string(form.firstSim);
+        const int64_t last = form.firstSim + std::max<int64_t>(simCount, 1) - 1;
+        if (last > 2147483647LL)
+            return "Simulations " + std::to_string(form.firstSim) + " to " + std::to_string(last) +
+                   " pass the last simulation number of a run, 2147483647";
+    }
+    return {};
+}
 
 void addWaitingTimes(const Genealogy& g, int32_t sampleSize, std::vector<int64_t>& sums) {
     if (sampleSize < 2) return;

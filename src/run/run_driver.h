@@ -72,4 +72,11 @@ void addWaitingTimes(const Genealogy& g, int32_t sampleSize, std::vector<int64_t
 // File-layer failures throw RunError after leaving the files written so far in place.
 RunOutcome RunSimulation(const FormValues& form, uint64_t seed, RunObserver& observer);
 
+// The refusal of the run-control values (kind of random numbers, seed, slice, threads), or
+// empty when they are sound: a slice of a default-mode run, a seed above 32 bits for the
+// 32-bit generator, a slice past simulation 2147483647, a negative number of threads.
+// `simCount` is the number of simulations the form asks for. RunSimulation refuses these
+// (status Rejected) before it writes anything.
+std::string runControlError(const FormValues& form, int32_t simCount, uint64_t seed);
+
 } // namespace quenlith

@@ -1,8 +1,8 @@
 #include "run/run_start.h"
-
 #include "base/file_io.h"
 #include "base/run_error.h"
 #include "output/matrix_files.h"
+#include "run/slice_manifest.h"
 
 #include <cerrno>
 #include <climits>
@@ -102,6 +102,10 @@ std::vector<RunFileName> runFileNames(const FormValues& f, const RunParameters& 
     if (f.chkStats) add("the statistics table", f.edtStats);
     if (f.chkVcf) add("the VCF file", f.edtVcf);
     if (f.chkMs) add("the ms file", f.edtMs);
+    if (f.rngKind == RandomKind::Streams) {
+        add("the slice manifest", kSliceManifestName);
+        add("the part file of the summary table", p.SummaryName + ".part");
+    }
     add("the summary table", p.SummaryName);
     add("the run log", p.LogName);
     return names;
@@ -158,6 +162,10 @@ RunStart startRun(const FormValues& form, const RunParameters& p) {
     // that is not the one in the folder.
     removeIfThere(joinPath(p.WorkDir, p.LogName));
     removeIfThere(joinPath(p.WorkDir, p.SummaryName));
+    removeIfThere(joinPath(p.WorkDir, p.SummaryName) + ".part");
+    // A slice manifest describes the files beside it: a streams run writes it anew, and an
+    // old one must not make another run's files pass for a slice.
+    removeIfThere(joinPath(p.WorkDir, kSliceManifestName));
     removeOldProjects(joinPath(p.WorkDir, kArlequinFolder));
     if (!writesArlequin(p)) removeIfThere(joinPath(p.WorkDir, kArlequinBatch));
     return start;

@@ -141,10 +141,10 @@ TEST_F(ResearchTest, StopButtonEndsTheRunAfterTheCurrentSimulation) {
     EXPECT_TRUE(messages.empty());
 }
 
-// A genealogy of N = 10^7 takes millions of generations: Stop reaches inside it, and the run
+// A genealogy of N = 10^9 takes billions of generations: Stop reaches inside it, and the run
 // ends with no simulation done and nothing left to draw.
 TEST_F(ResearchTest, StopReachesInsideALongGenealogy) {
-    set("edtPopulationSize", "10000000");
+    set("edtPopulationSize", "1000000000");
     QSignalSpy finished(window.get(), &TfrmTolvarin::runFinished);
     startRun();
     QTest::qWait(300);

@@ -1,0 +1,61 @@
+#pragma once
+// The writer of the per-genealogy files, for both kinds of run: the coalescence and mutation
+// time distributions, the Newick line, and the record of the two matrix files.
+#include "base/file_io.h"
+#include "genealogy/genealogy.h"
+#include "output/distributions.h"
+#include "output/matrix_files.h"
+#include "output/newick.h"
+
+#include <string>
+
+namespace quenlith {
+
+class GenealogyFiles {
+  public:
+    // The two distribution files come from the driver, which creates them first of all.
+    GenealogyFiles(BlockFile& coalFile, BlockFile& mutFile) : coal_(coalFile), mut_(mutFile) {}
+
+    // Creates the Newick file empty.
+    void createNewick(const std::string& path) { newick_ = BlockFile(path, true); }
+    // Creates the two matrix files empty.
+    void createMatrices(const std::string& workDir) {
+        treeMat_ = BlockFile(joinPath(workDir, kTreeMatFile), true);
+        mutMat_ = BlockFile(joinPath(workDir, kMutMatFile), true);
+    }
+
+    // The distribution blocks and the Newick line of g.
+    void writeTrees(const Genealogy& g) {
+        coalBlock_.clear();
+        mutBlock_.clear();
+        appendDistributionBlocks(g, coalBlock_, mutBlock_);
+        coal_.write(coalBlock_);
+        mut_.write(mutBlock_);
+        line_.clear();
+        appendNewickLine(g, line_);
+        newick_.write(line_);
+    }
+
+    // Record `record` of the matrix files.
+    void writeMatrices(int32_t record, const Genealogy& g) {
+        treeBlock_.clear();
+        mutMatBlock_.clear();
+        appendMatrixRecord(record, g, treeBlock_, mutMatBlock_);
+        treeMat_.write(treeBlock_);
+        mutMat_.write(mutMatBlock_);
+    }
+
+    // Every file of genealogy `record`, in the order above.
+    void write(int32_t record, const Genealogy& g) {
+        writeTrees(g);
+        writeMatrices(record, g);
+    }
+
+  private:
+    BlockFile& coal_;
+    BlockFile& mut_;
+    BlockFile newick_, treeMat_, mutMat_;
+    std::string coalBlock_, mutBlock_, line_, treeBlock_, mutMatBlock_;
+};
+
+} // namespace quenlith

@@ -1,0 +1,158 @@
+#pragma once
+// The run as a pipeline: simulation s is a function of the run's parameters and its own
+// generator that fills a result; the writers take the results in simulation order.
+//
+// On one thread the simulations and the writers alternate, as in a plain loop. With more
+// threads, workers simulate ahead while the calling thread writes: at most `window`
+// simulations are in flight beyond the last one written (the memory stays bounded), and the
+// writers still see simulation s only after s - 1, so the files do not depend on the
+// number of threads.
+#include "run/run_driver.h"
+
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <cstdint>
+#include <exception>
+#include <functional>
+#include <mutex>
+#include <thread>
+#include <vector>
+
+namespace quenlith {
+
+// Worker threads of a run: `requested`, or every core when it is 0 or less.
+inline int32_t workerThreads(int32_t requested) {
+    if (requested > 0) return requested;
+    const unsigned cores = std::thread::hardware_concurrency();
+    return cores > 0 ? static_cast<int32_t>(cores) : 1;
+}
+
+// What the producer of a simulation gets besides its number.
+struct SimulationContext {
+    // Called once per generation that records a coalescence (progress within a genealogy).
+    const std::function<void()>& onCoalescence;
+    // The flag that long genealogies check; the simulation throws RunStopped once it is set.
+    const std::atomic<bool>* stop;
+};
+
+// Runs simulations first .. last. makeProducer() is called once per thread and returns a
+// callable produce(s, result, context) that fills `result` (a Result reused from call to
+// call); consume(s, result) is called on the calling thread in the order of s. After
+// each simulation but the last the observer may stop the run: the function then returns
+// false. `progressPerSimulation` is the progress that one simulation makes (its
+// coalescences), reported per simulation when workers run.
+//
+// An exception thrown by produce(s) (RunError, RunStopped) is rethrown on the calling thread
+// once every simulation before s has been consumed; one thrown by consume ends the workers.
+template <typename Result, typename MakeProducer, typename Consume>
+bool runSimulationsInOrder(int32_t first, int32_t last, int32_t threads, RunObserver& observer,
+                           int64_t progressPerSimulation, int64_t progressMax,
+                           MakeProducer&& makeProducer, Consume&& consume) {
+    if (threads <= 1) {
+        auto produce = makeProducer();
+        Result result;
+        int64_t position = 0;
+        const std::function<void()> onCoalescence = [&] {
+            ++position;
+            observer.progress(position, progressMax);
+        };
+        const SimulationContext context{onCoalescence, observer.stopFlag()};
+        for (int32_t s = first; s <= last; ++s) {
+            observer.simulationStarted(s);
+            produce(s, result, context);
+            consume(s, result);
+            if (s < last && observer.stopRequested()) return false;
+        }
+        return true;
+    }
+
+    const int32_t window = 2 * threads + 2;
+    std::vector<Result> slots(static_cast<size_t>(window));
+    std::vector<char> ready(static_cast<size_t>(window), 0);
+    std::vector<std::exception_ptr> errors(static_cast<size_t>(window));
+    std::mutex mutex;
+    std::condition_variable changed;
+    int64_t next = first;    // the next simulation to claim
+    int64_t written = first; // the next simulation to consume
+    bool abandon = false;
+    std::atomic<bool> stopWorkers{false};
+    const std::atomic<bool>* frontStop = observer.stopFlag();
+    const auto slot = [&](int64_t s) { return static_cast<size_t>((s - first) % window); };
+
+    const auto work = [&] {
+        auto produce = makeProducer();
+        const std::function<void()> noProgress = [] {};
+        const SimulationContext context{noProgress, &stopWorkers};
+        std::unique_lock lock(mutex);
+        for (;;) {
+            changed.wait(lock, [&] { return abandon || next > last || next < written + window; });
+            if (abandon || next > last) return;
+            const int64_t s = next++;
+            const size_t i = slot(s);
+            lock.unlock();
+            try {
+                produce(static_cast<int32_t>(s), slots[i], context);
+            } catch (...) {
+                errors[i] = std::current_exception();
+            }
+            lock.lock();
+            ready[i] = 1;
+            changed.notify_all();
+        }
+    };
+
+    std::vector<std::thread> workers;
+    // Ends the workers on every way out, the exceptional ones included.
+    struct Joiner {
+        std::vector<std::thread>& workers;
+        std::mutex& mutex;
+        std::condition_variable& changed;
+        bool& abandon;
+        std::atomic<bool>& stopWorkers;
+        ~Joiner() {
+            {
+                std::lock_guard lock(mutex);
+                abandon = true;
+                stopWorkers = true;
+            }
+            changed.notify_all();
+            for (auto& w : workers)
+                w.join();
+        }
+    } joiner{workers, mutex, changed, abandon, stopWorkers};
+    const int32_t count =
+        static_cast<int32_t>(std::min<int64_t>(threads, int64_t{last} - first + 1));
+    for (int32_t t = 0; t < count; ++t)
+        workers.emplace_back(work);
+
+    int64_t position = 0;
+    for (int64_t s = first; s <= last; ++s) {
+        const size_t i = slot(s);
+        {
+            std::unique_lock lock(mutex);
+            while (!ready[i]) {
+                changed.wait_for(lock, std::chrono::milliseconds(50));
+                // The front end's stop reaches the genealogies in progress through the
+                // workers' own flag.
+                if (frontStop && frontStop->load(std::memory_order_relaxed)) stopWorkers = true;
+            }
+        }
+        if (errors[i]) std::rethrow_exception(errors[i]);
+        observer.simulationStarted(static_cast<int32_t>(s));
+        consume(static_cast<int32_t>(s), slots[i]);
+        position += progressPerSimulation;
+        observer.progress(position, progressMax);
+        {
+            std::lock_guard lock(mutex);
+            ready[i] = 0;
+            written = s + 1;
+        }
+        changed.notify_all();
+        if (s < last && observer.stopRequested()) return false;
+    }
+    return true;
+}
+
+} // namespace quenlith

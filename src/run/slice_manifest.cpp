@@ -1,0 +1,288 @@
+#include "run/slice_manifest.h"
+
+#include <cstdio>
+#include <cstdlib>
+#include <functional>
+#include <map>
+#include <sstream>
+
+namespace quenlith {
+
+namespace {
+
+// The fields of FormValues: name, reading as text, setting from text.
+struct FieldAccess {
+    const char* name;
+    std::function<std::string(const FormValues&)> get;
+    std::function<bool(FormValues&, const std::string&)> set;
+};
+
+template <typename E> FieldAccess enumField(const char* name, E FormValues::*member) {
+    return {name,
+            [member](const FormValues& f) { return std::to_string(static_cast<int>(f.*member)); },
+            [member](FormValues& f, const std::string& v) {
+                char* end = nullptr;
+                const long n = std::strtol(v.c_str(), &end, 10);
+                if (v.empty() || *end != '\0') return false;
+                f.*member = static_cast<E>(n);
+                return true;
+            }};
+}
+
+const std::vector<FieldAccess>& fieldAccess() {
+#define TEXT(field)                                                                                \
+    FieldAccess {                                                                                  \
+#field, [](const FormValues& f) { return f.field; },                               \
+                [](FormValues& f, const std::string& v) {                                          \
+                    f.field = v;                                                                   \
+                    return true;                                                                   \
+                }               \
+    }
+#define CHECK(field)                                                                               \
+    FieldAccess {                                                                                  \
+#field, [](const FormValues& f) { return std::string(f.field ? "1" : "0"); },     \
+                [](FormValues& f, const std::string& v) {                                          \
+                    if (v != "0" && v != "1") return false;                                        \
+                    f.field = v == "1";                                                            \
+                    return true;                                                                   \
+                }                \
+    }
+    static const std::vector<FieldAccess> fields = {TEXT(edtSampleSize),
+                                                    TEXT(edtPopulationSize),
+                                                    CHECK(chkMultipleSims),
+                                                    TEXT(edtNumberSimulations),
+                                                    CHECK(chkDrawMut),
+                                                    TEXT(edtSeqLength),
+                                                    CHECK(chkSeqInput),
+                                                    TEXT(edtSeqFile),
+                                                    TEXT(edtMutationRate),
+                                                    CHECK(chkDiploid),
+                                                    CHECK(chkSegSites),
+                                                    CHECK(chkScatterMut),
+                                                    enumField("model", &FormValues::model),
+                                                    TEXT(edtFreqA),
+                                                    TEXT(edtFreqC),
+                                                    TEXT(edtFreqG),
+                                                    TEXT(edtTiTv),
+                                                    CHECK(chkInvarSites),
+                                                    TEXT(edtI),
+                                                    CHECK(chkShapeParameter),
+                                                    TEXT(edtAlpha),
+                                                    CHECK(chkSeqDiversity),
+                                                    CHECK(chkSeqOut),
+                                                    TEXT(edtSeqOut),
+                                                    enumField("rdgOutput", &FormValues::rdgOutput),
+                                                    CHECK(chkMsats),
+                                                    TEXT(edtNumLoci),
+                                                    enumField("msatModel", &FormValues::msatModel),
+                                                    TEXT(edtMsatIn),
+                                                    CHECK(chkMSatOut),
+                                                    CHECK(chkMSatDiversity),
+                                                    TEXT(edtMSatData),
+                                                    CHECK(chkVarRepSuc),
+                                                    TEXT(edtVarRepSuc),
+                                                    TEXT(edtMeanOffsp),
+                                                    CHECK(chkFluctuatingN),
+                                                    TEXT(edtGrowthStart),
+                                                    TEXT(edtGrowthEnd),
+                                                    TEXT(edtChangeN),
+                                                    TEXT(WorkDir),
+                                                    TEXT(edtTmrca),
+                                                    TEXT(edtNewickTrees),
+                                                    TEXT(edtMutDistrib),
+                                                    TEXT(edtCoalDistrib),
+                                                    TEXT(edtLogFile),
+                                                    CHECK(chkArlequin),
+                                                    enumField("rngKind", &FormValues::rngKind),
+                                                    CHECK(chkStats),
+                                                    TEXT(edtStats),
+                                                    CHECK(chkVcf),
+                                                    TEXT(edtVcf),
+                                                    CHECK(chkMs),
+                                                    TEXT(edtMs)};
+#undef TEXT
+#undef CHECK
+    return fields;
+}
+
+std::string escaped(const std::string& v) {
+    std::string out;
+    for (char c : v) {
+        if (c == '\\')
+            out += "\\\\";
+        else if (c == '\n')
+            out += "\\n";
+        else if (c == '\r')
+            out += "\\r";
+        else
+            out += c;
+    }
+    return out;
+}
+
+std::string unescaped(const std::string& v) {
+    std::string out;
+    for (size_t i = 0; i < v.size(); ++i) {
+        if (v[i] == '\\' && i + 1 < v.size()) {
+            const char c = v[++i];
+            out += c == 'n' ? '\n' : c == 'r' ? '\r' : c;
+        } else {
+            out += v[i];
+        }
+    }
+    return out;
+}
+
+// Doubles as the shortest text that reads back to the same value.
+std::string exact(double v) {
+    char buf[64];
+    std::snprintf(buf, sizeof buf, "%.17g", v);
+    return buf;
+}
+
+bool readInt64(const std::string& v, int64_t& out) {
+    if (v.empty()) return false;
+    char* end = nullptr;
+    out = std::strtoll(v.c_str(), &end, 10);
+    return *end == '\0';
+}
+
+bool readInt32(const std::string& v, int32_t& out) {
+    int64_t n;
+    if (!readInt64(v, n) || n < -2147483648LL || n > 2147483647LL) return false;
+    out = static_cast<int32_t>(n);
+    return true;
+}
+
+bool readDouble(const std::string& v, double& out) {
+    if (v.empty()) return false;
+    char* end = nullptr;
+    out = std::strtod(v.c_str(), &end);
+    return *end == '\0';
+}
+
+} // namespace
+
+std::vector<std::pair<std::string, std::string>> formFields(const FormValues& form) {
+    std::vector<std::pair<std::string, std::string>> out;
+    for (const auto& f : fieldAccess())
+        out.emplace_back(f.name, f.get(form));
+    return out;
+}
+
+uint64_t textDigest(const std::string& text, uint64_t hash) {
+    for (unsigned char c : text) {
+        hash ^= c;
+        hash *= 1099511628211ull;
+    }
+    return hash;
+}
+
+std::string sliceManifestText(const SliceManifest& m) {
+    std::string t;
+    const auto line = [&t](const std::string& key, const std::string& value) {
+        t += key + " " + escaped(value) + "\n";
+    };
+    line("quenlith-slice", "1");
+    line("state", m.complete ? "complete" : "running");
+    line("rng", "streams");
+    line("seed", std::to_string(m.seed));
+    line("first", std::to_string(m.first));
+    line("count", std::to_string(m.count));
+    line("input", m.inputDigest);
+    const RunLogValues& v = m.log;
+    line("log.SampleSize", std::to_string(v.SampleSize));
+    line("log.PopSize", std::to_string(v.PopSize));
+    line("log.EnteredPopSize", std::to_string(v.EnteredPopSize));
+    line("log.FreqA", exact(v.FreqA));
+    line("log.FreqC", exact(v.FreqC));
+    line("log.FreqG", exact(v.FreqG));
+    line("log.FreqT", exact(v.FreqT));
+    line("log.MutationRate", exact(v.MutationRate));
+    line("log.GrowthStart", std::to_string(v.GrowthStart));
+    line("log.GrowthEnd", std::to_string(v.GrowthEnd));
+    line("log.SequenceLength", std::to_string(v.SequenceLength));
+    for (const MsatLocusParams& l : v.loci)
+        line("log.locus", std::to_string(l.LocusLabel) + " " + std::to_string(l.MinSize) + " " +
+                              std::to_string(l.MaxSize) + " " + std::to_string(l.RepeatUnit) + " " +
+                              exact(l.LocusMutationRate));
+    for (const auto& [name, value] : formFields(m.form))
+        line("form." + name, value);
+    return t;
+}
+
+bool parseSliceManifest(const std::string& text, SliceManifest& m, std::string& error) {
+    m = SliceManifest{};
+    std::map<std::string, std::string> values;
+    std::vector<std::string> loci;
+    std::istringstream in(text);
+    std::string row;
+    while (std::getline(in, row)) {
+        const size_t space = row.find(' ');
+        if (space == std::string::npos) {
+            error = "malformed line '" + row + "'";
+            return false;
+        }
+        const std::string key = row.substr(0, space);
+        const std::string value = unescaped(row.substr(space + 1));
+        if (key == "log.locus")
+            loci.push_back(value);
+        else
+            values[key] = value;
+    }
+    if (values["quenlith-slice"] != "1") {
+        error = "not a slice manifest of this version";
+        return false;
+    }
+    const std::string state = values["state"];
+    if (state != "complete" && state != "running") {
+        error = "unknown state '" + state + "'";
+        return false;
+    }
+    m.complete = state == "complete";
+    if (values["rng"] != "streams") {
+        error = "not a streams run";
+        return false;
+    }
+    const std::string& seedText = values["seed"];
+    if (seedText.empty() || seedText.find_first_not_of("0123456789") != std::string::npos) {
+        error = "malformed seed";
+        return false;
+    }
+    m.seed = std::strtoull(seedText.c_str(), nullptr, 10);
+    RunLogValues& v = m.log;
+    m.inputDigest = values["input"];
+    bool ok =
+        readInt64(values["first"], m.first) && readInt64(values["count"], m.count) &&
+        readInt32(values["log.SampleSize"], v.SampleSize) &&
+        readInt32(values["log.PopSize"], v.PopSize) &&
+        readInt32(values["log.EnteredPopSize"], v.EnteredPopSize) &&
+        readDouble(values["log.FreqA"], v.FreqA) && readDouble(values["log.FreqC"], v.FreqC) &&
+        readDouble(values["log.FreqG"], v.FreqG) && readDouble(values["log.FreqT"], v.FreqT) &&
+        readDouble(values["log.MutationRate"], v.MutationRate) &&
+        readInt32(values["log.GrowthStart"], v.GrowthStart) &&
+        readInt32(values["log.GrowthEnd"], v.GrowthEnd) &&
+        readInt32(values["log.SequenceLength"], v.SequenceLength);
+    for (const std::string& l : loci) {
+        std::istringstream ls(l);
+        MsatLocusParams p;
+        std::string rate;
+        ls >> p.LocusLabel >> p.MinSize >> p.MaxSize >> p.RepeatUnit >> rate;
+        ok = ok && !ls.fail() && readDouble(rate, p.LocusMutationRate);
+        v.loci.push_back(p);
+    }
+    if (!ok) {
+        error = "malformed values";
+        return false;
+    }
+    for (const auto& f : fieldAccess()) {
+        const auto it = values.find(std::string("form.") + f.name);
+        if (it == values.end() || !f.set(m.form, it->second)) {
+            error = std::string("missing or malformed control ") + f.name;
+            return false;
+        }
+    }
+    return true;
+}
+
+} // namespace quenlith

@@ -1,0 +1,403 @@
+// Streams runs: files that do not depend on the number of threads, slices joined into
+// exactly the whole run, the refusals, and the statistics of the two kinds of random numbers.
+#include "base/run_error.h"
+#include "run/run_driver.h"
+#include "run/slice_join.h"
+#include "run/slice_manifest.h"
+#include "support/temp_dir.h"
+
+#include <algorithm>
+#include <atomic>
+#include <cmath>
+#include <filesystem>
+#include <fstream>
+#include <gtest/gtest.h>
+#include <map>
+#include <sstream>
+
+using namespace quenlith;
+using quenlith::testing::TempDir;
+namespace fs = std::filesystem;
+
+namespace {
+
+struct Quiet : RunObserver {};
+
+// Every file under `dir`, by relative path, with its bytes; the log without its three lines
+// of date and times.
+std::map<std::string, std::string> snapshot(const fs::path& dir) {
+    std::map<std::string, std::string> files;
+    for (const auto& e : fs::recursive_directory_iterator(dir)) {
+        if (!e.is_regular_file()) continue;
+        std::string text = quenlith::testing::readFile(e.path());
+        const std::string name = fs::relative(e.path(), dir).string();
+        if (name == "logFile.txt") {
+            std::istringstream in(text);
+            std::string line, kept;
+            for (int n = 1; std::getline(in, line); ++n)
+                if (n < 4 || n > 6) kept += line + "\n";
+            text = kept;
+        }
+        files[name] = text;
+    }
+    return files;
+}
+
+void expectSameFiles(const fs::path& a, const fs::path& b) {
+    const auto fa = snapshot(a), fb = snapshot(b);
+    ASSERT_FALSE(fa.empty());
+    std::vector<std::string> na, nb;
+    for (const auto& [k, v] : fa)
+        na.push_back(k);
+    for (const auto& [k, v] : fb)
+        nb.push_back(k);
+    ASSERT_EQ(na, nb);
+    for (const auto& [name, text] : fa)
+        EXPECT_TRUE(text == fb.at(name)) << name << " differs";
+}
+
+// A DNA run that exercises every per-simulation draw: gamma rates, the fluctuating size, the
+// scatter, the pairing of a diploid sequence file, Arlequin files.
+FormValues dnaForm(const std::string& dir, int sims) {
+    FormValues f;
+    f.WorkDir = dir;
+    f.rngKind = RandomKind::Streams;
+    f.edtSampleSize = "12";
+    f.edtPopulationSize = "300";
+    f.chkMultipleSims = true;
+    f.edtNumberSimulations = std::to_string(sims);
+    f.edtSeqLength = "200";
+    f.edtMutationRate = "0.0005";
+    f.chkShapeParameter = true;
+    f.edtAlpha = "0.5";
+    f.chkDiploid = true;
+    f.chkSeqOut = true;
+    f.chkArlequin = true;
+    f.chkSeqDiversity = true;
+    f.chkFluctuatingN = true;
+    f.edtGrowthEnd = "50";
+    f.edtChangeN = "1";
+    f.model = SubstitutionModel::HKY85;
+    f.edtFreqA = "0.3";
+    return f;
+}
+
+FormValues msatForm(const std::string& dir, int sims) {
+    FormValues f;
+    f.WorkDir = dir;
+    f.rngKind = RandomKind::Streams;
+    f.edtSampleSize = "10";
+    f.edtPopulationSize = "200";
+    f.chkMultipleSims = true;
+    f.edtNumberSimulations = std::to_string(sims);
+    f.chkMsats = true;
+    f.edtNumLoci = "3";
+    f.msatModel = MsatModel::Stepwise;
+    f.chkMSatOut = true;
+    f.chkMSatDiversity = true;
+    f.chkArlequin = true;
+    return f;
+}
+
+void writeTo(const fs::path& path, const std::string& content) {
+    fs::create_directories(path.parent_path());
+    std::ofstream(path, std::ios::binary) << content;
+}
+
+const char* kMsatParams = "1 100 140 2 0.001\r\n2 50 90 4 0.0005\r\n3 20 30 1 0.002\r\n";
+
+// Runs `form` in `dir` (created), as a slice first .. first + sims - 1.
+RunOutcome runIn(FormValues form, const fs::path& dir, uint64_t seed, int64_t first = 1,
+                 int32_t threads = 1) {
+    fs::create_directories(dir);
+    if (form.chkMsats) writeTo(dir / "msatparam.txt", kMsatParams);
+    form.WorkDir = dir.string();
+    form.firstSim = first;
+    form.threads = threads;
+    Quiet quiet;
+    return RunSimulation(form, seed, quiet);
+}
+
+// The whole run in `root`/run, kept as `root`/whole; slices (first, count, threads) joined
+// into `root`/run again, so that paths inside the files agree.
+void expectJoinEqualsWholeRun(FormValues form, int sims,
+                              const std::vector<std::array<int, 3>>& slices) {
+    TempDir root;
+    form.edtNumberSimulations = std::to_string(sims);
+    ASSERT_EQ(runIn(form, root.path() / "run", 42).status, RunStatus::Completed);
+    fs::rename(root.path() / "run", root.path() / "whole");
+    std::vector<std::string> dirs;
+    for (const auto& [first, count, threads] : slices) {
+        const fs::path dir = root.path() / ("slice" + std::to_string(first));
+        form.edtNumberSimulations = std::to_string(count);
+        ASSERT_EQ(runIn(form, dir, 42, first, threads).status, RunStatus::Completed);
+        dirs.insert(dirs.begin(), dir.string()); // any order
+    }
+    joinSlices(dirs, (root.path() / "run").string());
+    if (form.chkMsats) writeTo(root.path() / "run" / "msatparam.txt", kMsatParams);
+    expectSameFiles(root.path() / "whole", root.path() / "run");
+}
+
+std::string joinError(const std::vector<std::string>& dirs, const std::string& out) {
+    try {
+        joinSlices(dirs, out);
+    } catch (const RunError& e) {
+        return e.text() + ": " + e.detail();
+    }
+    return "";
+}
+
+} // namespace
+
+TEST(StreamsRun, FilesDoNotDependOnTheNumberOfThreads) {
+    for (const bool msat : {false, true}) {
+        TempDir root;
+        const FormValues f = msat ? msatForm("", 23) : dnaForm("", 23);
+        // The paths inside the files name their folder: every run is made in "run".
+        ASSERT_EQ(runIn(f, root.path() / "run", 7, 1, 1).status, RunStatus::Completed);
+        fs::rename(root.path() / "run", root.path() / "one");
+        for (const int32_t threads : {2, 5}) {
+            ASSERT_EQ(runIn(f, root.path() / "run", 7, 1, threads).status, RunStatus::Completed);
+            expectSameFiles(root.path() / "one", root.path() / "run");
+            fs::remove_all(root.path() / "run");
+        }
+    }
+}
+
+TEST(StreamsRun, SlicesJoinIntoExactlyTheWholeRun) {
+    expectJoinEqualsWholeRun(dnaForm("", 0), 17, {{1, 5, 1}, {6, 1, 1}, {7, 11, 2}});
+    expectJoinEqualsWholeRun(msatForm("", 0), 9, {{1, 4, 2}, {5, 5, 1}});
+    // More rows than one block of the summary table.
+    FormValues tiny = dnaForm("", 0);
+    tiny.edtSampleSize = "3";
+    tiny.edtPopulationSize = "10";
+    tiny.edtSeqLength = "10";
+    tiny.chkSeqOut = tiny.chkArlequin = false;
+    expectJoinEqualsWholeRun(tiny, 9000, {{1, 4500, 2}, {4501, 4500, 1}});
+    FormValues tinyMsat = msatForm("", 0);
+    tinyMsat.edtSampleSize = "3";
+    tinyMsat.edtPopulationSize = "5";
+    tinyMsat.chkArlequin = false;
+    expectJoinEqualsWholeRun(tinyMsat, 5000, {{1, 4100, 2}, {4101, 900, 1}});
+}
+
+TEST(StreamsRun, ASimulationDependsOnItsStreamAlone) {
+    // Simulation 5 alone, as a slice, is simulation 5 of every run with that seed, whatever
+    // comes before it; another seed gives another genealogy.
+    TempDir root;
+    FormValues f = dnaForm("", 1);
+    runIn(f, root.path() / "alone", 3, 5);
+    f.edtNumberSimulations = "8";
+    runIn(f, root.path() / "run", 3, 1);
+    runIn(f, root.path() / "other", 4, 1);
+    const std::string alone =
+        quenlith::testing::readFile(root.path() / "alone" / "NewickTrees.tre");
+    std::istringstream run(quenlith::testing::readFile(root.path() / "run" / "NewickTrees.tre"));
+    std::istringstream other(
+        quenlith::testing::readFile(root.path() / "other" / "NewickTrees.tre"));
+    std::string line, otherLine;
+    for (int s = 1; s <= 5; ++s) {
+        std::getline(run, line);
+        std::getline(other, otherLine);
+    }
+    EXPECT_EQ(line + "\n", alone);
+    EXPECT_NE(otherLine + "\n", alone);
+}
+
+TEST(StreamsRun, RunControlIsRefusedBeforeAnythingIsWritten) {
+    struct Case {
+        RandomKind kind;
+        uint64_t seed;
+        int64_t first;
+        int32_t threads;
+        std::string sims;
+        const char* expected;
+    };
+    const Case cases[] = {
+        {RandomKind::Lcg, 5, 2, 1, "10", "needs --rng streams"},
+        {RandomKind::Lcg, 4294967296ull, 1, 1, "10", "above 4294967295"},
+        {RandomKind::Streams, 5, 2147483600, 1, "100", "pass the last simulation number"},
+        {RandomKind::Streams, 5, 2147483647, 1, "2", "pass the last simulation number"},
+        {RandomKind::Streams, 5, 0, 1, "2", "must be 1 or more"},
+        {RandomKind::Streams, 5, 1, -1, "2", "threads must be 1 or more"},
+    };
+    for (const Case& c : cases) {
+        TempDir dir;
+        FormValues f;
+        f.WorkDir = dir.str();
+        f.rngKind = c.kind;
+        f.firstSim = c.first;
+        f.threads = c.threads;
+        f.chkMultipleSims = true;
+        f.edtNumberSimulations = c.sims;
+        Quiet quiet;
+        const RunOutcome out = RunSimulation(f, c.seed, quiet);
+        EXPECT_EQ(out.status, RunStatus::Rejected) << c.expected;
+        EXPECT_NE(out.warning.find(c.expected), std::string::npos) << out.warning;
+        EXPECT_TRUE(fs::is_empty(dir.path())) << c.expected;
+    }
+    // The last simulation number itself is allowed; a 64-bit seed is a streams seed.
+    FormValues f;
+    f.rngKind = RandomKind::Streams;
+    f.firstSim = 2147483647;
+    EXPECT_EQ(runControlError(f, 1, ~uint64_t{0}), "");
+}
+
+TEST(StreamsRun, JoinRefusesWhatIsNotOneWholeRun) {
+    TempDir root;
+    const auto dir = [&](const std::string& n) { return (root.path() / n).string(); };
+    FormValues f = dnaForm("", 4);
+    runIn(f, dir("a"), 9, 1);
+    runIn(f, dir("b"), 9, 5);
+    runIn(f, dir("gap"), 9, 10);
+    runIn(f, dir("over"), 9, 3);
+    runIn(f, dir("seed"), 10, 5);
+    FormValues g = f;
+    g.edtPopulationSize = "301";
+    runIn(g, dir("param"), 9, 5);
+    FormValues lcg = f;
+    lcg.rngKind = RandomKind::Lcg;
+    runIn(lcg, dir("lcg"), 9, 1);
+    // A slice stopped before its end keeps a manifest that says so.
+    struct StopAtOnce : RunObserver {
+        bool stopRequested() override { return true; }
+    } stop;
+    f.WorkDir = dir("stopped");
+    f.firstSim = 5;
+    fs::create_directories(f.WorkDir);
+    EXPECT_EQ(RunSimulation(f, 9, stop).status, RunStatus::Stopped);
+
+    const std::string out = dir("out");
+    EXPECT_EQ(joinError({dir("a"), dir("b")}, out), "");
+    EXPECT_NE(joinError({dir("a"), dir("gap")}, out).find("gap: simulations 5 to 9"),
+              std::string::npos);
+    EXPECT_NE(joinError({dir("b")}, out).find("simulations 1 to 4 are in no slice"),
+              std::string::npos);
+    EXPECT_NE(joinError({dir("a"), dir("over")}, out).find("overlap: simulations 3 to 4"),
+              std::string::npos);
+    EXPECT_NE(joinError({dir("a"), dir("a")}, out).find("overlap"), std::string::npos);
+    EXPECT_NE(joinError({dir("a"), dir("seed")}, out).find("different seeds"), std::string::npos);
+    EXPECT_NE(joinError({dir("a"), dir("param")}, out).find("edtPopulationSize is '300'"),
+              std::string::npos)
+        << joinError({dir("a"), dir("param")}, out);
+    EXPECT_NE(joinError({dir("a"), dir("missing")}, out).find("missing slice"), std::string::npos);
+    EXPECT_NE(joinError({dir("lcg"), dir("b")}, out).find("default generator"), std::string::npos);
+    EXPECT_NE(joinError({dir("a"), dir("stopped")}, out).find("incomplete slice"),
+              std::string::npos);
+    EXPECT_NE(joinError({dir("a"), dir("b")}, dir("a")).find("is the slice"), std::string::npos);
+
+    // Another root sequence file gives another run.
+    FormValues in = dnaForm("", 4);
+    in.chkSeqInput = true;
+    writeTo(root.path() / "in1" / "seqin.txt", "ACGTACGTAC");
+    writeTo(root.path() / "in2" / "seqin.txt", "ACGTACGTAA");
+    runIn(in, dir("in1"), 9, 1);
+    runIn(in, dir("in2"), 9, 5);
+    EXPECT_NE(joinError({dir("in1"), dir("in2")}, out).find("different input files"),
+              std::string::npos);
+}
+
+TEST(StreamsRun, StopRequestEndsAThreadedRunAfterAWholeSimulation) {
+    TempDir dir;
+    FormValues f = dnaForm(dir.str(), 50);
+    f.threads = 2;
+    struct StopAfterThree : RunObserver {
+        int started = 0;
+        void simulationStarted(int32_t) override { ++started; }
+        bool stopRequested() override { return started >= 3; }
+    } stop;
+    const RunOutcome out = RunSimulation(f, 11, stop);
+    EXPECT_EQ(out.status, RunStatus::Stopped);
+    const std::string newick = dir.read("NewickTrees.tre");
+    EXPECT_EQ(std::count(newick.begin(), newick.end(), '\n'), 3);
+
+    // The front end's flag interrupts the genealogies in progress: the run ends stopped once
+    // the simulations before are written.
+    TempDir dir2;
+    FormValues big = dnaForm(dir2.str(), 1000);
+    big.edtPopulationSize = "1000000";
+    big.chkFluctuatingN = false;
+    big.threads = 2;
+    struct FlagAtOnce : RunObserver {
+        std::atomic<bool> flag{true};
+        const std::atomic<bool>* stopFlag() override { return &flag; }
+    } flagged;
+    const RunOutcome stopped = RunSimulation(big, 11, flagged);
+    EXPECT_EQ(stopped.status, RunStatus::Stopped);
+    EXPECT_EQ(stopped.simsDone, 0);
+    EXPECT_FALSE(dir2.exists("logFile.txt"));
+}
+
+// The time to the most recent common ancestor has one distribution in both modes: a
+// two-sample Kolmogorov-Smirnov test over 2000 simulations of each.
+TEST(StreamsRun, TmrcaDistributionIsThatOfTheDefaultMode) {
+    const auto tmrcas = [](RandomKind kind, uint64_t seed) {
+        TempDir dir;
+        FormValues f;
+        f.WorkDir = dir.str();
+        f.rngKind = kind;
+        f.edtSampleSize = "8";
+        f.edtPopulationSize = "400";
+        f.chkMultipleSims = true;
+        f.edtNumberSimulations = "2000";
+        Quiet quiet;
+        EXPECT_EQ(RunSimulation(f, seed, quiet).status, RunStatus::Completed);
+        std::istringstream in(dir.read("outfile.csv"));
+        std::string line;
+        std::getline(in, line);
+        std::vector<double> t;
+        while (std::getline(in, line))
+            t.push_back(std::stod(line.substr(line.find(',') + 1)));
+        std::sort(t.begin(), t.end());
+        return t;
+    };
+    const std::vector<double> a = tmrcas(RandomKind::Lcg, 2024);
+    const std::vector<double> b = tmrcas(RandomKind::Streams, 2024);
+    ASSERT_EQ(a.size(), 2000u);
+    ASSERT_EQ(b.size(), 2000u);
+    double d = 0;
+    for (double x : a) {
+        const auto fa = static_cast<double>(std::upper_bound(a.begin(), a.end(), x) - a.begin());
+        const auto fb = static_cast<double>(std::upper_bound(b.begin(), b.end(), x) - b.begin());
+        d = std::max(d, std::abs(fa - fb) / 2000);
+    }
+    // Critical value at the 0.001 level: 1.95 sqrt((n + m) / (n m)).
+    EXPECT_LT(d, 1.95 * std::sqrt(2.0 / 2000));
+    // The test tells apart a distribution stretched by 30 %.
+    std::vector<double> shifted = a;
+    for (double& x : shifted)
+        x *= 1.3;
+    double ds = 0;
+    for (double x : a) {
+        const auto fa = static_cast<double>(std::upper_bound(a.begin(), a.end(), x) - a.begin());
+        const auto fs = static_cast<double>(std::upper_bound(shifted.begin(), shifted.end(), x) -
+                                            shifted.begin());
+        ds = std::max(ds, std::abs(fa - fs) / 2000);
+    }
+    EXPECT_GT(ds, 1.95 * std::sqrt(2.0 / 2000));
+}
+
+TEST(StreamsRun, ManifestReadsBackWhatItWrote) {
+    SliceManifest m;
+    m.complete = true;
+    m.seed = 18446744073709551615ull;
+    m.first = 2147483000;
+    m.count = 647;
+    m.inputDigest = "00ff";
+    m.log.PopSize = 123;
+    m.log.MutationRate = 1e-7;
+    m.log.FreqT = 0.1 + 0.2;
+    m.log.loci = {{1, 100, 140, 2, 0.001}, {2, -5, 9, 1, 3e-9}};
+    m.form.edtSeqFile = "odd name\\with\nbreak";
+    m.form.chkMsats = true;
+    m.form.msatModel = MsatModel::RandomAlleles;
+    SliceManifest back;
+    std::string error;
+    ASSERT_TRUE(parseSliceManifest(sliceManifestText(m), back, error)) << error;
+    EXPECT_EQ(sliceManifestText(back), sliceManifestText(m));
+    EXPECT_EQ(back.seed, m.seed);
+    EXPECT_EQ(back.log.FreqT, m.log.FreqT);
+    EXPECT_EQ(back.form.edtSeqFile, m.form.edtSeqFile);
+    EXPECT_EQ(back.log.loci.size(), 2u);
+    EXPECT_FALSE(parseSliceManifest("quenlith-slice 1\nstate done\n", back, error));
+}
