@@ -90,6 +90,20 @@ class StreamRandom {
     uint32_t word_ = 0;
 };
 
+// The run generator seen only through its draws: the same numbers as RunRandom, but a type
+// of its own, so that code templated on the generator takes the paths meant for any
+// generator (the tests compare those with RunRandom's).
+class PlainRunRandom {
+  public:
+    explicit PlainRunRandom(uint32_t seed = 0) : rng_(seed) {}
+    int32_t Random(int32_t n) { return rng_.Random(n); }
+    long double RandomFloat() { return rng_.RandomFloat(); }
+    uint32_t state() const { return rng_.state(); }
+
+  private:
+    RunRandom rng_;
+};
+
 // Seed from the high-resolution clock (low 32 bits of its counter).
 uint32_t clockSeed();
 

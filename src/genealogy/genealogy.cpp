@@ -6,6 +6,7 @@
 #include <cmath>
 #include <limits>
 #include <string>
+#include <type_traits>
 
 namespace quenlith {
 
@@ -373,46 +374,13 @@ int32_t GenealogySimulator::repeatBelowCutoff(RunRandom& rng, int32_t a, int32_t
     return -1;
 }
 
-int32_t GenealogySimulator::drawParents(RunRandom& rng, int32_t a, int32_t n) {
-    parents_.resize(static_cast<size_t>(a));
-    // Many more lineages than the square root of the parents: repeats are certain, and the
-    // smallest is found among the few smallest draws. Should none of those repeat, the
-    // generation is drawn again below from the same state.
-    if (n >= 1 && static_cast<int64_t>(a) * a >= 128 * static_cast<int64_t>(n)) {
-        const RunRandom start = rng;
-        const int32_t j = repeatBelowCutoff(rng, a, n);
-        if (j >= 0) return j;
-        rng = start;
-    }
-    uint32_t* draws = parents_.data();
-    const uint32_t range = n < 1 ? 1u : static_cast<uint32_t>(n);
-    uint32_t smallestTwice = kNoRepeat;
-
-    // Up to kStampLimit parents every parent holds the number of the last generation that drew
-    // it, so nothing needs clearing between generations and the draws are checked as they
-    // are made; up to 2^24 a bit per parent (2 MiB), cleared after the generation; a hash
-    // table beyond.
+uint32_t GenealogySimulator::smallestRepeatedLarge(const uint32_t* draws, int32_t a,
+                                                   uint32_t range) {
+    // Up to 2^24 parents a bit per parent (2 MiB), cleared after the generation; a hash table
+    // beyond.
     constexpr uint32_t kBitLimit = 1u << 24;
-    if (range <= kStampLimit) {
-        const uint16_t epoch = nextStampEpoch(range);
-        uint16_t* stamps = stamps_.data();
-        const uint64_t values = n > 0 ? static_cast<uint32_t>(n) : 0; // Random(n <= 0) is 0
-        constexpr int32_t kBlock = 8;
-        uint32_t s = rng.state();
-        for (int32_t i = 0; i < a; i += kBlock) {
-            const int32_t m = a - i < kBlock ? a - i : kBlock;
-            for (int32_t b = 0; b < m; ++b) {
-                const uint32_t v =
-                    drawnValue(kDrawJumps.mul[b + 1] * s + kDrawJumps.add[b + 1], values);
-                draws[i + b] = v;
-                if (stamps[v] == epoch) smallestTwice = std::min(smallestTwice, v);
-                stamps[v] = epoch;
-            }
-            s = kDrawJumps.mul[m] * s + kDrawJumps.add[m];
-        }
-        rng.setState(s);
-    } else if (range <= kBitLimit) {
-        RandomMany(rng, n, a, draws);
+    uint32_t smallestTwice = kNoRepeat;
+    if (range <= kBitLimit) {
         const size_t words = (range + 63) / 64;
         if (seenBits_.size() < words) seenBits_.resize(words, 0);
         uint64_t* bits = seenBits_.data();
@@ -427,7 +395,6 @@ int32_t GenealogySimulator::drawParents(RunRandom& rng, int32_t a, int32_t n) {
         for (int32_t i = 0; i < a; ++i)
             bits[draws[i] >> 6] = 0;
     } else {
-        RandomMany(rng, n, a, draws);
         size_t size = 16;
         while (size < static_cast<size_t>(a) * 2)
             size *= 2;
@@ -459,13 +426,123 @@ int32_t GenealogySimulator::drawParents(RunRandom& rng, int32_t a, int32_t n) {
             }
         }
     }
+    return smallestTwice;
+}
+
+int32_t GenealogySimulator::repeatAmongDraws(uint32_t* draws, int32_t a, int32_t n) {
+    const uint32_t range = n < 1 ? 1u : static_cast<uint32_t>(n);
+    if (n >= 1 && static_cast<int64_t>(a) * a >= 128 * static_cast<int64_t>(n)) {
+        // As in repeatBelowCutoff: the smallest repeat is nearly always among the few
+        // smallest draws.
+        const double nn = static_cast<double>(n);
+        const double aa = static_cast<double>(a);
+        const uint64_t cutoff = static_cast<uint64_t>(std::max(1.0, 8 * nn * nn / (aa * aa)));
+        low_.clear();
+        for (int32_t i = 0; i < a; ++i)
+            if (draws[i] < cutoff) low_.push_back(draws[i]);
+        std::sort(low_.begin(), low_.end());
+        for (size_t i = 0; i + 1 < low_.size(); ++i)
+            if (low_[i] == low_[i + 1]) return static_cast<int32_t>(i);
+    }
+    const uint32_t smallest = range <= kStampLimit ? smallestRepeated(draws, a, range)
+                                                   : smallestRepeatedLarge(draws, a, range);
+    return firstOccurrence(draws, a, smallest);
+}
+
+int32_t GenealogySimulator::drawParents(RunRandom& rng, int32_t a, int32_t n) {
+    parents_.resize(static_cast<size_t>(a));
+    // Many more lineages than the square root of the parents: repeats are certain, and the
+    // smallest is found among the few smallest draws. Should none of those repeat, the
+    // generation is drawn again below from the same state.
+    if (n >= 1 && static_cast<int64_t>(a) * a >= 128 * static_cast<int64_t>(n)) {
+        const RunRandom start = rng;
+        const int32_t j = repeatBelowCutoff(rng, a, n);
+        if (j >= 0) return j;
+        rng = start;
+    }
+    uint32_t* draws = parents_.data();
+    const uint32_t range = n < 1 ? 1u : static_cast<uint32_t>(n);
+    uint32_t smallestTwice = kNoRepeat;
+
+    // Up to kStampLimit parents every parent holds the number of the last generation that drew
+    // it, so nothing needs clearing between generations and the draws are checked as they
+    // are made; beyond, a bit per parent or a hash table.
+    if (range <= kStampLimit) {
+        const uint16_t epoch = nextStampEpoch(range);
+        uint16_t* stamps = stamps_.data();
+        const uint64_t values = n > 0 ? static_cast<uint32_t>(n) : 0; // Random(n <= 0) is 0
+        constexpr int32_t kBlock = 8;
+        uint32_t s = rng.state();
+        for (int32_t i = 0; i < a; i += kBlock) {
+            const int32_t m = a - i < kBlock ? a - i : kBlock;
+            for (int32_t b = 0; b < m; ++b) {
+                const uint32_t v =
+                    drawnValue(kDrawJumps.mul[b + 1] * s + kDrawJumps.add[b + 1], values);
+                draws[i + b] = v;
+                if (stamps[v] == epoch) smallestTwice = std::min(smallestTwice, v);
+                stamps[v] = epoch;
+            }
+            s = kDrawJumps.mul[m] * s + kDrawJumps.add[m];
+        }
+        rng.setState(s);
+    } else {
+        RandomMany(rng, n, a, draws);
+        smallestTwice = smallestRepeatedLarge(draws, a, range);
+    }
     return firstOccurrence(draws, a, smallestTwice);
 }
 
+QuietRun GenealogySimulator::quietGenerations(uint32_t s, int32_t generation, int32_t limit,
+                                              int32_t a, int32_t n, uint64_t threshold) {
+    switch (a) {
+    case 2:
+        return pairedQuietGenerations<2, 2>(s, generation, limit, n, threshold);
+    case 3:
+        return pairedQuietGenerations<3, 2>(s, generation, limit, n, threshold);
+    case 4:
+        return pairedQuietGenerations<4, 1>(s, generation, limit, n, threshold);
+    case 5:
+        return pairedQuietGenerations<5, 1>(s, generation, limit, n, threshold);
+    case 6:
+        return pairedQuietGenerations<6, 1>(s, generation, limit, n, threshold);
+    case 7:
+        return pairedQuietGenerations<7, 1>(s, generation, limit, n, threshold);
+    case 8:
+        return pairedQuietGenerations<8, 1>(s, generation, limit, n, threshold);
+    default:
+        return stampedQuietGenerations(s, generation, limit, a, n, threshold);
+    }
+}
+
+int32_t GenealogySimulator::congruentialParents(RunRandom& rng, int32_t a, int32_t n) {
+    switch (a) {
+    case 2:
+        return fewParents<2>(rng, n);
+    case 3:
+        return fewParents<3>(rng, n);
+    case 4:
+        return fewParents<4>(rng, n);
+    case 5:
+        return fewParents<5>(rng, n);
+    case 6:
+        return fewParents<6>(rng, n);
+    case 7:
+        return fewParents<7>(rng, n);
+    case 8:
+        return fewParents<8>(rng, n);
+    default:
+        return drawParents(rng, a, n);
+    }
+}
+
+template <typename Rng>
 void GenealogySimulator::simulate(Genealogy& g, int32_t k, int32_t& popSize,
                                   const Demography& demography, const MutationProbability& mutation,
-                                  RunRandom& rng, const std::function<void()>& onCoalescence,
+                                  Rng& rng, const std::function<void()>& onCoalescence,
                                   const std::atomic<bool>* stop) {
+    // The run generator's own algebra (states computed ahead, draws taken back) serves only
+    // RunRandom; any other generator draws one number after the other.
+    constexpr bool kCongruential = std::is_same_v<Rng, RunRandom>;
     g.SampleSize = k;
     g.Generation = 0;
     g.CoalEvents.clear();
@@ -485,7 +562,7 @@ void GenealogySimulator::simulate(Genealogy& g, int32_t k, int32_t& popSize,
 
     // The loop draws from a copy of the generator that never leaves this function, so its
     // state stays in a register; the copy is written back before anything else draws.
-    RunRandom local = rng;
+    Rng local = rng;
     const bool perGeneration = static_cast<bool>(mutation.perGeneration);
     long double p = mutation.constant;
     int32_t lineages = k;
@@ -496,59 +573,34 @@ void GenealogySimulator::simulate(Genealogy& g, int32_t k, int32_t& popSize,
     };
     if (!perGeneration) mutationDraw_.prepare(lineages, p, true);
     while (lineages > 1) {
-        int32_t j;
-        const bool quiet = !perGeneration && !demography.fluctuating && popSize >= 2 &&
-                           generation < lastGeneration &&
+        int32_t j = -1;
+        const bool quiet = kCongruential && !perGeneration && !demography.fluctuating &&
+                           popSize >= 2 && generation < lastGeneration &&
                            (lineages <= kPairLineages ||
                             (static_cast<uint32_t>(popSize) <= kStampLimit &&
                              2 * static_cast<int64_t>(lineages) * lineages <= popSize));
         if (quiet) {
-            // A constant size and rate, and repeats are rare: run the quiet generations, in
-            // stretches short enough for the stop flag to be seen.
-            QuietRun end{};
-            const uint32_t s = local.state();
-            const uint64_t threshold = mutationDraw_.anyThreshold();
-            const int32_t stretchEnd =
-                stop ? static_cast<int32_t>(std::min<int64_t>(
-                           this->lastGeneration, int64_t{generation} + kStopCheckGenerations))
-                     : this->lastGeneration;
-            switch (lineages) {
-            case 2:
-                end = pairedQuietGenerations<2, 2>(s, generation, stretchEnd, popSize, threshold);
-                break;
-            case 3:
-                end = pairedQuietGenerations<3, 2>(s, generation, stretchEnd, popSize, threshold);
-                break;
-            case 4:
-                end = pairedQuietGenerations<4, 1>(s, generation, stretchEnd, popSize, threshold);
-                break;
-            case 5:
-                end = pairedQuietGenerations<5, 1>(s, generation, stretchEnd, popSize, threshold);
-                break;
-            case 6:
-                end = pairedQuietGenerations<6, 1>(s, generation, stretchEnd, popSize, threshold);
-                break;
-            case 7:
-                end = pairedQuietGenerations<7, 1>(s, generation, stretchEnd, popSize, threshold);
-                break;
-            case 8:
-                end = pairedQuietGenerations<8, 1>(s, generation, stretchEnd, popSize, threshold);
-                break;
-            default: {
-                end = stampedQuietGenerations(s, generation, stretchEnd, lineages, popSize,
-                                              threshold);
+            if constexpr (kCongruential) {
+                // A constant size and rate, and repeats are rare: run the quiet generations,
+                // in stretches short enough for the stop flag to be seen.
+                const int32_t stretchEnd =
+                    stop ? static_cast<int32_t>(std::min<int64_t>(
+                               lastGeneration, int64_t{generation} + kStopCheckGenerations))
+                         : lastGeneration;
+                const QuietRun end =
+                    quietGenerations(local.state(), generation, stretchEnd, lineages, popSize,
+                                     mutationDraw_.anyThreshold());
+                local.setState(end.state);
+                generation = end.generation;
+                if (!end.stopped) {
+                    // At the end of a stretch, or at the last generation: the next pass stops
+                    // the run there.
+                    if (stop && stop->load(std::memory_order_relaxed)) throw RunStopped();
+                    continue;
+                }
+                j = end.j;
+                if (end.mutates) mutationDraw_.drawEvents(local, end.state * 0x1p-32L, onMutation);
             }
-            }
-            local.setState(end.state);
-            generation = end.generation;
-            if (!end.stopped) {
-                // At the end of a stretch, or at the last generation: the next pass stops
-                // the run there.
-                if (stop && stop->load(std::memory_order_relaxed)) throw RunStopped();
-                continue;
-            }
-            j = end.j;
-            if (end.mutates) mutationDraw_.drawEvents(local, end.state * 0x1p-32L, onMutation);
         } else {
             if (demography.fluctuating && demography.growthStart < generation &&
                 generation < demography.growthEnd)
@@ -565,38 +617,23 @@ void GenealogySimulator::simulate(Genealogy& g, int32_t k, int32_t& popSize,
                 stop->load(std::memory_order_relaxed))
                 throw RunStopped();
 
-            switch (lineages) {
-            case 2:
-                j = fewParents<2>(local, popSize);
-                break;
-            case 3:
-                j = fewParents<3>(local, popSize);
-                break;
-            case 4:
-                j = fewParents<4>(local, popSize);
-                break;
-            case 5:
-                j = fewParents<5>(local, popSize);
-                break;
-            case 6:
-                j = fewParents<6>(local, popSize);
-                break;
-            case 7:
-                j = fewParents<7>(local, popSize);
-                break;
-            case 8:
-                j = fewParents<8>(local, popSize);
-                break;
-            default: {
-                RunRandom shared = local;
-                j = drawParents(shared, lineages, popSize);
-                local = shared;
-            }
+            if constexpr (kCongruential) {
+                j = congruentialParents(local, lineages, popSize);
+            } else if (lineages <= kFewLineages) {
+                uint32_t parents[kFewLineages];
+                for (int32_t i = 0; i < lineages; ++i)
+                    parents[i] = static_cast<uint32_t>(local.Random(popSize));
+                j = firstRepeatAmongFew(parents, lineages);
+            } else {
+                parents_.resize(static_cast<size_t>(lineages));
+                for (int32_t i = 0; i < lineages; ++i)
+                    parents_[i] = static_cast<uint32_t>(local.Random(popSize));
+                j = repeatAmongDraws(parents_.data(), lineages, popSize);
             }
 
             if (perGeneration) {
                 rng = local;
-                p = mutation.perGeneration(rng);
+                p = mutation.perGeneration();
                 local = rng;
                 mutationDraw_.prepare(lineages, p, false);
             }
@@ -627,5 +664,18 @@ void GenealogySimulator::simulate(Genealogy& g, int32_t k, int32_t& popSize,
     g.Generation = generation;
     rng = local;
 }
+
+template void GenealogySimulator::simulate<RunRandom>(Genealogy&, int32_t, int32_t&,
+                                                      const Demography&, const MutationProbability&,
+                                                      RunRandom&, const std::function<void()>&,
+                                                      const std::atomic<bool>*);
+template void GenealogySimulator::simulate<StreamRandom>(Genealogy&, int32_t, int32_t&,
+                                                         const Demography&,
+                                                         const MutationProbability&, StreamRandom&,
+                                                         const std::function<void()>&,
+                                                         const std::atomic<bool>*);
+template void GenealogySimulator::simulate<PlainRunRandom>(
+    Genealogy&, int32_t, int32_t&, const Demography&, const MutationProbability&, PlainRunRandom&,
+    const std::function<void()>&, const std::atomic<bool>*);
 
 } // namespace quenlith

@@ -118,20 +118,22 @@ class MutationDraw {
 
     // One generation's events for the prepared a and p: one RandomFloat U, then the
     // events. Calls onEvent(position) for each event, in draw order.
-    template <typename OnEvent> void drawPrepared(RunRandom& rng, OnEvent&& onEvent) {
+    template <typename Rng, typename OnEvent> void drawPrepared(Rng& rng, OnEvent&& onEvent) {
         const long double u = rng.RandomFloat();
         // Most generations have no event; they need no extended arithmetic.
         if (!uniformBelowAny(rng.state())) return;
         drawEvents(rng, u, onEvent);
     }
 
-    // U = state * 2^-32 is below P exactly when the state is below ceil(P * 2^32).
+    // U = state * 2^-32 is below P exactly when the state is below ceil(P * 2^32); this
+    // holds for every generator whose uniform is its 32-bit word times 2^-32.
     bool uniformBelowAny(uint32_t uniformState) const { return uniformState < threshold_; }
     uint64_t anyThreshold() const { return threshold_; }
 
     // The events that follow a uniform U: one Random(a) per event while U < P - S, with S
     // the sum of the binomial terms of the events so far.
-    template <typename OnEvent> void drawEvents(RunRandom& rng, long double u, OnEvent&& onEvent) {
+    template <typename Rng, typename OnEvent>
+    void drawEvents(Rng& rng, long double u, OnEvent&& onEvent) {
         long double s = 0;
         for (int32_t c = 1; c <= a_ && u < any_ - s; ++c) {
             onEvent(rng.Random(a_));
@@ -140,8 +142,8 @@ class MutationDraw {
     }
 
     // prepare and drawPrepared for one generation.
-    template <typename OnEvent>
-    void draw(RunRandom& rng, int32_t a, long double p, OnEvent&& onEvent) {
+    template <typename Rng, typename OnEvent>
+    void draw(Rng& rng, int32_t a, long double p, OnEvent&& onEvent) {
         prepare(a, p, false);
         drawPrepared(rng, onEvent);
     }
@@ -179,10 +181,12 @@ class MutationDraw {
 };
 
 // Per-generation mutation probability source: a constant, or a callback that draws a
-// fresh value every generation (gamma rate variation) before the mutation count.
+// fresh value every generation (gamma rate variation) before the mutation count. The
+// callback draws from the run's generator, which it holds by reference: the generation loop
+// brings that generator up to date before each call and continues from where the call left it.
 struct MutationProbability {
     long double constant = 0;
-    std::function<long double(RunRandom&)> perGeneration; // empty: use constant
+    std::function<long double()> perGeneration; // empty: use constant
 };
 
 // How a run of quiet generations ended (see genealogy.cpp).
@@ -200,8 +204,14 @@ class GenealogySimulator {
     // popSize is read and changed by the fluctuating size. onCoalescence is called once
     // per generation that records an event. When `stop` is given and becomes true, the
     // simulation throws RunStopped within kStopCheckGenerations generations.
+    //
+    // Rng is RunRandom, StreamRandom or PlainRunRandom (instantiated in genealogy.cpp): it
+    // offers Random(n), RandomFloat() and state(), the 32-bit word of the last draw. With
+    // RunRandom the loop also takes the paths that rest on the congruential algebra (states
+    // computed ahead, draws taken back); every generator gets the same draws in the same order.
+    template <typename Rng>
     void simulate(Genealogy& g, int32_t k, int32_t& popSize, const Demography& demography,
-                  const MutationProbability& mutation, RunRandom& rng,
+                  const MutationProbability& mutation, Rng& rng,
                   const std::function<void()>& onCoalescence,
                   const std::atomic<bool>* stop = nullptr);
 
@@ -224,12 +234,23 @@ class GenealogySimulator {
     // Quiet generations of a lineages, their repeats found by stamps (see genealogy.cpp).
     QuietRun stampedQuietGenerations(uint32_t s, int32_t generation, int32_t limit, int32_t a,
                                      int32_t n, uint64_t threshold);
+    // Quiet generations of a lineages from state s, by the path that suits a.
+    QuietRun quietGenerations(uint32_t s, int32_t generation, int32_t limit, int32_t a, int32_t n,
+                              uint64_t threshold);
+    // One generation's parents from the run generator, by the path that suits a: j or -1.
+    int32_t congruentialParents(RunRandom& rng, int32_t a, int32_t n);
     // A fresh stamp for the parents 0 .. range - 1.
     uint16_t nextStampEpoch(uint32_t range);
     // The smallest value among the draws that occurs more than once, or the largest uint32_t.
     uint32_t smallestRepeated(const uint32_t* draws, int32_t a, uint32_t range);
+    // j of the first occurrence of the smallest repeated value among draws already made of
+    // Random(n), or -1; for generators whose draws cannot be computed ahead.
+    int32_t repeatAmongDraws(uint32_t* draws, int32_t a, int32_t n);
+    // smallestRepeated with a bit per parent, or a hash table for many parents.
+    uint32_t smallestRepeatedLarge(const uint32_t* draws, int32_t a, uint32_t range);
 
     std::vector<uint32_t> parents_;
+    std::vector<uint32_t> low_;    // the draws below the cutoff, for repeatAmongDraws
     std::vector<uint16_t> stamps_; // per parent: the last generation (mod 2^16) that drew it
     uint16_t stampEpoch_ = 0;
     std::vector<uint64_t> seenBits_;  // one bit per parent, for moderate N

@@ -70,7 +70,7 @@ class DnaRun {
             const double alpha = p_.GammaShape;
             const long double u = p_.MutationRate;
             const int32_t length = setup_.SequenceLength;
-            mutation.perGeneration = [alpha, u, length](RunRandom& rng) -> long double {
+            mutation.perGeneration = [alpha, u, length, &rng = rng_]() -> long double {
                 return gammaSeqMutProb(alpha, u, length, rng);
             };
         }

@@ -37,10 +37,11 @@ struct Case {
 
 class TheoryTest : public ::testing::TestWithParam<Case> {};
 
-TEST_P(TheoryTest, MeansAgreeWithinFourStandardErrors) {
-    const Case c = GetParam();
+// The simulations of one case; newGenerator(r) gives the generator of replicate r (the one
+// run generator throughout, or a stream of its own per replicate).
+template <typename Rng, typename NewGenerator>
+void expectMeansAgree(const Case c, NewGenerator&& newGenerator) {
     const int replicates = 2000;
-    RunRandom rng(c.seed);
     GenealogySimulator sim;
     Genealogy g;
     MutationProbability mutation;
@@ -48,6 +49,7 @@ TEST_P(TheoryTest, MeansAgreeWithinFourStandardErrors) {
     double sumT = 0, sumT2 = 0, sumM = 0, sumM2 = 0;
     for (int r = 0; r < replicates; ++r) {
         int32_t n = c.n;
+        Rng& rng = newGenerator(r);
         sim.simulate(g, c.k, n, Demography{}, mutation, rng, nullptr);
         ASSERT_EQ(g.CoalEvents.size(), static_cast<size_t>(c.k - 1));
         ASSERT_EQ(g.tmrca(), g.Generation);
@@ -68,6 +70,22 @@ TEST_P(TheoryTest, MeansAgreeWithinFourStandardErrors) {
     const double meanM = sumM / replicates;
     const double sdM = std::sqrt(sumM2 / replicates - meanM * meanM);
     EXPECT_NEAR(meanM, th.meanMutations, 4 * sdM / std::sqrt(replicates));
+}
+
+TEST_P(TheoryTest, MeansAgreeWithinFourStandardErrors) {
+    const Case c = GetParam();
+    RunRandom rng(c.seed);
+    expectMeansAgree<RunRandom>(c, [&](int) -> RunRandom& { return rng; });
+}
+
+// Counter-based streams, one per simulation as a streams run draws them.
+TEST_P(TheoryTest, StreamMeansAgreeWithinFourStandardErrors) {
+    const Case c = GetParam();
+    StreamRandom rng(0x5eed00000000ull + c.seed, 1);
+    expectMeansAgree<StreamRandom>(c, [&](int r) -> StreamRandom& {
+        rng = StreamRandom(0x5eed00000000ull + c.seed, static_cast<uint32_t>(r + 1));
+        return rng;
+    });
 }
 
 INSTANTIATE_TEST_SUITE_P(SmallCases, TheoryTest,

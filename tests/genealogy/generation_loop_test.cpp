@@ -2,13 +2,16 @@
 // parents sorted and scanned for the first tie, the mutation count by inversion. The loop
 // draws in blocks, compares few parents pair by pair and many through a bit set or a hash
 // table; every path must give the same events, the same final size and leave the
-// generator in the same state.
-#include "genealogy/genealogy.h"
+// generator in the same state. The loop's paths for any generator (PlainRunRandom draws the
+// run generator's numbers but takes none of its shortcuts) are held to the same.
 #include "base/run_error.h"
+#include "genealogy/genealogy.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cmath>
 #include <gtest/gtest.h>
+#include <random>
 #include <vector>
 
 using namespace quenlith;
@@ -23,8 +26,27 @@ struct Replayed {
     uint32_t finalState = 0;
 };
 
-Replayed replay(int32_t k, int32_t popSize, const Demography& d, const MutationProbability& m,
-                uint32_t seed) {
+// The rate of a genealogy: a constant, or one or two draws every generation before the
+// mutation count (so that the number of draws varies from generation to generation).
+struct Rate {
+    long double constant = 0;
+    bool perGeneration = false;
+};
+
+template <typename Rng> long double drawnRate(Rng& rng) {
+    const long double first = rng.RandomFloat();
+    return first < 0.5L ? first * 0.2L : rng.RandomFloat() * 0.1L;
+}
+
+// The loop's view of the rate, drawing from `rng`.
+template <typename Rng> MutationProbability probability(const Rate& rate, Rng& rng) {
+    MutationProbability m;
+    m.constant = rate.constant;
+    if (rate.perGeneration) m.perGeneration = [&rng] { return drawnRate(rng); };
+    return m;
+}
+
+Replayed replay(int32_t k, int32_t popSize, const Demography& d, const Rate& m, uint32_t seed) {
     RunRandom rng(seed);
     MutationDraw terms;
     Replayed out;
@@ -44,7 +66,7 @@ Replayed replay(int32_t k, int32_t popSize, const Demography& d, const MutationP
                 j = i;
                 break;
             }
-        const long double p = m.perGeneration ? m.perGeneration(rng) : m.constant;
+        const long double p = m.perGeneration ? drawnRate(rng) : m.constant;
         const long double u = rng.RandomFloat();
         const long double any = 1 - std::pow(1 - p, static_cast<long double>(a));
         long double s = 0;
@@ -63,17 +85,27 @@ Replayed replay(int32_t k, int32_t popSize, const Demography& d, const MutationP
     return out;
 }
 
-void expectSameAsReplay(int32_t k, int32_t popSize, const Demography& d,
-                        const MutationProbability& m, uint32_t seed) {
-    SCOPED_TRACE(::testing::Message()
-                 << "k=" << k << " N=" << popSize << " p=" << m.constant << " seed=" << seed);
-    const Replayed expected = replay(k, popSize, d, m, seed);
-    GenealogySimulator sim;
+struct Simulated {
     Genealogy g;
-    RunRandom rng(seed);
-    int32_t n = popSize;
+    int32_t popSize = 0;
+    uint32_t finalState = 0;
     int32_t coalescences = 0;
-    sim.simulate(g, k, n, d, m, rng, [&] { ++coalescences; });
+};
+
+template <typename Rng>
+Simulated simulateWith(GenealogySimulator& sim, int32_t k, int32_t popSize, const Demography& d,
+                       const Rate& rate, uint32_t seed) {
+    Simulated out;
+    Rng rng(seed);
+    out.popSize = popSize;
+    const MutationProbability m = probability(rate, rng);
+    sim.simulate(out.g, k, out.popSize, d, m, rng, [&] { ++out.coalescences; });
+    out.finalState = rng.state();
+    return out;
+}
+
+void expectSame(const Simulated& got, const Replayed& expected) {
+    const Genealogy& g = got.g;
     ASSERT_EQ(g.CoalEvents.size(), expected.coal.size());
     for (size_t e = 0; e < expected.coal.size(); ++e) {
         ASSERT_EQ(g.CoalEvents[e].generation, expected.coal[e].generation) << "event " << e;
@@ -84,14 +116,40 @@ void expectSameAsReplay(int32_t k, int32_t popSize, const Demography& d,
         ASSERT_EQ(g.MutEvents[i].generation, expected.mut[i].generation) << "mutation " << i;
         ASSERT_EQ(g.MutEvents[i].position, expected.mut[i].position) << "mutation " << i;
     }
-    EXPECT_EQ(coalescences, static_cast<int32_t>(expected.coal.size()));
+    EXPECT_EQ(got.coalescences, static_cast<int32_t>(expected.coal.size()));
     EXPECT_EQ(g.Generation, expected.generation);
-    EXPECT_EQ(n, expected.popSize);
-    EXPECT_EQ(rng.state(), expected.finalState);
+    EXPECT_EQ(got.popSize, expected.popSize);
+    EXPECT_EQ(got.finalState, expected.finalState);
 }
 
-MutationProbability constant(long double p) {
-    MutationProbability m;
+// The run generator's loop and the loop for any generator against the replay, each on a
+// simulator of its own (fresh unless given).
+// Returns the generations in which more than eight lineages were left.
+int32_t expectSameAsReplay(int32_t k, int32_t popSize, const Demography& d, const Rate& m,
+                           uint32_t seed, GenealogySimulator* congruential = nullptr,
+                           GenealogySimulator* generic = nullptr) {
+    SCOPED_TRACE(::testing::Message() << "k=" << k << " N=" << popSize << " p=" << m.constant
+                                      << (m.perGeneration ? " drawn" : "") << " seed=" << seed
+                                      << " fluctuating=" << d.fluctuating);
+    const Replayed expected = replay(k, popSize, d, m, seed);
+    GenealogySimulator fresh1, fresh2;
+    {
+        SCOPED_TRACE("RunRandom");
+        expectSame(
+            simulateWith<RunRandom>(congruential ? *congruential : fresh1, k, popSize, d, m, seed),
+            expected);
+    }
+    {
+        SCOPED_TRACE("PlainRunRandom");
+        expectSame(
+            simulateWith<PlainRunRandom>(generic ? *generic : fresh2, k, popSize, d, m, seed),
+            expected);
+    }
+    return k > 8 ? expected.coal[static_cast<size_t>(k - 9)].generation : 0;
+}
+
+Rate constant(long double p) {
+    Rate m;
     m.constant = p;
     return m;
 }
@@ -168,47 +226,149 @@ TEST(GenerationLoop, ManyLineagesOnFewParents) {
 
 // The last generation allowed holds in every path: a genealogy whose common ancestor lies
 // in that generation completes, one generation less stops the run.
-TEST(GenerationLoop, LastGenerationHoldsInEveryPath) {
+template <typename Rng> void expectLastGenerationHolds() {
     struct Case {
         int32_t k, n;
     };
+    MutationProbability m;
+    m.constant = 0.001L;
     // Pairs of draws, stamps, many lineages on few parents, a size beyond the stamps.
     for (const Case c : {Case{3, 5000}, Case{20, 5000}, Case{600, 2000}, Case{30, 300000}}) {
         SCOPED_TRACE(::testing::Message() << "k=" << c.k << " N=" << c.n);
         GenealogySimulator sim;
         Genealogy g;
-        RunRandom rng(11);
+        Rng rng(11);
         int32_t n = c.n;
-        sim.simulate(g, c.k, n, Demography{}, constant(0.001L), rng, nullptr);
+        sim.simulate(g, c.k, n, Demography{}, m, rng, nullptr);
         const int32_t tmrca = g.tmrca();
         const size_t mutations = g.MutEvents.size();
 
         sim.lastGeneration = tmrca;
-        rng.setState(11);
+        rng = Rng(11);
         n = c.n;
-        sim.simulate(g, c.k, n, Demography{}, constant(0.001L), rng, nullptr);
+        sim.simulate(g, c.k, n, Demography{}, m, rng, nullptr);
         EXPECT_EQ(g.tmrca(), tmrca);
         EXPECT_EQ(g.MutEvents.size(), mutations);
 
         sim.lastGeneration = tmrca - 1;
-        rng.setState(11);
+        rng = Rng(11);
         n = c.n;
-        EXPECT_THROW(sim.simulate(g, c.k, n, Demography{}, constant(0.001L), rng, nullptr),
-                     RunError);
+        EXPECT_THROW(sim.simulate(g, c.k, n, Demography{}, m, rng, nullptr), RunError);
     }
+}
+
+TEST(GenerationLoop, LastGenerationHoldsInEveryPath) {
+    expectLastGenerationHolds<RunRandom>();
+    expectLastGenerationHolds<PlainRunRandom>();
 }
 
 // A per-generation probability draws before the mutation count, from the same generator.
 TEST(GenerationLoop, PerGenerationProbabilityDrawsInItsPlace) {
-    MutationProbability m;
-    m.perGeneration = [](RunRandom& rng) -> long double {
-        // One or two draws, so that the count of draws varies from generation to generation.
-        const long double first = rng.RandomFloat();
-        return first < 0.5L ? first * 0.2L : rng.RandomFloat() * 0.1L;
-    };
+    Rate m;
+    m.perGeneration = true;
     for (int32_t k : {2, 8, 9, 30})
         for (uint32_t seed : {3u, 4u}) {
             expectSameAsReplay(k, 200, Demography{}, m, seed);
             if (HasFatalFailure()) return;
         }
+}
+
+// One simulator per generator reused across hundreds of genealogies of random sample sizes,
+// population sizes, rates and demographies, as a run reuses it: the stamps of the parents
+// wrap round their 16-bit epoch many times over and more rates come and go than the
+// mutation draw keeps, and every genealogy must still match the replay.
+TEST(GenerationLoop, ReusedSimulatorsMatchTheReplayOverRandomInputs) {
+    std::mt19937 pick(20261208);
+    auto uniform = [&](int32_t lo, int32_t hi) {
+        return std::uniform_int_distribution<int32_t>(lo, hi)(pick);
+    };
+    // More constant rates than the mutation draw keeps, so that kept rates are evicted and
+    // computed again.
+    const long double rates[] = {0,     1e-5L, 5e-5L, 1e-4L, 3e-4L, 1e-3L, 2e-3L,
+                                 5e-3L, 0.01L, 0.02L, 0.05L, 0.1L,  0.3L,  1};
+    GenealogySimulator congruential, generic;
+    int64_t stampedGenerations = 0;
+    for (int32_t r = 0; r < 400; ++r) {
+        int32_t k, n;
+        const int32_t shape = uniform(0, 9);
+        if (shape < 4) { // few lineages: the pairwise paths
+            k = uniform(2, 8);
+            n = uniform(1, 3000);
+        } else if (shape < 8) { // the stamps
+            k = uniform(9, 60);
+            n = uniform(1, 20000);
+        } else if (shape < 9) { // many lineages on few parents
+            k = uniform(100, 700);
+            n = uniform(1, k * k / 100);
+        } else { // sizes for the bit set
+            k = uniform(9, 40);
+            n = uniform(140000, 200000);
+        }
+        Rate rate;
+        rate.constant = rates[uniform(0, 13)];
+        if (rate.constant == 1 && n > 300) rate.constant = 0.3L; // a events every generation
+        rate.perGeneration = uniform(0, 5) == 0;
+        Demography d;
+        if (uniform(0, 4) == 0) {
+            // Growth kept within a factor of about 20, so that the genealogy stays short.
+            d.fluctuating = true;
+            d.growthStart = uniform(0, 20);
+            d.growthEnd = d.growthStart + uniform(0, 60);
+            d.changePercent = uniform(-30, 5) + uniform(0, 9) / 10.0;
+            d.singleExpression = uniform(0, 1) == 1;
+            n = std::min(n, 2000);
+        }
+        if (n > 100000 && !d.fluctuating) { // shrink the big sizes, to keep the replay short
+            d.fluctuating = true;
+            d.growthStart = 0;
+            d.growthEnd = 200;
+            d.changePercent = -5;
+        }
+        const int32_t generations = expectSameAsReplay(k, n, d, rate, static_cast<uint32_t>(pick()),
+                                                       &congruential, &generic);
+        if (HasFatalFailure()) return;
+        stampedGenerations += generations;
+    }
+    // The 16-bit stamp epoch went round several times.
+    EXPECT_GT(stampedGenerations, 4 * 65536);
+}
+
+// A raised stop flag ends a long genealogy within kStopCheckGenerations generations on
+// every path; a lowered one changes nothing.
+template <typename Rng> void expectStopFlagSeen(int32_t k) {
+    SCOPED_TRACE(::testing::Message() << "k=" << k);
+    MutationProbability m;
+    m.constant = 0.0001L;
+    GenealogySimulator sim;
+    Genealogy g;
+    std::atomic<bool> stop{true};
+    Rng rng(5);
+    int32_t n = 1000000000; // a TMRCA of about 10^9 generations: only the flag ends it
+    EXPECT_THROW(sim.simulate(g, k, n, Demography{}, m, rng, nullptr, &stop), RunStopped);
+
+    stop = false;
+    Rng again(5), plain(5);
+    int32_t n1 = 3000, n2 = 3000;
+    Genealogy withFlag;
+    sim.simulate(withFlag, k, n1, Demography{}, m, again, nullptr, &stop);
+    GenealogySimulator other;
+    other.simulate(g, k, n2, Demography{}, m, plain, nullptr);
+    EXPECT_EQ(withFlag.tmrca(), g.tmrca());
+    EXPECT_EQ(withFlag.MutEventCount(), g.MutEventCount());
+    EXPECT_EQ(again.state(), plain.state());
+}
+
+TEST(GenerationLoop, StopFlagSeenOnEveryPath) {
+    for (int32_t k : {2, 5, 20}) {
+        expectStopFlagSeen<RunRandom>(k);
+        expectStopFlagSeen<PlainRunRandom>(k);
+    }
+    MutationProbability m;
+    m.constant = 0.0001L;
+    GenealogySimulator sim;
+    Genealogy g;
+    std::atomic<bool> stop{true};
+    StreamRandom rng(5, 1);
+    int32_t n = 1000000000;
+    EXPECT_THROW(sim.simulate(g, 2, n, Demography{}, m, rng, nullptr, &stop), RunStopped);
 }
