@@ -22,9 +22,9 @@ double secondsSince(Clock::time_point start) {
     return std::chrono::duration<double>(Clock::now() - start).count();
 }
 
-// S7: the 100 genealogies of S1 (k = 50, N = 10000, the default DNA mutation probability),
+// R1: the 100 genealogies of S1 (k = 50, N = 10000, the default DNA mutation probability),
 // each from its own stream, as a streams run draws them.
-void S7_StreamsGenerationLoop(benchmark::State& state) {
+void R1_StreamsGenerationLoop(benchmark::State& state) {
     resetPeakResident();
     GenealogySimulator simulator;
     Genealogy g;
@@ -50,9 +50,9 @@ void S7_StreamsGenerationLoop(benchmark::State& state) {
 
 class SilentObserver : public RunObserver {};
 
-// S8/threads/files: the S2 run (1000 default DNA simulations) in streams mode; files 0 writes
+// R2/threads/files: the S2 run (1000 default DNA simulations) in streams mode; files 0 writes
 // only the files every run writes, files 1 also S2's sequence file, diversity and Arlequin.
-void S8_StreamsThreads(benchmark::State& state) {
+void R2_StreamsThreads(benchmark::State& state) {
     resetPeakResident();
     FormValues form;
     form.rngKind = RandomKind::Streams;
@@ -87,8 +87,8 @@ void S8_StreamsThreads(benchmark::State& state) {
 
 } // namespace
 
-BENCHMARK(S7_StreamsGenerationLoop)->UseManualTime()->Unit(benchmark::kMillisecond);
-BENCHMARK(S8_StreamsThreads)
+BENCHMARK(R1_StreamsGenerationLoop)->UseManualTime()->Unit(benchmark::kMillisecond);
+BENCHMARK(R2_StreamsThreads)
     ->ArgsProduct({{1, 2}, {0, 1}})
     ->ArgNames({"threads", "files"})
     ->UseManualTime()

@@ -43,6 +43,73 @@ class RunRandom {
     uint32_t seed_;
 };
 
+// Jump-ahead constants of the run generator: j draws take the state s to
+// mul[j] * s + add[j], with mul[j] = A^j and add[j] = A^(j-1) + ... + A + 1 for the
+// congruence state := state * A + 1, A = 134775813. The states of several draws can so be
+// computed from one state at once instead of one after the other.
+struct DrawJumps {
+    static constexpr int32_t kMax = 16;
+    uint32_t mul[kMax + 1];
+    uint32_t add[kMax + 1];
+};
+inline constexpr DrawJumps kDrawJumps = [] {
+    constexpr uint32_t kMultiplier = 134775813u, kIncrement = 1u;
+    DrawJumps t{};
+    t.mul[0] = 1;
+    t.add[0] = 0;
+    for (int32_t j = 1; j <= DrawJumps::kMax; ++j) {
+        t.mul[j] = t.mul[j - 1] * kMultiplier;
+        t.add[j] = t.add[j - 1] * kMultiplier + kIncrement;
+    }
+    return t;
+}();
+
+// The state of the run generator `count` draws after state s (any count >= 0), by squaring
+// the jump: log2(count) steps.
+inline uint32_t runStateAfter(uint32_t s, uint64_t count) {
+    uint32_t mul = kDrawJumps.mul[1], add = kDrawJumps.add[1];
+    while (count > 0) {
+        if (count & 1) s = mul * s + add;
+        add = mul * add + add;
+        mul *= mul;
+        count >>= 1;
+    }
+    return s;
+}
+
+// The value of Random(n) drawn at `state` (the state after the draw's advance), range = n
+// for n > 0 and 0 otherwise.
+inline uint32_t drawnValue(uint32_t state, uint64_t range) {
+    return static_cast<uint32_t>((state * range) >> 32);
+}
+
+// The block loop of the run generator: calls f(i, state) for the states of draws
+// i = 0 .. count - 1 after state s, in order, and returns the state after the last. The
+// draws go in blocks of eight whose states all come from the block's first state, so that
+// they do not wait on each other.
+template <typename F> inline uint32_t forEachRunState(uint32_t s, int32_t count, F&& f) {
+    constexpr int32_t kBlock = 8;
+    int32_t i = 0;
+    for (; i + kBlock <= count; i += kBlock) {
+#pragma GCC unroll 8
+        for (int32_t b = 0; b < kBlock; ++b)
+            f(i + b, kDrawJumps.mul[b + 1] * s + kDrawJumps.add[b + 1]);
+        s = kDrawJumps.mul[kBlock] * s + kDrawJumps.add[kBlock];
+    }
+    const int32_t rest = count - i;
+    for (int32_t b = 0; b < rest; ++b)
+        f(i + b, kDrawJumps.mul[b + 1] * s + kDrawJumps.add[b + 1]);
+    return kDrawJumps.mul[rest] * s + kDrawJumps.add[rest];
+}
+
+// `count` successive draws of rng.Random(n), stored in out[0 .. count - 1]: the same values
+// in the same order, and the generator left in the same state, as `count` calls.
+inline void RandomMany(RunRandom& rng, int32_t n, int32_t count, uint32_t* out) {
+    const uint64_t range = n > 0 ? static_cast<uint32_t>(n) : 0; // Random(n <= 0) is 0
+    rng.setState(forEachRunState(
+        rng.state(), count, [&](int32_t i, uint32_t state) { out[i] = drawnValue(state, range); }));
+}
+
 // Counter-based stream `stream` of a run keyed by a 64-bit seed. Its words are those of
 // Philox4x32-10 with key (seed low, seed high) and counter (block low, block high, 0, stream),
 // for block = 0, 1, 2, ..., four words a block, in order.

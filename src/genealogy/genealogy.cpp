@@ -17,20 +17,17 @@ void Genealogy::rebuildTree() {
     leafHi.resize(leafLo.size());
     childA.resize(events);
     childB.resize(events);
-    std::vector<int32_t> positions(static_cast<size_t>(k));
-    for (int32_t i = 0; i < k; ++i) {
-        positions[i] = i;
+    LineageOrder order;
+    order.reset(k);
+    for (int32_t i = 0; i < k; ++i)
         leafLo[i] = leafHi[i] = i;
-    }
     for (size_t e = 0; e < events; ++e) {
-        const int32_t j = CoalEvents[e].first;
         const int32_t node = k + static_cast<int32_t>(e);
-        childA[e] = positions[j];
-        childB[e] = positions[j + 1];
-        leafLo[node] = leafLo[childA[e]];
-        leafHi[node] = leafHi[childB[e]];
-        positions[j] = node;
-        positions.erase(positions.begin() + j + 1);
+        const auto [left, right] = order.merge(CoalEvents[e].first, node);
+        childA[e] = left;
+        childB[e] = right;
+        leafLo[node] = leafLo[left];
+        leafHi[node] = leafHi[right];
     }
 }
 
@@ -148,26 +145,151 @@ long double MutationDraw::binomialTerm(int32_t a, int32_t c, long double p) {
         return choose * std::pow(p, static_cast<long double>(c)) *
                std::pow(q, static_cast<long double>(a - c));
     }
-    // Beyond 1754! the factorials leave the extended range: use log-gamma.
+    // Beyond 1754! the factorials leave the extended range: use log-gamma. The parts that
+    // depend on a and p alone are kept for the next event (the same values, recomputed).
     if (p <= 0) return 0;
     if (q <= 0) return c == a ? 1 : 0;
-    const long double logTerm = std::lgamma(static_cast<long double>(a) + 1) -
-                                std::lgamma(static_cast<long double>(c) + 1) -
-                                std::lgamma(static_cast<long double>(a - c) + 1) + c * std::log(p) +
-                                (a - c) * std::log1p(-p);
+    if (a != logA_ || !(p == logP_)) {
+        logA_ = a;
+        logP_ = p;
+        lgammaA_ = std::lgamma(static_cast<long double>(a) + 1);
+        logOfP_ = std::log(p);
+        log1mP_ = std::log1p(-p);
+    }
+    const long double logTerm = lgammaA_ - std::lgamma(static_cast<long double>(c) + 1) -
+                                std::lgamma(static_cast<long double>(a - c) + 1) + c * logOfP_ +
+                                (a - c) * log1mP_;
     return std::exp(logTerm);
 }
 
 // ---- generation loop ----
+//
+// The plain algorithm, which every path below reproduces: each generation every one of the
+// a lineages draws a parent, Random(N), in order; the draws are sorted and the first
+// adjacent pair of equal values (the smallest parent drawn more than once) merges the
+// lineages at positions j and j + 1, j being the number of draws below that value; then
+// one RandomFloat U and, while U < P - S, one Random(a) per mutation event (P the
+// probability of any event, S the binomial terms so far). The rule of every fast path:
+// the same draws in the same order, the same events, and the generator left in the same
+// state, for every seed. Each path is compared with that plain replay on random inputs
+// (tests/genealogy/generation_loop_test.cpp).
+//
+// Which path runs when (RunRandom only, except where said):
+// - Quiet generations: a constant size and rate and rare repeats. A stretch of generations
+//   of one lineage count runs at once, up to the first that merges or whose uniform falls
+//   below P (the threshold test on the uniform's state needs no extended arithmetic), in
+//   stretches of kStopCheckGenerations when a stop flag is given:
+//   - a <= kFewLineages (8): pairedQuietGenerations, the draws compared pair by pair on
+//     their states (no parent computed unless two states lie within 2^32 / N);
+//   - N <= kStampLimit (2^17) and 2 a^2 <= N: stamps, one per parent (2 bytes each,
+//     256 KiB at most, in the second-level cache);
+//   - N > kStampLimit and a <= kHashedLineages (64): hashed stamps, one per slot of
+//     kHashedSlots (2^15 bytes, in the first-level cache), parent v in slot v >> shift. A
+//     slot drawn twice is only a candidate (about a^2 / 2^16 of the generations); the
+//     generation is then drawn again from its first state and checked exactly.
+// - Otherwise generation by generation (a fluctuating size, a per-generation rate, many
+//   lineages, the last generation allowed):
+//   - a <= 8: the states of the generation straight from its first state, compared pair by
+//     pair;
+//   - a^2 >= 128 N (repeats certain): repeatBelowCutoff keeps only the draws below
+//     c = 32 N^2 / a^2, where about 16 pairs are expected, so that the smallest repeat lies
+//     among them in all but about e^-16 of the generations; the generation is drawn again
+//     in full only then. The states are scanned eight lanes to a vector (statesBelow),
+//     each lane jumping 32 draws a step, since only about 32 N / a of them are kept;
+//   - otherwise every draw is stored and checked: a stamp per parent up to 2^17 parents, a
+//     bit per parent up to 2^24, a hash table beyond.
+//   Any other generator (StreamRandom) takes these paths with its draws made one by one.
+// - The mutation count: the probability of any event and its state threshold are kept per
+//   rate and lineage count (MutationDraw::prepare); a rate drawn afresh every generation
+//   (gamma) is compared first with the bound a p >= P, so that P itself, in extended
+//   precision, is worked out only for the uniforms that can lie below it.
+// - Lineages are found by position and merged in O(log k) (LineageOrder: a bit per slot of
+//   the sample and a Fenwick tree of the counts of 64 slots, small enough for the
+//   second-level cache at k = 10^6).
+//
+// Tuning constants: kStampLimit and kHashedSlots from the cache sizes (a 2-byte stamp per
+// parent fits the second-level cache up to 2^17 parents; 2^15 one-byte stamps fill the
+// 32 KiB first-level data cache); kHashedLineages keeps candidates of the hashed stamps
+// rare (below 1/16 of the generations); 128 N and c = 32 N^2 / a^2 from the expected
+// number of pairs below the cutoff (a^2 c / 2 N^2). The figures of the paths are in
+// bench/README.md (scenarios S1, G1 to G3).
+
+void LineageOrder::reset(int32_t k) {
+    size_ = k;
+    blocks_ = (k + 63) / 64;
+    occupied_.assign(static_cast<size_t>(blocks_), ~uint64_t{0});
+    if (k % 64 != 0) occupied_.back() = (uint64_t{1} << (k % 64)) - 1;
+    count_.assign(static_cast<size_t>(blocks_) + 1, 0);
+    for (int32_t b = 1; b <= blocks_; ++b) {
+        count_[b] += b < blocks_ || k % 64 == 0 ? 64 : k % 64;
+        const int32_t parent = b + (b & -b);
+        if (parent <= blocks_) count_[parent] += count_[b];
+    }
+    top_ = 1;
+    while (top_ * 2 <= blocks_)
+        top_ *= 2;
+    nodes_.resize(static_cast<size_t>(k));
+    for (int32_t i = 0; i < k; ++i)
+        nodes_[i] = i;
+}
+
+namespace {
+
+// The position of the set bit of w with r set bits below it (r < the bits set).
+inline int32_t selectBit(uint64_t w, int32_t r) {
+    uint64_t c = w - ((w >> 1) & 0x5555555555555555ull);
+    c = (c & 0x3333333333333333ull) + ((c >> 2) & 0x3333333333333333ull);
+    c = (c + (c >> 4)) & 0x0F0F0F0F0F0F0F0Full;
+    const uint64_t prefix = c * 0x0101010101010101ull; // byte i: the bits set in bytes 0..i
+    int32_t byte = 0;
+    while (static_cast<int32_t>((prefix >> (8 * byte)) & 0xFF) <= r)
+        ++byte;
+    if (byte > 0) r -= static_cast<int32_t>((prefix >> (8 * (byte - 1))) & 0xFF);
+    uint32_t bits = static_cast<uint32_t>(w >> (8 * byte)) & 0xFF;
+    for (; r > 0; --r)
+        bits &= bits - 1;
+    return 8 * byte + __builtin_ctz(bits);
+}
+
+} // namespace
+
+int32_t LineageOrder::slotAt(int32_t position) const {
+    // The block holding the lineage: the largest prefix of blocks with at most `position`
+    // lineages; then the bit within it.
+    int32_t block = 0, left = position;
+    for (int32_t step = top_; step > 0; step /= 2) {
+        const int32_t next = block + step;
+        if (next <= blocks_ && count_[next] <= left) {
+            block = next;
+            left -= count_[next];
+        }
+    }
+    return 64 * block + selectBit(occupied_[block], left);
+}
+
+std::pair<int32_t, int32_t> LineageOrder::merge(int32_t j, int32_t node) {
+    const int32_t leftSlot = slotAt(j);
+    const int32_t rightSlot = slotAt(j + 1);
+    const std::pair<int32_t, int32_t> merged{nodes_[leftSlot], nodes_[rightSlot]};
+    nodes_[leftSlot] = node;
+    occupied_[rightSlot / 64] &= ~(uint64_t{1} << (rightSlot % 64));
+    for (int32_t b = rightSlot / 64 + 1; b <= blocks_; b += b & -b)
+        --count_[b];
+    return merged;
+}
 
 namespace {
 
 // Up to this many lineages the parents are compared pair by pair.
 constexpr int32_t kFewLineages = 8;
 
-// Up to this many parents, repeats are found with a stamp per parent (2 bytes each, so
-// that the stamps stay in the processor's second-level cache).
+// Up to this many parents, repeats are found with a stamp per parent.
 constexpr uint32_t kStampLimit = 1u << 17;
+
+// Beyond kStampLimit parents the quiet generations of up to kHashedLineages lineages share
+// kHashedSlots one-byte stamps.
+constexpr uint32_t kHashedSlots = 1u << 15;
+constexpr int32_t kHashedLineages = 64;
 
 // Parent values are below 2^31, so the largest uint32_t means "no repeat".
 constexpr uint32_t kNoRepeat = std::numeric_limits<uint32_t>::max();
@@ -199,7 +321,7 @@ inline int32_t firstRepeatAmongFew(const uint32_t* v, int32_t a) {
 
 // The parents of A lineages, A known here: every state of the generation comes straight
 // from its first one and the values are compared pair by pair.
-template <int32_t A> inline int32_t fewParents(RunRandom& rng, int32_t n) {
+template <int32_t A> int32_t fewParents(RunRandom& rng, int32_t n) {
     static_assert(A <= kFewLineages);
     uint32_t parents[A];
     RandomMany(rng, n, A, parents);
@@ -212,9 +334,6 @@ template <int32_t A> inline int32_t fewParents(RunRandom& rng, int32_t n) {
 // RandomFloat of the mutation count; the states of a generation come straight from its
 // first state, so one generation waits on the one before by a single multiply-add.
 
-// Up to this many lineages the quiet generations compare the draws pair by pair.
-constexpr int32_t kPairLineages = 8;
-
 // Quiet generations of A lineages, A known here, taken G at a time (the states of all G
 // come from the first state, so even the generations do not wait on each other). Two
 // draws can give one parent only if their states differ by less than 2^32 / n, which needs
@@ -222,7 +341,7 @@ constexpr int32_t kPairLineages = 8;
 template <int32_t A, int32_t G>
 QuietRun pairedQuietGenerations(uint32_t s, int32_t generation, int32_t limit, int32_t n,
                                 uint64_t threshold) {
-    static_assert(A <= kPairLineages && G * (A + 1) <= DrawJumps::kMax);
+    static_assert(A <= kFewLineages && G * (A + 1) <= DrawJumps::kMax);
     const uint64_t range = static_cast<uint32_t>(n);
     const uint32_t window = static_cast<uint32_t>(((uint64_t{1} << 32) + range - 1) / range);
     while (limit - generation >= G) {
@@ -268,6 +387,42 @@ QuietRun pairedQuietGenerations(uint32_t s, int32_t generation, int32_t limit, i
     return {s, generation, -1, false, false};
 }
 
+// The two paths of A <= kFewLineages lineages, chosen once per lineage count from one table.
+struct FewLineagePaths {
+    QuietRun (*quiet)(uint32_t s, int32_t generation, int32_t limit, int32_t n, uint64_t threshold);
+    int32_t (*parents)(RunRandom& rng, int32_t n);
+};
+
+// Two and three lineages take two generations at a time (measured faster), more one.
+template <int32_t A> constexpr FewLineagePaths pathsOf() {
+    return {&pairedQuietGenerations<A, (A <= 3 ? 2 : 1)>, &fewParents<A>};
+}
+
+constexpr FewLineagePaths kFewLineagePaths[kFewLineages + 1] = {
+    {nullptr, nullptr}, {nullptr, nullptr}, pathsOf<2>(), pathsOf<3>(), pathsOf<4>(),
+    pathsOf<5>(),       pathsOf<6>(),       pathsOf<7>(), pathsOf<8>()};
+
+// The cutoff below which the smallest repeat of a draws from n parents is looked for when
+// a^2 >= 128 n: about 16 pairs are expected below it, and it is at most n / 4.
+uint32_t repeatCutoff(int32_t a, int32_t n) {
+    const double nn = static_cast<double>(n);
+    const double aa = static_cast<double>(a);
+    return static_cast<uint32_t>(std::max(1.0, 32 * nn * nn / (aa * aa)));
+}
+
+bool manyLineages(int32_t a, int32_t n) {
+    return n >= 2 && static_cast<int64_t>(a) * a >= 128 * static_cast<int64_t>(n);
+}
+
+enum class QuietPath { None, Paired, Stamped, Hashed };
+
+QuietPath quietPathFor(int32_t a, int32_t n) {
+    if (a <= kFewLineages) return QuietPath::Paired;
+    if (static_cast<uint32_t>(n) <= kStampLimit)
+        return 2 * static_cast<int64_t>(a) * a <= n ? QuietPath::Stamped : QuietPath::None;
+    return a <= kHashedLineages ? QuietPath::Hashed : QuietPath::None;
+}
+
 } // namespace
 
 uint16_t GenealogySimulator::nextStampEpoch(uint32_t range) {
@@ -291,162 +446,239 @@ uint32_t GenealogySimulator::smallestRepeated(const uint32_t* draws, int32_t a, 
     return smallest;
 }
 
-QuietRun GenealogySimulator::stampedQuietGenerations(uint32_t s, int32_t generation, int32_t limit,
-                                                     int32_t a, int32_t n, uint64_t threshold) {
-    const uint64_t range = static_cast<uint32_t>(n);
-    parents_.resize(static_cast<size_t>(a));
-    uint16_t epoch = nextStampEpoch(static_cast<uint32_t>(n));
-    uint16_t* stamps = stamps_.data();
-    constexpr int32_t kBlock = 8;
-    const int32_t fullBlocks = a / kBlock;
-    const int32_t rest = a % kBlock;
-    while (generation < limit) {
-        ++generation;
-        if (++epoch == 0) [[unlikely]] {
-            std::fill(stamps_.begin(), stamps_.end(), 0);
-            epoch = 1;
-        }
-        const uint32_t first = s;
-        bool repeated = false;
-        auto check = [&](uint32_t state) {
-            const uint32_t v = drawnValue(state, range);
-            repeated |= stamps[v] == epoch;
-            stamps[v] = epoch;
-        };
-        for (int32_t i = 0; i < fullBlocks; ++i) {
-#pragma GCC unroll 8
-            for (int32_t b = 0; b < kBlock; ++b)
-                check(kDrawJumps.mul[b + 1] * s + kDrawJumps.add[b + 1]);
-            s = kDrawJumps.mul[kBlock] * s + kDrawJumps.add[kBlock];
-        }
-        for (int32_t b = 0; b < rest; ++b)
-            check(kDrawJumps.mul[b + 1] * s + kDrawJumps.add[b + 1]);
-        // The last state of the parents, then the uniform.
-        s = kDrawJumps.mul[rest + 1] * s + kDrawJumps.add[rest + 1];
-        const bool mutates = s < threshold;
-        if (repeated || mutates) [[unlikely]] {
-            stampEpoch_ = epoch;
-            int32_t j = -1;
-            if (repeated) {
-                // Draw the generation's parents again to find the smallest repeated one.
-                RunRandom again(first);
-                RandomMany(again, n, a, parents_.data());
-                j = firstOccurrence(parents_.data(), a,
-                                    smallestRepeated(parents_.data(), a, static_cast<uint32_t>(n)));
-            }
-            return {s, generation, j, true, mutates};
-        }
+uint32_t GenealogySimulator::smallestRepeatedHashed(const uint32_t* draws, int32_t a) {
+    size_t size = 16;
+    while (size < static_cast<size_t>(a) * 2)
+        size *= 2;
+    if (hashSlots_.size() < size) {
+        hashSlots_.assign(size, 0);
+        hashStamp_ = 0;
     }
-    stampEpoch_ = epoch;
-    return {s, generation, -1, false, false};
-}
-
-int32_t GenealogySimulator::repeatBelowCutoff(RunRandom& rng, int32_t a, int32_t n) {
-    // Among a draws from n parents about a^2 / (2 n) pairs share a parent, spread evenly
-    // over the parents, so the smallest repeated parent lies far below n: below the
-    // cutoff c = 8 n^2 / a^2 about four pairs are expected. Only the draws below c are
-    // kept; a repeat among them is the smallest repeat of all the draws, and every draw
-    // below it is among them.
-    const double nn = static_cast<double>(n);
-    const double aa = static_cast<double>(a);
-    const uint64_t cutoff = static_cast<uint64_t>(std::max(1.0, 8 * nn * nn / (aa * aa)));
-    const uint64_t range = static_cast<uint32_t>(n);
-    // A draw is below the cutoff exactly when its state is below ceil(c 2^32 / n), so the
-    // value needs computing only for the draws that are kept.
-    const uint64_t stateCutoff = ((cutoff << 32) + range - 1) / range;
-    uint32_t* low = parents_.data();
-    int32_t count = 0;
-    constexpr int32_t kBlock = 8;
-    uint32_t s = rng.state();
-    for (int32_t i = 0; i < a; i += kBlock) {
-        const int32_t m = a - i < kBlock ? a - i : kBlock;
-        for (int32_t b = 0; b < m; ++b) {
-            const uint32_t state = kDrawJumps.mul[b + 1] * s + kDrawJumps.add[b + 1];
-            if (state < stateCutoff) [[unlikely]]
-                low[count++] = drawnValue(state, range);
-        }
-        s = kDrawJumps.mul[m] * s + kDrawJumps.add[m];
+    size = hashSlots_.size();
+    if (++hashStamp_ == 0) {
+        std::fill(hashSlots_.begin(), hashSlots_.end(), 0);
+        hashStamp_ = 1;
     }
-    rng.setState(s);
-    std::sort(low, low + count);
-    for (int32_t i = 0; i + 1 < count; ++i)
-        if (low[i] == low[i + 1]) return i;
-    return -1;
-}
-
-uint32_t GenealogySimulator::smallestRepeatedLarge(const uint32_t* draws, int32_t a,
-                                                   uint32_t range) {
-    // Up to 2^24 parents a bit per parent (2 MiB), cleared after the generation; a hash table
-    // beyond.
-    constexpr uint32_t kBitLimit = 1u << 24;
+    const uint64_t stamp = static_cast<uint64_t>(hashStamp_) << 32;
+    const size_t mask = size - 1;
     uint32_t smallestTwice = kNoRepeat;
-    if (range <= kBitLimit) {
-        const size_t words = (range + 63) / 64;
-        if (seenBits_.size() < words) seenBits_.resize(words, 0);
-        uint64_t* bits = seenBits_.data();
-        for (int32_t i = 0; i < a; ++i) {
-            const uint32_t v = draws[i];
-            const uint64_t mask = uint64_t{1} << (v & 63);
-            uint64_t& word = bits[v >> 6];
-            const uint32_t candidate = std::min(smallestTwice, v);
-            smallestTwice = (word & mask) ? candidate : smallestTwice;
-            word |= mask;
-        }
-        for (int32_t i = 0; i < a; ++i)
-            bits[draws[i] >> 6] = 0;
-    } else {
-        size_t size = 16;
-        while (size < static_cast<size_t>(a) * 2)
-            size *= 2;
-        if (hashSlots_.size() < size) {
-            hashSlots_.assign(size, 0);
-            hashStamp_ = 0;
-        }
-        size = hashSlots_.size();
-        if (++hashStamp_ == 0) {
-            std::fill(hashSlots_.begin(), hashSlots_.end(), 0);
-            hashStamp_ = 1;
-        }
-        const uint64_t stamp = static_cast<uint64_t>(hashStamp_) << 32;
-        const size_t mask = size - 1;
-        for (int32_t i = 0; i < a; ++i) {
-            const uint32_t v = draws[i];
-            size_t slot = ((static_cast<uint64_t>(v) * 0x9E3779B97F4A7C15ull) >> 32) & mask;
-            for (;;) {
-                const uint64_t entry = hashSlots_[slot];
-                if ((entry & 0xFFFFFFFF00000000ull) != stamp) {
-                    hashSlots_[slot] = stamp | v;
-                    break;
-                }
-                if (static_cast<uint32_t>(entry) == v) {
-                    smallestTwice = std::min(smallestTwice, v);
-                    break;
-                }
-                slot = (slot + 1) & mask;
+    for (int32_t i = 0; i < a; ++i) {
+        const uint32_t v = draws[i];
+        size_t slot = ((static_cast<uint64_t>(v) * 0x9E3779B97F4A7C15ull) >> 32) & mask;
+        for (;;) {
+            const uint64_t entry = hashSlots_[slot];
+            if ((entry & 0xFFFFFFFF00000000ull) != stamp) {
+                hashSlots_[slot] = stamp | v;
+                break;
             }
+            if (static_cast<uint32_t>(entry) == v) {
+                smallestTwice = std::min(smallestTwice, v);
+                break;
+            }
+            slot = (slot + 1) & mask;
         }
     }
     return smallestTwice;
 }
 
-int32_t GenealogySimulator::repeatAmongDraws(uint32_t* draws, int32_t a, int32_t n) {
-    const uint32_t range = n < 1 ? 1u : static_cast<uint32_t>(n);
-    if (n >= 1 && static_cast<int64_t>(a) * a >= 128 * static_cast<int64_t>(n)) {
-        // As in repeatBelowCutoff: the smallest repeat is nearly always among the few
-        // smallest draws.
-        const double nn = static_cast<double>(n);
-        const double aa = static_cast<double>(a);
-        const uint64_t cutoff = static_cast<uint64_t>(std::max(1.0, 8 * nn * nn / (aa * aa)));
-        low_.clear();
-        for (int32_t i = 0; i < a; ++i)
-            if (draws[i] < cutoff) low_.push_back(draws[i]);
-        std::sort(low_.begin(), low_.end());
-        for (size_t i = 0; i + 1 < low_.size(); ++i)
-            if (low_[i] == low_[i + 1]) return static_cast<int32_t>(i);
+uint32_t GenealogySimulator::smallestRepeatedAny(const uint32_t* draws, int32_t a, uint32_t range) {
+    if (range <= kStampLimit) return smallestRepeated(draws, a, range);
+    // Up to 2^24 parents a bit per parent (2 MiB), cleared after the generation; a hash
+    // table beyond.
+    constexpr uint32_t kBitLimit = 1u << 24;
+    if (range > kBitLimit) return smallestRepeatedHashed(draws, a);
+    uint32_t smallestTwice = kNoRepeat;
+    const size_t words = (range + 63) / 64;
+    if (seenBits_.size() < words) seenBits_.resize(words, 0);
+    uint64_t* bits = seenBits_.data();
+    for (int32_t i = 0; i < a; ++i) {
+        const uint32_t v = draws[i];
+        const uint64_t mask = uint64_t{1} << (v & 63);
+        uint64_t& word = bits[v >> 6];
+        const uint32_t candidate = std::min(smallestTwice, v);
+        smallestTwice = (word & mask) ? candidate : smallestTwice;
+        word |= mask;
     }
-    const uint32_t smallest = range <= kStampLimit ? smallestRepeated(draws, a, range)
-                                                   : smallestRepeatedLarge(draws, a, range);
-    return firstOccurrence(draws, a, smallest);
+    for (int32_t i = 0; i < a; ++i)
+        bits[draws[i] >> 6] = 0;
+    return smallestTwice;
+}
+
+template <bool Hashed>
+QuietRun GenealogySimulator::stampedQuietGenerations(uint32_t s, int32_t generation, int32_t limit,
+                                                     int32_t a, int32_t n, uint64_t threshold) {
+    using Stamp = std::conditional_t<Hashed, uint8_t, uint16_t>;
+    const uint64_t range = static_cast<uint32_t>(n);
+    parents_.resize(static_cast<size_t>(a));
+    // Exact: a stamp per parent. Hashed: parent v has the stamp of slot v >> shift.
+    uint32_t shift = 0;
+    Stamp* stamps;
+    size_t slots;
+    Stamp epoch;
+    if constexpr (Hashed) {
+        while (((range - 1) >> shift) >= kHashedSlots)
+            ++shift;
+        if (hashedStamps_.size() < kHashedSlots) hashedStamps_.assign(kHashedSlots, 0);
+        stamps = hashedStamps_.data();
+        slots = hashedStamps_.size();
+        epoch = hashedEpoch_;
+    } else {
+        epoch = nextStampEpoch(static_cast<uint32_t>(n));
+        stamps = stamps_.data();
+        slots = stamps_.size();
+    }
+    while (generation < limit) {
+        ++generation;
+        if (++epoch == 0) [[unlikely]] {
+            std::fill(stamps, stamps + slots, 0);
+            epoch = 1;
+        }
+        const uint32_t first = s;
+        bool repeated = false;
+        s = forEachRunState(s, a, [&](int32_t, uint32_t state) {
+            const uint32_t slot = drawnValue(state, range) >> shift;
+            repeated |= stamps[slot] == epoch;
+            stamps[slot] = epoch;
+        });
+        s = kDrawJumps.mul[1] * s + kDrawJumps.add[1]; // the uniform
+        const bool mutates = s < threshold;
+        if (repeated || mutates) [[unlikely]] {
+            int32_t j = -1;
+            if (repeated) {
+                // Draw the generation's parents again to find the smallest repeated one
+                // (with hashed stamps, whether one repeats at all).
+                if constexpr (Hashed) {
+                    hashedEpoch_ = epoch;
+                } else {
+                    stampEpoch_ = epoch;
+                }
+                RunRandom again(first);
+                RandomMany(again, n, a, parents_.data());
+                const uint32_t smallest =
+                    Hashed ? smallestRepeatedHashed(parents_.data(), a)
+                           : smallestRepeated(parents_.data(), a, static_cast<uint32_t>(n));
+                j = firstOccurrence(parents_.data(), a, smallest);
+                if constexpr (!Hashed) epoch = stampEpoch_;
+            }
+            if (j >= 0 || mutates) {
+                if constexpr (Hashed) {
+                    hashedEpoch_ = epoch;
+                } else {
+                    stampEpoch_ = epoch;
+                }
+                return {s, generation, j, true, mutates};
+            }
+        }
+    }
+    if constexpr (Hashed) {
+        hashedEpoch_ = epoch;
+    } else {
+        stampEpoch_ = epoch;
+    }
+    return {s, generation, -1, false, false};
+}
+
+int32_t GenealogySimulator::repeatAmongLow(const uint32_t* low, int32_t count, uint32_t cutoff) {
+    // Every draw below the smallest repeated value is below the cutoff, so j counts them.
+    return firstOccurrence(low, count, smallestRepeatedAny(low, count, cutoff));
+}
+
+namespace {
+
+// The jump of `draws` draws of the run generator: s -> mul * s + add.
+struct Jump {
+    uint32_t mul, add;
+};
+constexpr Jump jumpOf(int32_t draws) {
+    Jump j{1, 0};
+    for (int32_t i = 0; i < draws; ++i)
+        j = {j.mul * kDrawJumps.mul[1], j.add * kDrawJumps.mul[1] + kDrawJumps.add[1]};
+    return j;
+}
+
+// Lanes of 32-bit states, as many as the widest vector unit the build targets holds.
+typedef uint32_t StateLanes __attribute__((vector_size(32)));
+constexpr int32_t kLanes = 8;
+constexpr int32_t kVectors = 4; // independent vectors, so that the multiplies overlap
+constexpr int32_t kStride = kLanes * kVectors;
+
+// The states below `stateCutoff` among those of `count` draws after s, stored in `out`
+// (in no particular order); returns how many. The states go kStride at a time, lane l of
+// vector v holding draw v * kLanes + l of the stride, each lane advanced by the jump of
+// kStride draws. A chunk of kChunk strides only keeps the smallest state of every lane;
+// the rare chunk with a state below the cutoff is gone through again lane by lane. Built
+// for AVX2 too, chosen when the program starts.
+#if defined(__x86_64__) && defined(__GNUC__)
+__attribute__((target_clones("avx2", "default")))
+#endif
+int32_t
+statesBelow(uint32_t s, int32_t count, uint32_t stateCutoff, uint32_t* out) {
+    constexpr int32_t kChunk = 8;
+    constexpr int32_t kChunkDraws = kChunk * kStride;
+    int32_t kept = 0;
+    int32_t done = 0;
+    if (count >= kChunkDraws) {
+        StateLanes lanes[kVectors];
+        uint32_t st = s;
+        for (int32_t v = 0; v < kVectors; ++v)
+            for (int32_t l = 0; l < kLanes; ++l) {
+                st = kDrawJumps.mul[1] * st + kDrawJumps.add[1];
+                lanes[v][l] = st;
+            }
+        constexpr Jump stride = jumpOf(kStride);
+        for (; done + kChunkDraws <= count; done += kChunkDraws) {
+            StateLanes start[kVectors];
+            StateLanes smallest = lanes[0];
+            for (int32_t v = 0; v < kVectors; ++v)
+                start[v] = lanes[v];
+            for (int32_t c = 0; c < kChunk; ++c)
+                for (int32_t v = 0; v < kVectors; ++v) {
+                    smallest = lanes[v] < smallest ? lanes[v] : smallest;
+                    lanes[v] = lanes[v] * stride.mul + stride.add;
+                }
+            uint32_t least = smallest[0];
+            for (int32_t l = 1; l < kLanes; ++l)
+                least = std::min(least, static_cast<uint32_t>(smallest[l]));
+            if (least < stateCutoff) [[unlikely]] {
+                for (int32_t c = 0; c < kChunk; ++c)
+                    for (int32_t v = 0; v < kVectors; ++v) {
+                        for (int32_t l = 0; l < kLanes; ++l) {
+                            out[kept] = start[v][l];
+                            kept += start[v][l] < stateCutoff;
+                        }
+                        start[v] = start[v] * stride.mul + stride.add;
+                    }
+            }
+        }
+        s = runStateAfter(s, static_cast<uint64_t>(done));
+    }
+    forEachRunState(s, count - done, [&](int32_t, uint32_t state) {
+        out[kept] = state;
+        kept += state < stateCutoff;
+    });
+    return kept;
+}
+
+} // namespace
+
+int32_t GenealogySimulator::repeatBelowCutoff(RunRandom& rng, int32_t a, int32_t n) {
+    // Among a draws from n parents about a^2 / (2 n) pairs share a parent, spread evenly
+    // over the parents, so the smallest repeated parent lies far below n. Only the draws
+    // below the cutoff are kept; a repeat among them is the smallest repeat of all the
+    // draws.
+    const uint32_t cutoff = repeatCutoff(a, n);
+    const uint64_t range = static_cast<uint32_t>(n);
+    // A draw is below the cutoff exactly when its state is below ceil(c 2^32 / n) (at most
+    // 2^30, as c <= n / 4), so the value needs computing only for the draws that are kept.
+    const uint32_t stateCutoff =
+        static_cast<uint32_t>(((uint64_t{cutoff} << 32) + range - 1) / range);
+    uint32_t* low = parents_.data();
+    const uint32_t s = rng.state();
+    const int32_t count = statesBelow(s, a, stateCutoff, low);
+    for (int32_t i = 0; i < count; ++i)
+        low[i] = drawnValue(low[i], range);
+    rng.setState(runStateAfter(s, static_cast<uint64_t>(a)));
+    return repeatAmongLow(low, count, cutoff);
 }
 
 int32_t GenealogySimulator::drawParents(RunRandom& rng, int32_t a, int32_t n) {
@@ -454,7 +686,7 @@ int32_t GenealogySimulator::drawParents(RunRandom& rng, int32_t a, int32_t n) {
     // Many more lineages than the square root of the parents: repeats are certain, and the
     // smallest is found among the few smallest draws. Should none of those repeat, the
     // generation is drawn again below from the same state.
-    if (n >= 1 && static_cast<int64_t>(a) * a >= 128 * static_cast<int64_t>(n)) {
+    if (manyLineages(a, n)) {
         const RunRandom start = rng;
         const int32_t j = repeatBelowCutoff(rng, a, n);
         if (j >= 0) return j;
@@ -462,77 +694,37 @@ int32_t GenealogySimulator::drawParents(RunRandom& rng, int32_t a, int32_t n) {
     }
     uint32_t* draws = parents_.data();
     const uint32_t range = n < 1 ? 1u : static_cast<uint32_t>(n);
-    uint32_t smallestTwice = kNoRepeat;
-
-    // Up to kStampLimit parents every parent holds the number of the last generation that drew
-    // it, so nothing needs clearing between generations and the draws are checked as they
-    // are made; beyond, a bit per parent or a hash table.
-    if (range <= kStampLimit) {
-        const uint16_t epoch = nextStampEpoch(range);
-        uint16_t* stamps = stamps_.data();
-        const uint64_t values = n > 0 ? static_cast<uint32_t>(n) : 0; // Random(n <= 0) is 0
-        constexpr int32_t kBlock = 8;
-        uint32_t s = rng.state();
-        for (int32_t i = 0; i < a; i += kBlock) {
-            const int32_t m = a - i < kBlock ? a - i : kBlock;
-            for (int32_t b = 0; b < m; ++b) {
-                const uint32_t v =
-                    drawnValue(kDrawJumps.mul[b + 1] * s + kDrawJumps.add[b + 1], values);
-                draws[i + b] = v;
-                if (stamps[v] == epoch) smallestTwice = std::min(smallestTwice, v);
-                stamps[v] = epoch;
-            }
-            s = kDrawJumps.mul[m] * s + kDrawJumps.add[m];
-        }
-        rng.setState(s);
-    } else {
+    if (range > kStampLimit) {
         RandomMany(rng, n, a, draws);
-        smallestTwice = smallestRepeatedLarge(draws, a, range);
+        return firstOccurrence(draws, a, smallestRepeatedAny(draws, a, range));
     }
+    // Up to kStampLimit parents every parent holds the number of the last generation that
+    // drew it, so nothing needs clearing between generations and the draws are checked as
+    // they are made.
+    const uint16_t epoch = nextStampEpoch(range);
+    uint16_t* stamps = stamps_.data();
+    const uint64_t values = n > 0 ? static_cast<uint32_t>(n) : 0; // Random(n <= 0) is 0
+    uint32_t smallestTwice = kNoRepeat;
+    rng.setState(forEachRunState(rng.state(), a, [&](int32_t i, uint32_t state) {
+        const uint32_t v = drawnValue(state, values);
+        draws[i] = v;
+        if (stamps[v] == epoch) smallestTwice = std::min(smallestTwice, v);
+        stamps[v] = epoch;
+    }));
     return firstOccurrence(draws, a, smallestTwice);
 }
 
-QuietRun GenealogySimulator::quietGenerations(uint32_t s, int32_t generation, int32_t limit,
-                                              int32_t a, int32_t n, uint64_t threshold) {
-    switch (a) {
-    case 2:
-        return pairedQuietGenerations<2, 2>(s, generation, limit, n, threshold);
-    case 3:
-        return pairedQuietGenerations<3, 2>(s, generation, limit, n, threshold);
-    case 4:
-        return pairedQuietGenerations<4, 1>(s, generation, limit, n, threshold);
-    case 5:
-        return pairedQuietGenerations<5, 1>(s, generation, limit, n, threshold);
-    case 6:
-        return pairedQuietGenerations<6, 1>(s, generation, limit, n, threshold);
-    case 7:
-        return pairedQuietGenerations<7, 1>(s, generation, limit, n, threshold);
-    case 8:
-        return pairedQuietGenerations<8, 1>(s, generation, limit, n, threshold);
-    default:
-        return stampedQuietGenerations(s, generation, limit, a, n, threshold);
+int32_t GenealogySimulator::repeatAmongDraws(const uint32_t* draws, int32_t a, int32_t n) {
+    if (manyLineages(a, n)) {
+        const uint32_t cutoff = repeatCutoff(a, n);
+        low_.clear();
+        for (int32_t i = 0; i < a; ++i)
+            if (draws[i] < cutoff) low_.push_back(draws[i]);
+        const int32_t j = repeatAmongLow(low_.data(), static_cast<int32_t>(low_.size()), cutoff);
+        if (j >= 0) return j;
     }
-}
-
-int32_t GenealogySimulator::congruentialParents(RunRandom& rng, int32_t a, int32_t n) {
-    switch (a) {
-    case 2:
-        return fewParents<2>(rng, n);
-    case 3:
-        return fewParents<3>(rng, n);
-    case 4:
-        return fewParents<4>(rng, n);
-    case 5:
-        return fewParents<5>(rng, n);
-    case 6:
-        return fewParents<6>(rng, n);
-    case 7:
-        return fewParents<7>(rng, n);
-    case 8:
-        return fewParents<8>(rng, n);
-    default:
-        return drawParents(rng, a, n);
-    }
+    const uint32_t range = n < 1 ? 1u : static_cast<uint32_t>(n);
+    return firstOccurrence(draws, a, smallestRepeatedAny(draws, a, range));
 }
 
 template <typename Rng>
@@ -554,11 +746,9 @@ void GenealogySimulator::simulate(Genealogy& g, int32_t k, int32_t& popSize,
     g.childA.clear();
     g.childB.clear();
     g.CoalEvents.reserve(k > 0 ? k - 1 : 0);
-    positions_.resize(static_cast<size_t>(k));
-    for (int32_t i = 0; i < k; ++i) {
-        positions_[i] = i;
+    lineageOrder_.reset(k);
+    for (int32_t i = 0; i < k; ++i)
         g.leafLo[i] = g.leafHi[i] = i;
-    }
 
     // The loop draws from a copy of the generator that never leaves this function, so its
     // state stays in a register; the copy is written back before anything else draws.
@@ -569,17 +759,16 @@ void GenealogySimulator::simulate(Genealogy& g, int32_t k, int32_t& popSize,
     int32_t generation = 0;
     auto onMutation = [&](int32_t position) {
         g.MutEvents.push_back({generation, position});
-        g.mutationNodes.push_back(positions_[position]);
+        g.mutationNodes.push_back(lineageOrder_.nodeAt(position));
     };
     if (!perGeneration) mutationDraw_.prepare(lineages, p, true);
     while (lineages > 1) {
         int32_t j = -1;
-        const bool quiet = kCongruential && !perGeneration && !demography.fluctuating &&
-                           popSize >= 2 && generation < lastGeneration &&
-                           (lineages <= kPairLineages ||
-                            (static_cast<uint32_t>(popSize) <= kStampLimit &&
-                             2 * static_cast<int64_t>(lineages) * lineages <= popSize));
-        if (quiet) {
+        const QuietPath quiet = kCongruential && !perGeneration && !demography.fluctuating &&
+                                        popSize >= 2 && generation < lastGeneration
+                                    ? quietPathFor(lineages, popSize)
+                                    : QuietPath::None;
+        if (quiet != QuietPath::None) {
             if constexpr (kCongruential) {
                 // A constant size and rate, and repeats are rare: run the quiet generations,
                 // in stretches short enough for the stop flag to be seen.
@@ -587,9 +776,18 @@ void GenealogySimulator::simulate(Genealogy& g, int32_t k, int32_t& popSize,
                     stop ? static_cast<int32_t>(std::min<int64_t>(
                                lastGeneration, int64_t{generation} + kStopCheckGenerations))
                          : lastGeneration;
-                const QuietRun end =
-                    quietGenerations(local.state(), generation, stretchEnd, lineages, popSize,
-                                     mutationDraw_.anyThreshold());
+                const uint32_t s = local.state();
+                const uint64_t threshold = mutationDraw_.anyThreshold();
+                QuietRun end;
+                if (quiet == QuietPath::Paired)
+                    end = kFewLineagePaths[lineages].quiet(s, generation, stretchEnd, popSize,
+                                                           threshold);
+                else if (quiet == QuietPath::Stamped)
+                    end = stampedQuietGenerations<false>(s, generation, stretchEnd, lineages,
+                                                         popSize, threshold);
+                else
+                    end = stampedQuietGenerations<true>(s, generation, stretchEnd, lineages,
+                                                        popSize, threshold);
                 local.setState(end.state);
                 generation = end.generation;
                 if (!end.stopped) {
@@ -618,7 +816,8 @@ void GenealogySimulator::simulate(Genealogy& g, int32_t k, int32_t& popSize,
                 throw RunStopped();
 
             if constexpr (kCongruential) {
-                j = congruentialParents(local, lineages, popSize);
+                j = lineages <= kFewLineages ? kFewLineagePaths[lineages].parents(local, popSize)
+                                             : drawParents(local, lineages, popSize);
             } else if (lineages <= kFewLineages) {
                 uint32_t parents[kFewLineages];
                 for (int32_t i = 0; i < lineages; ++i)
@@ -635,23 +834,21 @@ void GenealogySimulator::simulate(Genealogy& g, int32_t k, int32_t& popSize,
                 rng = local;
                 p = mutation.perGeneration();
                 local = rng;
-                mutationDraw_.prepare(lineages, p, false);
+                mutationDraw_.drawFresh(local, lineages, p, onMutation);
+            } else {
+                mutationDraw_.drawPrepared(local, onMutation);
             }
-            mutationDraw_.drawPrepared(local, onMutation);
         }
 
         if (j >= 0) {
             const int32_t e = static_cast<int32_t>(g.CoalEvents.size());
             const int32_t node = k + e;
             g.CoalEvents.push_back({generation, j, j + 1});
-            const int32_t left = positions_[j];
-            const int32_t right = positions_[j + 1];
+            const auto [left, right] = lineageOrder_.merge(j, node);
             g.childA.push_back(left);
             g.childB.push_back(right);
             g.leafLo[node] = g.leafLo[left];
             g.leafHi[node] = g.leafHi[right];
-            positions_[j] = node;
-            positions_.erase(positions_.begin() + j + 1);
             --lineages;
             if (!perGeneration) mutationDraw_.prepare(lineages, p, true);
             if (onCoalescence) {

@@ -13,54 +13,10 @@
 #include <atomic>
 #include <cstdint>
 #include <functional>
+#include <utility>
 #include <vector>
 
 namespace quenlith {
-
-// Jump-ahead constants of the run generator: j draws take the state s to
-// mul[j] * s + add[j], with mul[j] = A^j and add[j] = A^(j-1) + ... + A + 1 for the
-// congruence state := state * A + 1, A = 134775813 (run/random.h). The states of several
-// draws can so be computed from one state at once instead of one after the other.
-struct DrawJumps {
-    static constexpr int32_t kMax = 16;
-    uint32_t mul[kMax + 1];
-    uint32_t add[kMax + 1];
-};
-inline constexpr DrawJumps kDrawJumps = [] {
-    constexpr uint32_t kMultiplier = 134775813u, kIncrement = 1u;
-    DrawJumps t{};
-    t.mul[0] = 1;
-    t.add[0] = 0;
-    for (int32_t j = 1; j <= DrawJumps::kMax; ++j) {
-        t.mul[j] = t.mul[j - 1] * kMultiplier;
-        t.add[j] = t.add[j - 1] * kMultiplier + kIncrement;
-    }
-    return t;
-}();
-
-// The value of Random(n) drawn at `state` (the state after the draw's advance).
-inline uint32_t drawnValue(uint32_t state, uint64_t range) {
-    return static_cast<uint32_t>((state * range) >> 32);
-}
-
-// `count` successive draws of rng.Random(n), stored in out[0 .. count - 1]: the same values
-// in the same order, and the generator left in the same state, as `count` calls. The draws
-// go in blocks of eight whose states all come from the block's first state, so that they do
-// not wait on each other.
-inline void RandomMany(RunRandom& rng, int32_t n, int32_t count, uint32_t* out) {
-    constexpr int32_t kBlock = 8;
-    const uint64_t range = n > 0 ? static_cast<uint32_t>(n) : 0; // Random(n <= 0) is 0
-    uint32_t s = rng.state();
-    while (count > 0) {
-        const int32_t m = count < kBlock ? count : kBlock;
-        for (int32_t j = 0; j < m; ++j)
-            out[j] = drawnValue(kDrawJumps.mul[j + 1] * s + kDrawJumps.add[j + 1], range);
-        s = kDrawJumps.mul[m] * s + kDrawJumps.add[m];
-        out += m;
-        count -= m;
-    }
-    rng.setState(s);
-}
 
 struct CoalEvent {
     int32_t generation;
@@ -141,6 +97,30 @@ class MutationDraw {
         }
     }
 
+    // One generation's events for a probability p drawn afresh this generation: the same
+    // draws and events as draw(rng, a, p, onEvent). P = 1 - (1 - p)^a never exceeds a p,
+    // so a uniform well above a p has no event and needs no power: P is worked out only
+    // for the uniforms that can lie below it.
+    template <typename Rng, typename OnEvent>
+    void drawFresh(Rng& rng, int32_t a, long double p, OnEvent&& onEvent) {
+        const long double u = rng.RandomFloat();
+        if (aboveBound(rng.state(), a, p)) return;
+        prepare(a, p, false);
+        if (!uniformBelowAny(rng.state())) return;
+        drawEvents(rng, u, onEvent);
+    }
+
+    // Whether U = state * 2^-32 lies at least two units of 2^-32 above a p, for 0 <= p <= 1
+    // and a >= 1. The margin covers the rounding of a p in double (below 2^-20 units) and
+    // that of the extended P of prepare (forming 1 - p rounds by at most 2^-64, which the
+    // power turns into at most a 2^-64, below half a unit for every 32-bit a), so U >= P
+    // then holds for that P too.
+    static bool aboveBound(uint32_t uniformState, int32_t a, long double p) {
+        if (!(p >= 0 && p <= 1) || a < 1) return false;
+        const double bound = static_cast<double>(a) * static_cast<double>(p) * 4294967296.0;
+        return static_cast<double>(uniformState) >= bound + 2;
+    }
+
     // prepare and drawPrepared for one generation.
     template <typename Rng, typename OnEvent>
     void draw(Rng& rng, int32_t a, long double p, OnEvent&& onEvent) {
@@ -178,6 +158,9 @@ class MutationDraw {
     std::vector<KeptRate> kept_;
     size_t lastKept_ = 0, nextEviction_ = 0;
     std::vector<long double> factorials_; // 0 marks "not yet computed"
+    // lgamma(a + 1), log(p) and log1p(-p) of the last large a and p of binomialTerm.
+    int32_t logA_ = -1;
+    long double logP_ = -1, lgammaA_ = 0, logOfP_ = 0, log1mP_ = 0;
 };
 
 // Per-generation mutation probability source: a constant, or a callback that draws a
@@ -187,6 +170,26 @@ class MutationDraw {
 struct MutationProbability {
     long double constant = 0;
     std::function<long double()> perGeneration; // empty: use constant
+};
+
+// The current lineages in their order, each a node of the tree: the node at a position is
+// found, and two neighbours merged into one, in O(log k). A bit per slot of the sample's k
+// slots says whether it still holds a lineage, and a Fenwick tree counts the lineages of
+// every 64 slots; a merge frees the slot of the right lineage.
+class LineageOrder {
+  public:
+    // Lineages 0 .. k - 1 at positions 0 .. k - 1.
+    void reset(int32_t k);
+    int32_t nodeAt(int32_t position) const { return nodes_[slotAt(position)]; }
+    // Puts `node` at position j in place of the lineages at j and j + 1; returns those two.
+    std::pair<int32_t, int32_t> merge(int32_t j, int32_t node);
+
+  private:
+    int32_t slotAt(int32_t position) const;
+    std::vector<uint64_t> occupied_; // a bit per slot
+    std::vector<int32_t> count_;     // Fenwick tree of the lineages per 64 slots, 1-based
+    std::vector<int32_t> nodes_;     // node in each slot
+    int32_t size_ = 0, blocks_ = 0, top_ = 1;
 };
 
 // How a run of quiet generations ended (see genealogy.cpp).
@@ -224,39 +227,41 @@ class GenealogySimulator {
     int32_t lastGeneration = 2147483647;
 
   private:
-    // Draws the parents of a lineages (more than a few); returns j of the first occurrence
-    // of the smallest value drawn more than once, or -1.
+    // Draws the parents of a > 8 lineages; returns j of the first occurrence of the
+    // smallest value drawn more than once, or -1.
     int32_t drawParents(RunRandom& rng, int32_t a, int32_t n);
-
     // The parents of a lineages when repeats are plentiful (a^2 >= 128 n): j, or -1 when no
     // repeat lies below the cutoff, the generator then being past the draws.
     int32_t repeatBelowCutoff(RunRandom& rng, int32_t a, int32_t n);
-    // Quiet generations of a lineages, their repeats found by stamps (see genealogy.cpp).
+    // j among the `count` draws below `cutoff` of a generation, or -1.
+    int32_t repeatAmongLow(const uint32_t* low, int32_t count, uint32_t cutoff);
+    // j among draws already made of Random(n), or -1; for generators whose draws cannot
+    // be computed ahead.
+    int32_t repeatAmongDraws(const uint32_t* draws, int32_t a, int32_t n);
+    // Quiet generations of a lineages, their repeats found by stamps, one per parent or
+    // (Hashed) one per slot of parents (see genealogy.cpp).
+    template <bool Hashed>
     QuietRun stampedQuietGenerations(uint32_t s, int32_t generation, int32_t limit, int32_t a,
                                      int32_t n, uint64_t threshold);
-    // Quiet generations of a lineages from state s, by the path that suits a.
-    QuietRun quietGenerations(uint32_t s, int32_t generation, int32_t limit, int32_t a, int32_t n,
-                              uint64_t threshold);
-    // One generation's parents from the run generator, by the path that suits a: j or -1.
-    int32_t congruentialParents(RunRandom& rng, int32_t a, int32_t n);
     // A fresh stamp for the parents 0 .. range - 1.
     uint16_t nextStampEpoch(uint32_t range);
-    // The smallest value among the draws that occurs more than once, or the largest uint32_t.
+    // The smallest value among the draws that occurs more than once, or the largest
+    // uint32_t: by a stamp per parent (range <= 2^17), or for any range by the path that
+    // suits it, or by a hash table.
     uint32_t smallestRepeated(const uint32_t* draws, int32_t a, uint32_t range);
-    // j of the first occurrence of the smallest repeated value among draws already made of
-    // Random(n), or -1; for generators whose draws cannot be computed ahead.
-    int32_t repeatAmongDraws(uint32_t* draws, int32_t a, int32_t n);
-    // smallestRepeated with a bit per parent, or a hash table for many parents.
-    uint32_t smallestRepeatedLarge(const uint32_t* draws, int32_t a, uint32_t range);
+    uint32_t smallestRepeatedAny(const uint32_t* draws, int32_t a, uint32_t range);
+    uint32_t smallestRepeatedHashed(const uint32_t* draws, int32_t a);
 
     std::vector<uint32_t> parents_;
     std::vector<uint32_t> low_;    // the draws below the cutoff, for repeatAmongDraws
     std::vector<uint16_t> stamps_; // per parent: the last generation (mod 2^16) that drew it
     uint16_t stampEpoch_ = 0;
+    std::vector<uint8_t> hashedStamps_; // per slot of parents (mod 2^8)
+    uint8_t hashedEpoch_ = 0;
     std::vector<uint64_t> seenBits_;  // one bit per parent, for moderate N
     std::vector<uint64_t> hashSlots_; // (stamp << 32 | value) for large N
     uint32_t hashStamp_ = 0;
-    std::vector<int32_t> positions_; // node at each current position
+    LineageOrder lineageOrder_;
     MutationDraw mutationDraw_;
 };
 

@@ -5,6 +5,8 @@
 
 #include <cmath>
 #include <gtest/gtest.h>
+#include <random>
+#include <vector>
 
 using namespace quenlith;
 
@@ -149,3 +151,74 @@ TEST(MutationDraw, ZeroUniformStopsAtTheLineageCount) {
 }
 
 } // namespace
+
+namespace {
+
+// The state whose next draw gives the state x: the step x = s * A + 1 undone.
+uint32_t stateBefore(uint32_t x) {
+    uint32_t inverse = 1;
+    for (int i = 0; i < 5; ++i)
+        inverse *= 2 - 134775813u * inverse; // Newton steps mod 2^32
+    return (x - 1u) * inverse;
+}
+
+} // namespace
+
+// A probability drawn afresh every generation skips the extended power for uniforms above
+// the bound a p; the events must be those of the full computation, uniforms at and around
+// the threshold of "any event" included, for probabilities from tiny to certain.
+TEST(MutationDraw, FreshProbabilityGivesTheSameEventsAsTheFullComputation) {
+    std::mt19937_64 pick(99);
+    MutationDraw fresh, full, reference;
+    int compared = 0, withEvents = 0;
+    for (int r = 0; r < 800; ++r) {
+        const int32_t a = r % 3 == 0 ? 1 + static_cast<int32_t>(pick() % 8)
+                                     : 1 + static_cast<int32_t>(pick() % 3000000);
+        const double scale = std::pow(10.0, -static_cast<double>(pick() % 14));
+        long double p = static_cast<long double>(scale * std::uniform_real_distribution<>()(pick));
+        // At most about 5 events expected, so that the binomial terms stay few.
+        if (p * a > 5) p = 5.0L / a * std::uniform_real_distribution<>()(pick);
+        if (r % 50 == 0 && a <= 8) p = 1;
+        if (r % 50 == 1) p = 0;
+        reference.prepare(a, p, false);
+        const uint64_t threshold = reference.anyThreshold();
+        // Uniform states around the threshold, around the bound a p, and anywhere.
+        const double bound = static_cast<double>(a) * static_cast<double>(p) * 4294967296.0;
+        std::vector<uint64_t> states;
+        for (int64_t d = -3; d <= 3; ++d) {
+            states.push_back(threshold + d);
+            states.push_back(static_cast<uint64_t>(std::min(bound, 4294967295.0)) + d);
+        }
+        states.push_back(pick() >> 32);
+        for (uint64_t x : states) {
+            if (x > 0xFFFFFFFFull) continue;
+            RunRandom r1(stateBefore(static_cast<uint32_t>(x))), r2 = r1;
+            ASSERT_EQ(RunRandom(r1).RandomFloat(), static_cast<long double>(x) * 0x1p-32L);
+            std::vector<int32_t> e1, e2;
+            fresh.drawFresh(r1, a, p, [&](int32_t pos) { e1.push_back(pos); });
+            full.draw(r2, a, p, [&](int32_t pos) { e2.push_back(pos); });
+            ASSERT_EQ(e1, e2) << "a=" << a << " p=" << static_cast<double>(p) << " x=" << x;
+            ASSERT_EQ(r1.state(), r2.state());
+            ++compared;
+            withEvents += !e1.empty();
+        }
+    }
+    EXPECT_GT(withEvents, compared / 10); // the threshold's neighbourhood was reached
+}
+
+// The large-sample terms keep the parts of the last a and p: interleaved a, p and c give
+// exactly the terms of a fresh computation.
+TEST(MutationDraw, KeptLogTermsAreExact) {
+    std::mt19937 pick(5);
+    MutationDraw kept;
+    const int32_t as[] = {1755, 1756, 5000, 1000000};
+    const long double ps[] = {1e-4L, 0.3L, 1e-9L};
+    for (int i = 0; i < 2000; ++i) {
+        const int32_t a = as[pick() % 4];
+        const long double p = ps[pick() % 3];
+        const int32_t c = 1 + static_cast<int32_t>(pick() % 40);
+        MutationDraw fresh;
+        ASSERT_EQ(kept.binomialTerm(a, c, p), fresh.binomialTerm(a, c, p))
+            << "a=" << a << " c=" << c << " p=" << static_cast<double>(p);
+    }
+}

@@ -174,6 +174,18 @@ TEST(RandomMany, SameValuesAndStateAsSingleDraws) {
     }
 }
 
+TEST(RandomMany, StateAfterAnyNumberOfDraws) {
+    for (uint32_t seed : {0u, 1u, 0xDEADBEEFu}) {
+        RunRandom single(seed);
+        for (uint64_t count = 0; count <= 5000; ++count) {
+            ASSERT_EQ(runStateAfter(seed, count), single.state()) << "count " << count;
+            single.RandomFloat();
+        }
+    }
+    // The congruence has period 2^32.
+    EXPECT_EQ(runStateAfter(12345u, uint64_t{1} << 32), 12345u);
+}
+
 // Few and many lineages, small sizes with frequent ties (three on one parent, two separate
 // ties), sizes for the bit set, and mutation probabilities from none to certain.
 TEST(GenerationLoop, MatchesThePlainReplay) {
@@ -222,6 +234,9 @@ TEST(GenerationLoop, ManyLineagesOnFewParents) {
         if (HasFatalFailure()) return;
     }
     expectSameAsReplay(400, 1, Demography{}, constant(0.01L), 4u);
+    // Beyond the stamps: the cutoff's repeats found with a bit set, the rest with a hash
+    // table.
+    expectSameAsReplay(3000, 60000, Demography{}, constant(0.0001L), 5u);
 }
 
 // The last generation allowed holds in every path: a genealogy whose common ancestor lies
@@ -300,9 +315,12 @@ TEST(GenerationLoop, ReusedSimulatorsMatchTheReplayOverRandomInputs) {
         } else if (shape < 9) { // many lineages on few parents
             k = uniform(100, 700);
             n = uniform(1, k * k / 100);
-        } else { // sizes for the bit set
+        } else if (uniform(0, 1) == 0) { // sizes for the bit set, shrinking
             k = uniform(9, 40);
             n = uniform(140000, 200000);
+        } else { // sizes beyond the stamps, constant: the hashed stamps
+            k = uniform(9, 70);
+            n = uniform(131073, 160000);
         }
         Rate rate;
         rate.constant = rates[uniform(0, 13)];
@@ -318,7 +336,7 @@ TEST(GenerationLoop, ReusedSimulatorsMatchTheReplayOverRandomInputs) {
             d.singleExpression = uniform(0, 1) == 1;
             n = std::min(n, 2000);
         }
-        if (n > 100000 && !d.fluctuating) { // shrink the big sizes, to keep the replay short
+        if (n > 100000 && k <= 40 && !d.fluctuating) { // shrink, to keep the replay short
             d.fluctuating = true;
             d.growthStart = 0;
             d.growthEnd = 200;
@@ -371,4 +389,28 @@ TEST(GenerationLoop, StopFlagSeenOnEveryPath) {
     StreamRandom rng(5, 1);
     int32_t n = 1000000000;
     EXPECT_THROW(sim.simulate(g, 2, n, Demography{}, m, rng, nullptr, &stop), RunStopped);
+}
+
+// The lineage order against a plain list: random merges of neighbours, and the node at
+// every position after each.
+TEST(LineageOrder, MatchesAPlainListUnderRandomMerges) {
+    std::mt19937 pick(7);
+    for (int32_t k : {1, 2, 3, 7, 8, 9, 64, 65, 1000}) {
+        LineageOrder order;
+        order.reset(k);
+        std::vector<int32_t> plain(static_cast<size_t>(k));
+        for (int32_t i = 0; i < k; ++i)
+            plain[i] = i;
+        for (int32_t e = 0; e + 1 < k; ++e) {
+            const int32_t lineages = k - e;
+            const int32_t j = std::uniform_int_distribution<int32_t>(0, lineages - 2)(pick);
+            const auto [left, right] = order.merge(j, k + e);
+            ASSERT_EQ(left, plain[j]);
+            ASSERT_EQ(right, plain[j + 1]);
+            plain[j] = k + e;
+            plain.erase(plain.begin() + j + 1);
+            for (int32_t i = 0; i < lineages - 1; ++i)
+                ASSERT_EQ(order.nodeAt(i), plain[i]) << "k=" << k << " event " << e;
+        }
+    }
 }
