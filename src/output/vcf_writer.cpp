@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <array>
 #include <cerrno>
+#include <cstdlib>
 
 #include <htslib/hts.h>
 #include <htslib/vcf.h>
@@ -164,6 +165,45 @@ void VcfWriter::addSimulation(int64_t simulation, const SampleSequences& seqs,
         errno = 0;
         if (bcf_write(m.file, m.header, m.record) != 0) fail(m.path);
     }
+}
+
+void VcfWriter::copyRecordsFrom(const std::string& path) {
+    Impl& m = *impl_;
+    errno = 0;
+    htsFile* in = hts_open(path.c_str(), "r");
+    if (!in) fail(path);
+    bcf_hdr_t* header = bcf_hdr_read(in);
+    bcf1_t* record = bcf_init();
+    struct Closer {
+        htsFile* in;
+        bcf_hdr_t* header;
+        bcf1_t* record;
+        ~Closer() {
+            if (record) bcf_destroy(record);
+            if (header) bcf_hdr_destroy(header);
+            hts_close(in);
+        }
+    } closer{in, header, record};
+    if (!header || !record) throw RunError("File access denied", path + " (not a VCF file)");
+    if (!m.headerWritten) {
+        // Every contig of a run has the sequence length: take it from the first one.
+        int32_t length = 0;
+        if (header->n[BCF_DT_CTG] > 0) {
+            bcf_hrec_t* contig =
+                bcf_hdr_get_hrec(header, BCF_HL_CTG, "ID", bcf_hdr_id2name(header, 0), nullptr);
+            const int key = contig ? bcf_hrec_find_key(contig, "length") : -1;
+            if (key >= 0) length = static_cast<int32_t>(std::atol(contig->vals[key]));
+        }
+        writeHeader(length);
+    }
+    int status;
+    while ((status = bcf_read(in, header, record)) == 0) {
+        if (bcf_translate(m.header, header, record) != 0)
+            throw RunError("Range check error", path + ": a contig that the run does not declare");
+        errno = 0;
+        if (bcf_write(m.file, m.header, record) != 0) fail(m.path);
+    }
+    if (status < -1) throw RunError("File access denied", path + " (a record cannot be read)");
 }
 
 void VcfWriter::close() {

@@ -34,6 +34,10 @@ class VcfWriter {
     // for diploid runs and must then be given.
     void addSimulation(int64_t simulation, const SampleSequences& seqs, std::string_view root,
                        const std::vector<int32_t>* pairing);
+    // Appends the records of another file of the same run (a slice's VCF, whose contigs are
+    // among this file's) in their order; the header takes its length from that file when
+    // no simulation came before.
+    void copyRecordsFrom(const std::string& path);
     void close();
     bool isOpen() const;
 

@@ -4,6 +4,8 @@
 #include "base/run_error.h"
 #include "output/arlequin.h"
 #include "output/matrix_files.h"
+#include "output/vcf_writer.h"
+#include "run/pipeline_settings.h"
 #include "run/run_log.h"
 #include "run/run_parameters.h"
 #include "run/slice_manifest.h"
@@ -106,25 +108,28 @@ std::string pathOf(const Slice& s, const std::string& name) {
 }
 
 // Appends the file of a slice to `out` a block at a time (the files of large slices need not
-// fit in memory), without its first line when `skipFirstLine`.
-void append(const Slice& s, const std::string& name, BlockFile& out, bool skipFirstLine) {
+// fit in memory), without its first `skipLines` lines.
+void append(const Slice& s, const std::string& name, BlockFile& out, int skipLines) {
     const std::string path = pathOf(s, name);
     std::ifstream in(path, std::ios::binary);
     if (!in) throw RunError("File access denied", path);
     std::string block(1 << 20, '\0');
-    bool skipping = skipFirstLine;
+    int skipping = skipLines;
     while (in) {
         in.read(block.data(), static_cast<std::streamsize>(block.size()));
         std::string_view got(block.data(), static_cast<size_t>(in.gcount()));
-        if (skipping) {
+        while (skipping > 0) {
             const size_t eol = got.find('\n');
-            if (eol == std::string_view::npos) continue;
+            if (eol == std::string_view::npos) {
+                got = {};
+                break;
+            }
             got.remove_prefix(eol + 1);
-            skipping = false;
+            --skipping;
         }
         if (!got.empty()) out.write(got);
     }
-    if (skipping) refuse("incomplete slice: " + path + " has no complete first line");
+    if (skipping > 0) refuse("incomplete slice: " + path + " has no complete header");
 }
 
 // A file made of per-simulation blocks: the slices' files one after the other.
@@ -132,7 +137,7 @@ void concatenate(const std::vector<Slice>& slices, const std::string& name,
                  const std::string& outDir) {
     BlockFile out(joinPath(outDir, name), true);
     for (const Slice& s : slices)
-        append(s, name, out, false);
+        append(s, name, out, 0);
 }
 
 // A table with one header line and one row per simulation.
@@ -141,7 +146,7 @@ void joinTable(const std::vector<Slice>& slices, const std::string& name,
     BlockFile out(joinPath(outDir, name), true);
     bool header = true;
     for (const Slice& s : slices) {
-        append(s, name, out, !header);
+        append(s, name, out, header ? 0 : 1);
         header = false;
     }
 }
@@ -206,6 +211,28 @@ void joinSlices(const std::vector<std::string>& sliceDirs, const std::string& ou
         }
     }
     joinTable(slices, p.SummaryName, outDir);
+    // The statistics table: one header line, a row per simulation.
+    if (p.Stats) joinTable(slices, p.StatsName, outDir);
+    // The VCF: the whole run's header, then the slices' records.
+    if (p.Vcf && !p.Msats) {
+        VcfWriter vcf;
+        VcfLayout layout;
+        layout.copies = p.SampleSize;
+        layout.diploid = p.Diploid;
+        layout.firstSimulation = 1;
+        layout.simulationCount = total;
+        vcf.open(joinPath(outDir, p.VcfName), layout);
+        for (const Slice& s : slices)
+            vcf.copyRecordsFrom(pathOf(s, p.VcfName));
+        vcf.close();
+    }
+    // The ms file: the whole run's command line and seed, then the slices' blocks.
+    if (p.Ms && !p.Msats) {
+        BlockFile out(joinPath(outDir, p.MsName), true);
+        out.write(msCommandLine(form, p) + "\n" + std::to_string(slices.front().m.seed) + "\n");
+        for (const Slice& s : slices)
+            append(s, p.MsName, out, 2);
+    }
 
     RunLogValues log = slices.back().m.log; // the population size after the last simulation
     log.SimCount = static_cast<int32_t>(total);

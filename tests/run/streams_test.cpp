@@ -179,6 +179,17 @@ TEST(StreamsRun, SlicesJoinIntoExactlyTheWholeRun) {
     tinyMsat.edtPopulationSize = "5";
     tinyMsat.chkArlequin = false;
     expectJoinEqualsWholeRun(tinyMsat, 5000, {{1, 4100, 2}, {4101, 900, 1}});
+    // The pipeline files: statistics table, VCF (diploid: by the sequence file's pairing, or
+    // by its own without a sequence file; plain and bgzip) and ms file.
+    FormValues pipeline = dnaForm("", 0);
+    pipeline.chkStats = pipeline.chkVcf = pipeline.chkMs = true;
+    expectJoinEqualsWholeRun(pipeline, 12, {{1, 5, 1}, {6, 7, 2}});
+    pipeline.chkSeqOut = pipeline.chkArlequin = false;
+    pipeline.edtVcf = "sites.vcf.gz";
+    expectJoinEqualsWholeRun(pipeline, 12, {{1, 3, 2}, {4, 9, 1}});
+    FormValues msatStats = msatForm("", 0);
+    msatStats.chkStats = true;
+    expectJoinEqualsWholeRun(msatStats, 9, {{1, 4, 2}, {5, 5, 1}});
 }
 
 TEST(StreamsRun, ASimulationDependsOnItsStreamAlone) {
