@@ -2,6 +2,7 @@
 
 #include "base/file_io.h"
 #include "base/random.h"
+#include "output/pairing.h"
 
 namespace quenlith {
 
@@ -31,16 +32,7 @@ std::vector<int32_t> PipelineOutputs::ownPairing(int32_t k, uint64_t seed, int64
     // A key of its own (the seed with its bits mixed), so that these words are not those of
     // the simulation's stream in a run of independent streams.
     StreamRandom rng(seed ^ 0x9E3779B97F4A7C15ull, static_cast<uint32_t>(simulation));
-    std::vector<int32_t> order;
-    std::vector<bool> taken(static_cast<size_t>(k) + 1, false);
-    taken[0] = true;
-    while (static_cast<int32_t>(order.size()) < k) {
-        const int32_t v = rng.Random(k + 1);
-        if (taken[static_cast<size_t>(v)]) continue;
-        taken[static_cast<size_t>(v)] = true;
-        order.push_back(v);
-    }
-    return order;
+    return drawPairingOrder(k, rng);
 }
 
 void PipelineOutputs::addDnaSimulation(int64_t simulation, const SampleSequences& seqs,
