@@ -2,12 +2,12 @@
 // alone, without creating and removing its scratch directory) and the peak resident size,
 // in MiB, of the process that ran it. scripts/bench runs each scenario in its own process
 // and prints the table.
+#include "base/random.h"
+#include "base/run_error.h"
 #include "bench_support.h"
 #include "genealogy/genealogy.h"
 #include "run/form_values.h"
-#include "base/random.h"
 #include "run/run_driver.h"
-#include "base/run_error.h"
 
 #include <atomic>
 #include <benchmark/benchmark.h>

@@ -1,11 +1,11 @@
 #include "fuzz_targets.h"
 
+#include "base/convert.h"
+#include "base/run_error.h"
 #include "cli/cli_options.h"
 #include "dna/dna_setup.h"
 #include "msat/msat_params.h"
-#include "base/convert.h"
 #include "run/run_driver.h"
-#include "base/run_error.h"
 #include "run/run_parameters.h"
 
 #include <cerrno>

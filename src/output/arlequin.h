@@ -1,8 +1,8 @@
 #pragma once
 // Arlequin project files (one per simulation) and the batch file that lists them.
+#include "base/file_io.h"
 #include "dna/substitution.h"
 #include "msat/msat_types.h"
-#include "base/file_io.h"
 
 #include <cstdint>
 #include <string>

@@ -1,7 +1,7 @@
 #include "output/matrix_files.h"
 
-#include "output/decimal.h"
 #include "base/file_io.h"
+#include "output/decimal.h"
 
 #include <cstdlib>
 #include <string_view>

@@ -12,6 +12,7 @@
 #include "output/summary_table.h"
 #include "run/genealogy_files.h"
 #include "run/sim_pipeline.h"
+#include "run/summary_parts.h"
 
 #include <algorithm>
 #include <filesystem>
@@ -107,8 +108,9 @@ class MsatRun {
             BlockFile& coalFile, BlockFile& mutFile, BlockFile* arlequinBatch,
             PipelineOutputs* pipelineOutputs)
         : p_(p), slice_(slice), lcg_(lcg), observer_(observer), files_(coalFile, mutFile),
-          arlequinBatch_(arlequinBatch), pipelineOutputs_(pipelineOutputs), params_(joinPath(p.WorkDir, p.MsatParamsName)),
-          k_(p.SampleSize), loci_(p.NumLoci), sims_(p.SimCount), popSize_(p.PopSize) {}
+          arlequinBatch_(arlequinBatch), pipelineOutputs_(pipelineOutputs),
+          params_(joinPath(p.WorkDir, p.MsatParamsName)), k_(p.SampleSize), loci_(p.NumLoci),
+          sims_(p.SimCount), popSize_(p.PopSize) {}
 
     bool run(RunOutcome& outcome) {
         const std::string& dir = p_.WorkDir;
@@ -132,7 +134,7 @@ class MsatRun {
         // table, renamed at the end (see the DNA run).
         chunked_ = slice_.streams;
         tables_.recreate(chunked_ ? std::min(sims_, kRowsPerBlock) : sims_, loci_);
-        if (chunked_) summaryPart_ = BlockFile(partPath(), true);
+        if (chunked_) summary_.open(joinPath(dir, p_.SummaryName), slice_.first);
         files_.createMatrices(dir);
         mutCounts_.assign(static_cast<size_t>(records), 0);
         const int64_t progressMax = static_cast<int64_t>(k_ - 1) * loci_ * sims_;
@@ -145,46 +147,47 @@ class MsatRun {
         const auto consume = [&](int32_t s, const MsatResult& r) { write(s, r); };
         bool finished = false;
         try {
-        if (lcg_) {
-            // One generator for the whole run. Every simulation reads the parameter file
-            // again, a locus just before its genealogy, and the files of each genealogy are
-            // written as soon as it is complete: an error in the file stops the run at its
-            // locus.
-            genealogiesWritten_ = true;
-            finished = runSimulationsInOrder<MsatResult>(
-                slice_.first, slice_.last(), 1, observer_, perSimulation, progressMax,
-                [&] {
-                    return [&, sim = std::make_shared<MsatSimulation>(p_, drawPairing)](
-                               int32_t s, MsatResult& r, const SimulationContext& c) {
-                        params_.open();
-                        sim->run(
-                            *lcg_, loci_,
-                            [&](int32_t column) { return readLocus(params_, column + 1); },
-                            [&](int32_t column, const Genealogy& g) {
-                                writeGenealogy(s, column + 1, g);
-                            },
-                            r, c);
-                    };
-                },
-                consume);
-        } else {
-            // Simulation s draws from stream s alone; the loci are read once.
-            const std::vector<MsatLocusParams> loci = readLoci(params_, loci_);
-            const uint64_t seed = slice_.seed;
-            finished = runSimulationsInOrder<MsatResult>(
-                slice_.first, slice_.last(), slice_.threads, observer_, perSimulation, progressMax,
-                [&] {
-                    return [&, sim = std::make_shared<MsatSimulation>(p_, drawPairing)](
-                               int32_t s, MsatResult& r, const SimulationContext& c) {
-                        StreamRandom rng(seed, static_cast<uint32_t>(s));
-                        sim->run(
-                            rng, loci_,
-                            [&](int32_t column) { return loci[static_cast<size_t>(column)]; },
-                            [](int32_t, const Genealogy&) {}, r, c);
-                    };
-                },
-                consume);
-        }
+            if (lcg_) {
+                // One generator for the whole run. Every simulation reads the parameter file
+                // again, a locus just before its genealogy, and the files of each genealogy are
+                // written as soon as it is complete: an error in the file stops the run at its
+                // locus.
+                genealogiesWritten_ = true;
+                finished = runSimulationsInOrder<MsatResult>(
+                    slice_.first, slice_.last(), 1, observer_, perSimulation, progressMax,
+                    [&] {
+                        return [&, sim = std::make_shared<MsatSimulation>(p_, drawPairing)](
+                                   int32_t s, MsatResult& r, const SimulationContext& c) {
+                            params_.open();
+                            sim->run(
+                                *lcg_, loci_,
+                                [&](int32_t column) { return readLocus(params_, column + 1); },
+                                [&](int32_t column, const Genealogy& g) {
+                                    writeGenealogy(s, column + 1, g);
+                                },
+                                r, c);
+                        };
+                    },
+                    consume);
+            } else {
+                // Simulation s draws from stream s alone; the loci are read once.
+                const std::vector<MsatLocusParams> loci = readLoci(params_, loci_);
+                const uint64_t seed = slice_.seed;
+                finished = runSimulationsInOrder<MsatResult>(
+                    slice_.first, slice_.last(), slice_.threads, observer_, perSimulation,
+                    progressMax,
+                    [&] {
+                        return [&, sim = std::make_shared<MsatSimulation>(p_, drawPairing)](
+                                   int32_t s, MsatResult& r, const SimulationContext& c) {
+                            StreamRandom rng(seed, static_cast<uint32_t>(s));
+                            sim->run(
+                                rng, loci_,
+                                [&](int32_t column) { return loci[static_cast<size_t>(column)]; },
+                                [](int32_t, const Genealogy&) {}, r, c);
+                        };
+                    },
+                    consume);
+            }
         } catch (const RunStopped&) {
             // Stopped inside a genealogy: the run ends after the last whole simulation.
             finished = false;
@@ -197,9 +200,8 @@ class MsatRun {
         }
 
         if (chunked_) {
-            if (rowsInBlock_ > 0 || !headerWritten_) flushRows();
-            summaryPart_.close();
-            renameWrittenFile(partPath(), joinPath(dir, p_.SummaryName));
+            if (summary_.blockPending()) flushRows();
+            summary_.finish();
         } else {
             writeSummaryTable(dir, p_.SummaryName,
                               msatSummaryTable(tables_, loci_, k_, p_.MSatDiversity, slice_.first));
@@ -210,21 +212,16 @@ class MsatRun {
     }
 
   private:
-    std::string partPath() const { return joinPath(p_.WorkDir, p_.SummaryName) + ".part"; }
-
     // The row of simulation s in the tables (1-based).
-    int32_t tableRow(int32_t s) const { return chunked_ ? rowsInBlock_ + 1 : s - slice_.first + 1; }
+    int32_t tableRow(int32_t s) const {
+        return chunked_ ? summary_.rowsHeld() + 1 : s - slice_.first + 1;
+    }
 
     // The rows of the block held so far, appended to the part file of the summary table.
     void flushRows() {
-        tables_.simCount = rowsInBlock_;
-        std::string text = msatSummaryTable(tables_, loci_, k_, p_.MSatDiversity, firstInBlock_);
-        // Only the first block keeps the title line.
-        if (headerWritten_) text.erase(0, text.find('\n') + 1);
-        summaryPart_.write(text);
-        headerWritten_ = true;
-        firstInBlock_ += rowsInBlock_;
-        rowsInBlock_ = 0;
+        tables_.simCount = summary_.rowsHeld();
+        summary_.writeBlock(
+            msatSummaryTable(tables_, loci_, k_, p_.MSatDiversity, summary_.firstInBlock()));
     }
 
     // The files and tables of the genealogy of locus l of simulation s.
@@ -282,7 +279,10 @@ class MsatRun {
             haveGenealogy_ = true;
         }
         written_ = row;
-        if (chunked_ && ++rowsInBlock_ == kRowsPerBlock) flushRows();
+        if (chunked_) {
+            summary_.addRow();
+            if (summary_.rowsHeld() == kRowsPerBlock) flushRows();
+        }
     }
 
     void fillOutcome(RunOutcome& outcome, int32_t records) {
@@ -325,10 +325,7 @@ class MsatRun {
     static constexpr int32_t kRowsPerBlock = 4096;
     MsatResultTables tables_;
     bool chunked_ = false;
-    BlockFile summaryPart_;
-    bool headerWritten_ = false;
-    int32_t rowsInBlock_ = 0;
-    int32_t firstInBlock_ = slice_.first;
+    SummaryParts summary_;
     std::vector<int32_t> mutCounts_;
     std::vector<int32_t> tmrcas_;
     std::vector<int64_t> waitingTimeSum_;

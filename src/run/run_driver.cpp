@@ -24,6 +24,7 @@
 #include "run/run_start.h"
 #include "run/sim_pipeline.h"
 #include "run/slice_manifest.h"
+#include "run/summary_parts.h"
 
 #include <algorithm>
 #include <chrono>
@@ -120,13 +121,11 @@ class DnaWriter {
         chunked_ = slice.streams;
         tables_.recreate(chunked_ ? std::min(sims, kRowsPerBlock) : sims);
         if (chunked_) {
-            summaryPart_ = BlockFile(partPath(), true);
+            summary_.open(joinPath(p_.WorkDir, p_.SummaryName), slice.first);
             mutCounts_.reserve(static_cast<size_t>(sims));
         }
         tmrcas_.reserve(static_cast<size_t>(sims));
     }
-
-    std::string partPath() const { return joinPath(p_.WorkDir, p_.SummaryName) + ".part"; }
 
     // The summary table: written whole, or (streams) its last rows appended and the part
     // file renamed.
@@ -136,9 +135,8 @@ class DnaWriter {
                               dnaSummaryTable(tables_, p_.SeqDiversity, slice_.first));
             return;
         }
-        if (rowsInBlock_ > 0 || !headerWritten_) flushRows();
-        summaryPart_.close();
-        renameWrittenFile(partPath(), joinPath(p_.WorkDir, p_.SummaryName));
+        if (summary_.blockPending()) flushRows();
+        summary_.finish();
     }
 
     void write(int32_t s, const DnaResult& r) {
@@ -147,8 +145,8 @@ class DnaWriter {
 
         const int32_t infiniteSegSites = p_.SegSites ? g.MutEventCount() : 0;
         const int32_t finiteSegSites = p_.ScatterMut ? countFiniteSegSites(r.sequences) : 0;
-        const size_t index =
-            chunked_ ? static_cast<size_t>(rowsInBlock_) : static_cast<size_t>(s - slice_.first);
+        const size_t index = chunked_ ? static_cast<size_t>(summary_.rowsHeld())
+                                      : static_cast<size_t>(s - slice_.first);
         if (p_.SeqDiversity) {
             const SequenceDiversity diversity = sequenceDiversity(r.sequences);
             tables_.HaplotypeDiversityPerSim[index] = diversity.haplotype;
@@ -177,7 +175,9 @@ class DnaWriter {
         tables_.MutCountPerSim[index] = g.MutEventCount();
         if (chunked_) {
             mutCounts_.push_back(g.MutEventCount());
-            if (++rowsInBlock_ == static_cast<int32_t>(tables_.TmrcaPerSim.size())) flushRows();
+            summary_.addRow();
+            if (summary_.rowsHeld() == static_cast<int32_t>(tables_.TmrcaPerSim.size()))
+                flushRows();
         }
         // What the window's plots read.
         tmrcas_.push_back(g.tmrca());
@@ -213,25 +213,16 @@ class DnaWriter {
         PerSimulationTables block = tables_;
         for (auto* column : {&block.TmrcaPerSim, &block.SegSitesPerSim, &block.FiniteSegSitesPerSim,
                              &block.MutCountPerSim})
-            column->resize(static_cast<size_t>(rowsInBlock_));
-        block.HaplotypeDiversityPerSim.resize(static_cast<size_t>(rowsInBlock_));
-        block.NucleotideDiversityPerSim.resize(static_cast<size_t>(rowsInBlock_));
-        std::string text = dnaSummaryTable(block, p_.SeqDiversity, firstInBlock_);
-        // Only the first block keeps the title line.
-        if (headerWritten_) text.erase(0, text.find('\n') + 1);
-        summaryPart_.write(text);
-        headerWritten_ = true;
-        firstInBlock_ += rowsInBlock_;
-        rowsInBlock_ = 0;
+            column->resize(static_cast<size_t>(summary_.rowsHeld()));
+        block.HaplotypeDiversityPerSim.resize(static_cast<size_t>(summary_.rowsHeld()));
+        block.NucleotideDiversityPerSim.resize(static_cast<size_t>(summary_.rowsHeld()));
+        summary_.writeBlock(dnaSummaryTable(block, p_.SeqDiversity, summary_.firstInBlock()));
     }
 
     static constexpr int32_t kRowsPerBlock = 4096;
     PerSimulationTables tables_;
     bool chunked_ = false;
-    BlockFile summaryPart_;
-    bool headerWritten_ = false;
-    int32_t rowsInBlock_ = 0;
-    int32_t firstInBlock_ = slice_.first;
+    SummaryParts summary_;
     std::vector<int32_t> mutCounts_;
     std::vector<int32_t> tmrcas_;
     std::vector<int64_t> waitingTimeSum_;
@@ -276,35 +267,35 @@ class DnaRun {
         const auto consume = [&](int32_t s, const DnaResult& r) { writer_->write(s, r); };
         bool finished = false;
         try {
-        if (lcg_) {
-            // One generator for the whole run: the simulations follow each other on one
-            // thread, and the fluctuating size carries over from one to the next.
-            int32_t popSize = popSize_;
-            finished = runSimulationsInOrder<DnaResult>(
-                slice_.first, slice_.last(), 1, observer_, k - 1, progressMax,
-                [&] {
-                    return [&, sim = std::make_shared<DnaSimulation>(p_, setup_, drawPairing)](
-                               int32_t, DnaResult& r, const SimulationContext& c) {
-                        sim->run(*lcg_, popSize, r, c);
-                    };
-                },
-                consume);
-        } else {
-            // Simulation s draws from stream s alone and starts from the entered size.
-            const int32_t startSize = popSize_;
-            const uint64_t seed = slice_.seed;
-            finished = runSimulationsInOrder<DnaResult>(
-                slice_.first, slice_.last(), slice_.threads, observer_, k - 1, progressMax,
-                [&] {
-                    return [&, sim = std::make_shared<DnaSimulation>(p_, setup_, drawPairing)](
-                               int32_t s, DnaResult& r, const SimulationContext& c) {
-                        StreamRandom rng(seed, static_cast<uint32_t>(s));
-                        int32_t popSize = startSize;
-                        sim->run(rng, popSize, r, c);
-                    };
-                },
-                consume);
-        }
+            if (lcg_) {
+                // One generator for the whole run: the simulations follow each other on one
+                // thread, and the fluctuating size carries over from one to the next.
+                int32_t popSize = popSize_;
+                finished = runSimulationsInOrder<DnaResult>(
+                    slice_.first, slice_.last(), 1, observer_, k - 1, progressMax,
+                    [&] {
+                        return [&, sim = std::make_shared<DnaSimulation>(p_, setup_, drawPairing)](
+                                   int32_t, DnaResult& r, const SimulationContext& c) {
+                            sim->run(*lcg_, popSize, r, c);
+                        };
+                    },
+                    consume);
+            } else {
+                // Simulation s draws from stream s alone and starts from the entered size.
+                const int32_t startSize = popSize_;
+                const uint64_t seed = slice_.seed;
+                finished = runSimulationsInOrder<DnaResult>(
+                    slice_.first, slice_.last(), slice_.threads, observer_, k - 1, progressMax,
+                    [&] {
+                        return [&, sim = std::make_shared<DnaSimulation>(p_, setup_, drawPairing)](
+                                   int32_t s, DnaResult& r, const SimulationContext& c) {
+                            StreamRandom rng(seed, static_cast<uint32_t>(s));
+                            int32_t popSize = startSize;
+                            sim->run(rng, popSize, r, c);
+                        };
+                    },
+                    consume);
+            }
         } catch (const RunStopped&) {
             // Stopped inside a genealogy: the run ends after the last whole simulation.
             finished = false;

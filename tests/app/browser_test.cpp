@@ -1,8 +1,8 @@
 // The browser: record stepping, captions and reading records back from the matrix files.
 #include "app/genealogy_browser.h"
-#include "output/matrix_files.h"
 #include "base/file_io.h"
 #include "base/run_error.h"
+#include "output/matrix_files.h"
 
 #include <chrono>
 #include <fcntl.h>

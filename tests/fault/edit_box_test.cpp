@@ -2,9 +2,9 @@
 // each through a whole run under a watchdog: the run uses the lenient conversion of the text
 // (checked in the log it writes), refuses it with a warning, or ends with a standard error;
 // it never crashes, hangs or runs on a value it should not.
-#include "fault/fault_support.h"
 #include "base/memory_check.h"
 #include "base/run_error.h"
+#include "fault/fault_support.h"
 #include "support/temp_dir.h"
 
 #include <functional>

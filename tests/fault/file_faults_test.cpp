@@ -3,10 +3,10 @@
 // created or written (a directory in their place, a full disk), and matrix files changed
 // between the run and a browse. Each fault ends the run with the standard text and the path,
 // exit status 1, the files written before it whole and no log; the next run works.
+#include "base/run_error.h"
 #include "cli/cli_options.h"
 #include "fault/fault_support.h"
 #include "output/matrix_files.h"
-#include "base/run_error.h"
 #include "support/temp_dir.h"
 
 #include <filesystem>

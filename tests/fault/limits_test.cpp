@@ -1,13 +1,13 @@
 // The program's limits under extreme values: numbers beyond the range of a double, the
 // 32-bit generation counter, gamma draws that would turn infinite, microsatellite size draws
 // that would take billions of tries, and runs too large for the machine's memory.
+#include "base/convert.h"
+#include "base/memory_check.h"
+#include "base/run_error.h"
 #include "dna/dna_setup.h"
 #include "fault/fault_support.h"
 #include "genealogy/genealogy.h"
 #include "msat/msat_params.h"
-#include "base/convert.h"
-#include "base/memory_check.h"
-#include "base/run_error.h"
 #include "support/temp_dir.h"
 
 #include <cmath>

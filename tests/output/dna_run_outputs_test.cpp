@@ -1,8 +1,8 @@
 // Whole DNA runs: the sequence, Arlequin, summary and log files a run writes, when it
 // writes them, and what stays on disk when a run ends early.
+#include "base/run_error.h"
 #include "cli/cli_run.h"
 #include "run/run_driver.h"
-#include "base/run_error.h"
 #include "support/temp_dir.h"
 
 #include <filesystem>

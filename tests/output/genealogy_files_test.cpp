@@ -1,8 +1,8 @@
 // Distribution blocks and matrix records of a genealogy, against worked examples.
-#include "output/distributions.h"
-#include "output/matrix_files.h"
 #include "base/file_io.h"
 #include "base/run_error.h"
+#include "output/distributions.h"
+#include "output/matrix_files.h"
 
 #include <filesystem>
 #include <gtest/gtest.h>

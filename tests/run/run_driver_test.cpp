@@ -1,6 +1,6 @@
 // Whole runs through the driver: what a press of "Run Simulation" creates, refuses and reports.
-#include "run/run_driver.h"
 #include "base/run_error.h"
+#include "run/run_driver.h"
 #include "support/temp_dir.h"
 
 #include <filesystem>
