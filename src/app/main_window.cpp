@@ -5,6 +5,7 @@
 #include "app/picture_files.h"
 #include "base/random.h"
 #include "base/run_error.h"
+#include "run/parameter_table.h"
 
 #include <QApplication>
 #include <QButtonGroup>
@@ -104,6 +105,18 @@ std::string text(const QLineEdit* edit) {
     return edit->text().toStdString();
 }
 
+// A control's default and caption, from the parameter table.
+QString defaultText(const char* field) {
+    return QString::fromStdString(parameterDefault(field));
+}
+bool defaultChecked(const char* field) {
+    return parameterDefault(field) == "1";
+}
+QString caption(const char* field) {
+    const ParameterEntry* e = findParameter(field);
+    return QString::fromUtf8(e ? e->caption : "");
+}
+
 } // namespace
 
 // Progress of the run, written by the run's thread and read by the window's timer.
@@ -201,11 +214,14 @@ TfrmTolvarin::~TfrmTolvarin() {
 void TfrmTolvarin::buildMainTab(QWidget* tab) {
     addHeading(tab, "Label6", "Coalescent parameters", 8, 16);
     addLabel(tab, "lblSampleSize", "Sample Size (k)", 8, 48);
-    edtSampleSize = addEdit(tab, "edtSampleSize", "50", kEditColumn, 44);
+    edtSampleSize = addEdit(tab, "edtSampleSize", defaultText("edtSampleSize"), kEditColumn, 44);
     addLabel(tab, "lblPopulationSize", "Population Size (N)", 8, 80);
-    edtPopulationSize = addEdit(tab, "edtPopulationSize", "10000", kEditColumn, 76);
-    chkMultipleSims = addCheck(tab, "chkMultipleSims", "Multiple Simulations", 8, 110, false, 150);
-    edtNumberSimulations = addEdit(tab, "edtNumberSimulations", "100", kEditColumn, 108);
+    edtPopulationSize =
+        addEdit(tab, "edtPopulationSize", defaultText("edtPopulationSize"), kEditColumn, 76);
+    chkMultipleSims = addCheck(tab, "chkMultipleSims", caption("chkMultipleSims"), 8, 110,
+                               defaultChecked("chkMultipleSims"), 150);
+    edtNumberSimulations =
+        addEdit(tab, "edtNumberSimulations", defaultText("edtNumberSimulations"), kEditColumn, 108);
 
     // Repeating a run: its seed goes into the seed box.
     addLabel(tab, "lblSeed", "Random seed", 8, 144);
@@ -240,7 +256,8 @@ void TfrmTolvarin::buildMainTab(QWidget* tab) {
     ProgressBar1->setStyleSheet("QProgressBar { border: 1px solid #8a8a8a; background: white; }"
                                 "QProgressBar::chunk { background-color: #0000FF; }");
 
-    chkDrawMut = addCheck(tab, "chkDrawMut", "Draw mutations on genealogy?", 8, 300, true, 220);
+    chkDrawMut = addCheck(tab, "chkDrawMut", caption("chkDrawMut"), 8, 300,
+                          defaultChecked("chkDrawMut"), 220);
     memSimNum = place(new QLineEdit(tab), "memSimNum", 248, 301, 65, 17);
     memSimNum->setReadOnly(true);
     memSimNum->setAlignment(Qt::AlignCenter);
@@ -269,17 +286,20 @@ void TfrmTolvarin::buildMainTab(QWidget* tab) {
 void TfrmTolvarin::buildSequenceTab(QWidget* tab) {
     addHeading(tab, "lblDNASeqParam", "DNA sequence parameters", 8, 16);
     addLabel(tab, "lblSequenceLength", "Sequence Length", 8, 42);
-    edtSeqLength = addEdit(tab, "edtSeqLength", "1000", kEditColumn, 38);
-    chkSeqInput = addCheck(tab, "chkSeqInput", "Input DNA sequence", 8, 66, false, 150);
-    edtSeqFile = addEdit(tab, "edtSeqFile", "seqin.txt", kEditColumn, 64, 130);
+    edtSeqLength = addEdit(tab, "edtSeqLength", defaultText("edtSeqLength"), kEditColumn, 38);
+    chkSeqInput = addCheck(tab, "chkSeqInput", caption("chkSeqInput"), 8, 66,
+                           defaultChecked("chkSeqInput"), 150);
+    edtSeqFile = addEdit(tab, "edtSeqFile", defaultText("edtSeqFile"), kEditColumn, 64, 130);
     addLabel(tab, "lblMutationRate", "MutationRate (u)", 8, 94);
-    edtMutationRate = addEdit(tab, "edtMutationRate", "0.0000001", kEditColumn, 90, 90);
+    edtMutationRate =
+        addEdit(tab, "edtMutationRate", defaultText("edtMutationRate"), kEditColumn, 90, 90);
     addLabel(tab, "lblMutationRateExpl", "mutations/site/generation", 24, 112, 200);
-    chkDiploid = addCheck(tab, "chkDiploid", "Diploid", 8, 134, false);
-    chkSegSites = addCheck(tab, "chkSegSites", "Export Segregating Sites from infinite sites model",
-                           8, 156, true);
-    chkScatterMut =
-        addCheck(tab, "chkScatterMut", "Scatter Mutations on simulated DNA sequence", 8, 178, true);
+    chkDiploid =
+        addCheck(tab, "chkDiploid", caption("chkDiploid"), 8, 134, defaultChecked("chkDiploid"));
+    chkSegSites =
+        addCheck(tab, "chkSegSites", caption("chkSegSites"), 8, 156, defaultChecked("chkSegSites"));
+    chkScatterMut = addCheck(tab, "chkScatterMut", caption("chkScatterMut"), 8, 178,
+                             defaultChecked("chkScatterMut"));
 
     addHeading(tab, "lblDNAParams", "DNA mutation model", 8, 204);
     auto* models = new QButtonGroup(tab);
@@ -291,27 +311,28 @@ void TfrmTolvarin::buildSequenceTab(QWidget* tab) {
 
     addLabel(tab, "lblBaseFrequencies", "Base Frequencies", 8, 272);
     addLabel(tab, "lblFreqA", "A:", 24, 294, 40);
-    edtFreqA = addEdit(tab, "edtFreqA", "0.25", kEditColumn, 290);
+    edtFreqA = addEdit(tab, "edtFreqA", defaultText("edtFreqA"), kEditColumn, 290);
     addLabel(tab, "lblFreqC", "C:", 24, 318, 40);
-    edtFreqC = addEdit(tab, "edtFreqC", "0.25", kEditColumn, 314);
+    edtFreqC = addEdit(tab, "edtFreqC", defaultText("edtFreqC"), kEditColumn, 314);
     addLabel(tab, "lblFreqG", "G:", 24, 342, 40);
-    edtFreqG = addEdit(tab, "edtFreqG", "0.25", kEditColumn, 338);
+    edtFreqG = addEdit(tab, "edtFreqG", defaultText("edtFreqG"), kEditColumn, 338);
     addLabel(tab, "lblTiTvRatio", "Ti:Tv ratio", 8, 368);
-    edtTiTv = addEdit(tab, "edtTiTv", "2", kEditColumn, 364);
+    edtTiTv = addEdit(tab, "edtTiTv", defaultText("edtTiTv"), kEditColumn, 364);
     // Long captions: these two boxes stand at the right end of the column.
-    chkInvarSites =
-        addCheck(tab, "chkInvarSites", "Proportion Invariable Sites", 8, 392, false, 214);
-    edtI = addEdit(tab, "edtI", "0.0", 224, 390);
-    chkShapeParameter =
-        addCheck(tab, "chkShapeParameter", "Gamma distributed rate variation", 8, 416, false, 214);
-    edtAlpha = addEdit(tab, "edtAlpha", "1", 224, 414);
+    chkInvarSites = addCheck(tab, "chkInvarSites", caption("chkInvarSites"), 8, 392,
+                             defaultChecked("chkInvarSites"), 214);
+    edtI = addEdit(tab, "edtI", defaultText("edtI"), 224, 390);
+    chkShapeParameter = addCheck(tab, "chkShapeParameter", caption("chkShapeParameter"), 8, 416,
+                                 defaultChecked("chkShapeParameter"), 214);
+    edtAlpha = addEdit(tab, "edtAlpha", defaultText("edtAlpha"), 224, 414);
 
     addHeading(tab, "Label8", "Output", 8, 442);
-    chkSeqDiversity =
-        addCheck(tab, "chkSeqDiversity", "Calculate Diversity Indices", 8, 464, false);
-    chkSeqOut = addCheck(tab, "chkSeqOut", "Generate sequence output file", 8, 486, false);
+    chkSeqDiversity = addCheck(tab, "chkSeqDiversity", caption("chkSeqDiversity"), 8, 464,
+                               defaultChecked("chkSeqDiversity"));
+    chkSeqOut =
+        addCheck(tab, "chkSeqOut", caption("chkSeqOut"), 8, 486, defaultChecked("chkSeqOut"));
     addLabel(tab, "lblSeqDataOut", "Sequence data output:", 8, 512);
-    edtSeqOut = addEdit(tab, "edtSeqOut", "seqout.txt", kEditColumn, 508, 130);
+    edtSeqOut = addEdit(tab, "edtSeqOut", defaultText("edtSeqOut"), kEditColumn, 508, 130);
 
     rdgOutput = place(new QGroupBox("Output format", tab), "rdgOutput", 8, 536, 313, 44);
     rdgOutputItems = new QButtonGroup(rdgOutput);
@@ -330,9 +351,9 @@ void TfrmTolvarin::buildSequenceTab(QWidget* tab) {
 
 void TfrmTolvarin::buildMicrosatelliteTab(QWidget* tab) {
     addHeading(tab, "lblMsatParam", "Microsatellite parameters", 8, 16);
-    chkMsats = addCheck(tab, "chkMsats", "Simulate microsatellite data", 8, 42, false);
+    chkMsats = addCheck(tab, "chkMsats", caption("chkMsats"), 8, 42, defaultChecked("chkMsats"));
     addLabel(tab, "lblNoLoci", "Number of loci", 8, 72);
-    edtNumLoci = addEdit(tab, "edtNumLoci", "1", kEditColumn, 68);
+    edtNumLoci = addEdit(tab, "edtNumLoci", defaultText("edtNumLoci"), kEditColumn, 68);
     auto* models = new QButtonGroup(tab);
     models->setObjectName("grpAlleleModel");
     radInfiniteAlleles =
@@ -341,32 +362,33 @@ void TfrmTolvarin::buildMicrosatelliteTab(QWidget* tab) {
         addRadio(tab, models, "radStepwise", "Stepwise Mutation model", 24, 120, false, 250);
     radAllele = addRadio(tab, models, "radAllele", "Random Alleles model", 24, 142, false, 250);
     addLabel(tab, "Label1", "Microsatellite Parameters file:", 8, 174);
-    edtMsatIn = addEdit(tab, "edtMsatIn", "msatparam.txt", kEditColumn, 170, 130);
+    edtMsatIn = addEdit(tab, "edtMsatIn", defaultText("edtMsatIn"), kEditColumn, 170, 130);
     addHeading(tab, "Label9", "Output", 8, 204, 13);
-    chkMSatOut = addCheck(tab, "chkMSatOut", "Generate Microsatellite data file", 8, 230, false);
-    chkMSatDiversity =
-        addCheck(tab, "chkMSatDiversity", "Calculate Diversity Indices", 8, 254, false);
+    chkMSatOut =
+        addCheck(tab, "chkMSatOut", caption("chkMSatOut"), 8, 230, defaultChecked("chkMSatOut"));
+    chkMSatDiversity = addCheck(tab, "chkMSatDiversity", caption("chkMSatDiversity"), 8, 254,
+                                defaultChecked("chkMSatDiversity"));
     addLabel(tab, "lblMsatOut", "Microsatellite data output:", 8, 284);
-    edtMSatData = addEdit(tab, "edtMSatData", "MsatData.csv", kEditColumn, 280, 130);
+    edtMSatData = addEdit(tab, "edtMSatData", defaultText("edtMSatData"), kEditColumn, 280, 130);
 }
 
 void TfrmTolvarin::buildDemographicsTab(QWidget* tab) {
     // The labels of this sheet are long: its edit boxes stand further right.
     constexpr int column = 240;
     addHeading(tab, "lblFactorsN", "Factors influencing N", 8, 16);
-    chkVarRepSuc = addCheck(tab, "chkVarRepSuc", "Variance in reproductive success", 8, 44, false,
-                            column - 12);
-    edtVarRepSuc = addEdit(tab, "edtVarRepSuc", "1", column, 42);
+    chkVarRepSuc = addCheck(tab, "chkVarRepSuc", caption("chkVarRepSuc"), 8, 44,
+                            defaultChecked("chkVarRepSuc"), column - 12);
+    edtVarRepSuc = addEdit(tab, "edtVarRepSuc", defaultText("edtVarRepSuc"), column, 42);
     addLabel(tab, "Label10", "mean number of offspring:", 32, 76, column - 36);
-    edtMeanOffsp = addEdit(tab, "edtMeanOffsp", "2", column, 72);
-    chkFluctuatingN =
-        addCheck(tab, "chkFluctuatingN", "Fluctuating Population Size", 8, 108, false);
+    edtMeanOffsp = addEdit(tab, "edtMeanOffsp", defaultText("edtMeanOffsp"), column, 72);
+    chkFluctuatingN = addCheck(tab, "chkFluctuatingN", caption("chkFluctuatingN"), 8, 108,
+                               defaultChecked("chkFluctuatingN"));
     addLabel(tab, "lblGrowthStart", "Start of Population growth:", 32, 140, column - 36);
-    edtGrowthStart = addEdit(tab, "edtGrowthStart", "0", column, 136);
+    edtGrowthStart = addEdit(tab, "edtGrowthStart", defaultText("edtGrowthStart"), column, 136);
     addLabel(tab, "lblGrowthEnd", "End of Population growth:", 32, 172, column - 36);
-    edtGrowthEnd = addEdit(tab, "edtGrowthEnd", "500", column, 168);
+    edtGrowthEnd = addEdit(tab, "edtGrowthEnd", defaultText("edtGrowthEnd"), column, 168);
     addLabel(tab, "lblFlucN", "% Population size change per gen:", 32, 204, column - 36);
-    edtChangeN = addEdit(tab, "edtChangeN", "0.1", column, 200);
+    edtChangeN = addEdit(tab, "edtChangeN", defaultText("edtChangeN"), column, 200);
 }
 
 void TfrmTolvarin::buildFilesTab(QWidget* tab) {
@@ -390,23 +412,30 @@ void TfrmTolvarin::buildFilesTab(QWidget* tab) {
     memDir->setReadOnly(true);
 
     addLabel(tab, "lblTMRCA", "Output File:", 8, 340);
-    edtTmrca = addEdit(tab, "edtTmrca", "outfile.csv", kEditColumn, 336, 130);
+    edtTmrca = addEdit(tab, "edtTmrca", defaultText("edtTmrca"), kEditColumn, 336, 130);
     addLabel(tab, "lblNexusTrees", "Newick tree file:", 8, 368);
-    edtNewickTrees = addEdit(tab, "edtNewickTrees", "NewickTrees.tre", kEditColumn, 364, 130);
+    edtNewickTrees =
+        addEdit(tab, "edtNewickTrees", defaultText("edtNewickTrees"), kEditColumn, 364, 130);
     addLabel(tab, "lblMutDistrib", "Mutation distribution:", 8, 396);
-    edtMutDistrib = addEdit(tab, "edtMutDistrib", "MutDistrib.csv", kEditColumn, 392, 130);
+    edtMutDistrib =
+        addEdit(tab, "edtMutDistrib", defaultText("edtMutDistrib"), kEditColumn, 392, 130);
     addLabel(tab, "lblCoalDistrib", "Coalescent distribution:", 8, 424);
-    edtCoalDistrib = addEdit(tab, "edtCoalDistrib", "CoalDistrib.csv", kEditColumn, 420, 130);
+    edtCoalDistrib =
+        addEdit(tab, "edtCoalDistrib", defaultText("edtCoalDistrib"), kEditColumn, 420, 130);
     addLabel(tab, "lblLogFile", "Log File:", 8, 452);
-    edtLogFile = addEdit(tab, "edtLogFile", "logFile.txt", kEditColumn, 448, 130);
+    edtLogFile = addEdit(tab, "edtLogFile", defaultText("edtLogFile"), kEditColumn, 448, 130);
     chkArlequin =
-        addCheck(tab, "chkArlequin", "Create Arlequin project/batch files", 8, 482, false);
-    chkStats = addCheck(tab, "chkStats", "Statistics table", 8, 510, false, 150);
-    edtStats = addEdit(tab, "edtStats", "stats.csv", kEditColumn, 508, 130);
+        addCheck(tab, "chkArlequin", caption("chkArlequin"), 8, 482, defaultChecked("chkArlequin"));
+    chkStats =
+        addCheck(tab, "chkStats", caption("chkStats"), 8, 510, defaultChecked("chkStats"), 150);
+    edtStats = addEdit(tab, "edtStats", defaultText("edtStats"), kEditColumn, 508, 130);
     chkStats->setToolTip("Per-simulation summary statistics (Tajima's D and others)");
-    chkVcf = addCheck(tab, "chkVcf", "VCF file", 8, 538, false, 150);
-    edtVcf = addEdit(tab, "edtVcf", "sites.vcf", kEditColumn, 536, 130);
+    chkVcf = addCheck(tab, "chkVcf", caption("chkVcf"), 8, 538, defaultChecked("chkVcf"), 150);
+    edtVcf = addEdit(tab, "edtVcf", defaultText("edtVcf"), kEditColumn, 536, 130);
     chkVcf->setToolTip("The segregating sites of every simulation as VCF");
+    chkMs = addCheck(tab, "chkMs", caption("chkMs"), 8, 566, defaultChecked("chkMs"), 150);
+    edtMs = addEdit(tab, "edtMs", defaultText("edtMs"), kEditColumn, 564, 130);
+    chkMs->setToolTip("The segregating sites of every simulation in ms format");
 }
 
 void TfrmTolvarin::buildImageArea() {
@@ -527,67 +556,27 @@ void TfrmTolvarin::CreateForm() {
 
 FormValues TfrmTolvarin::formValues() const {
     FormValues f;
-    f.edtSampleSize = text(edtSampleSize);
-    f.edtPopulationSize = text(edtPopulationSize);
-    f.chkMultipleSims = chkMultipleSims->isChecked();
-    f.edtNumberSimulations = text(edtNumberSimulations);
-    f.chkDrawMut = chkDrawMut->isChecked();
+    // Edit boxes and check boxes are named after their fields.
+    for (const ParameterEntry& e : parameterTable()) {
+        if (e.tab == ParameterTab::None) continue;
+        if (const auto* edit = findChild<QLineEdit*>(e.field))
+            e.set(f, text(edit));
+        else if (const auto* box = findChild<QCheckBox*>(e.field))
+            e.set(f, box->isChecked() ? "1" : "0");
+    }
 
-    f.edtSeqLength = text(edtSeqLength);
-    f.chkSeqInput = chkSeqInput->isChecked();
-    f.edtSeqFile = text(edtSeqFile);
-    f.edtMutationRate = text(edtMutationRate);
-    f.chkDiploid = chkDiploid->isChecked();
-    f.chkSegSites = chkSegSites->isChecked();
-    f.chkScatterMut = chkScatterMut->isChecked();
     f.model = radK2P->isChecked()     ? SubstitutionModel::K2P
               : radF81->isChecked()   ? SubstitutionModel::F81
               : radHKY85->isChecked() ? SubstitutionModel::HKY85
                                       : SubstitutionModel::JC69;
-    f.edtFreqA = text(edtFreqA);
-    f.edtFreqC = text(edtFreqC);
-    f.edtFreqG = text(edtFreqG);
-    f.edtTiTv = text(edtTiTv);
-    f.chkInvarSites = chkInvarSites->isChecked();
-    f.edtI = text(edtI);
-    f.chkShapeParameter = chkShapeParameter->isChecked();
-    f.edtAlpha = text(edtAlpha);
-    f.chkSeqDiversity = chkSeqDiversity->isChecked();
-    f.chkSeqOut = chkSeqOut->isChecked();
-    f.edtSeqOut = text(edtSeqOut);
     const int format = rdgOutputItems->checkedId();
     f.rdgOutput = format >= 0 ? static_cast<OutputFormat>(format) : OutputFormat::Nexus;
 
-    f.chkMsats = chkMsats->isChecked();
-    f.edtNumLoci = text(edtNumLoci);
     f.msatModel = radStepwise->isChecked() ? MsatModel::Stepwise
                   : radAllele->isChecked() ? MsatModel::RandomAlleles
                                            : MsatModel::InfiniteAlleles;
-    f.edtMsatIn = text(edtMsatIn);
-    f.chkMSatOut = chkMSatOut->isChecked();
-    f.chkMSatDiversity = chkMSatDiversity->isChecked();
-    f.edtMSatData = text(edtMSatData);
-
-    f.chkVarRepSuc = chkVarRepSuc->isChecked();
-    f.edtVarRepSuc = text(edtVarRepSuc);
-    f.edtMeanOffsp = text(edtMeanOffsp);
-    f.chkFluctuatingN = chkFluctuatingN->isChecked();
-    f.edtGrowthStart = text(edtGrowthStart);
-    f.edtGrowthEnd = text(edtGrowthEnd);
-    f.edtChangeN = text(edtChangeN);
-
     f.WorkDir = WorkDir.toStdString();
-    f.edtTmrca = text(edtTmrca);
-    f.edtNewickTrees = text(edtNewickTrees);
-    f.edtMutDistrib = text(edtMutDistrib);
-    f.edtCoalDistrib = text(edtCoalDistrib);
-    f.edtLogFile = text(edtLogFile);
-    f.chkArlequin = chkArlequin->isChecked();
     f.rngKind = cmbRandom->currentIndex() == 1 ? RandomKind::Streams : RandomKind::Lcg;
-    f.chkStats = chkStats->isChecked();
-    f.edtStats = text(edtStats);
-    f.chkVcf = chkVcf->isChecked();
-    f.edtVcf = text(edtVcf);
     return f;
 }
 

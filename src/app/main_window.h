@@ -211,6 +211,8 @@ class TfrmTolvarin : public QWidget {
     QLineEdit* edtStats = nullptr;
     QCheckBox* chkVcf = nullptr;
     QLineEdit* edtVcf = nullptr;
+    QCheckBox* chkMs = nullptr;
+    QLineEdit* edtMs = nullptr;
 
     // Image and its buttons, on the Genealogy sheet; the plots on the Results sheet
     QTabWidget* PageControl2 = nullptr;

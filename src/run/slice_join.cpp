@@ -1,5 +1,7 @@
 #include "run/slice_join.h"
 
+#include "run/parameter_table.h"
+
 #include "base/file_io.h"
 #include "base/run_error.h"
 #include "output/arlequin.h"
@@ -62,7 +64,8 @@ Slice readSlice(const std::string& dir) {
 // The controls that may differ between slices of one run: where they ran and how many
 // simulations each made.
 bool sliceOwnControl(const std::string& name) {
-    return name == "WorkDir" || name == "edtNumberSimulations" || name == "chkMultipleSims";
+    const ParameterEntry* e = findParameter(name);
+    return e && !e->slicesAgree;
 }
 
 void checkSameRun(const Slice& a, const Slice& b) {

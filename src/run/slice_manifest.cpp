@@ -1,5 +1,7 @@
 #include "run/slice_manifest.h"
 
+#include "run/parameter_table.h"
+
 #include <cstdio>
 #include <cstdlib>
 #include <functional>
@@ -10,98 +12,21 @@ namespace quenlith {
 
 namespace {
 
-// The fields of FormValues: name, reading as text, setting from text.
+// The fields of FormValues a manifest holds, from the parameter table: name, reading as text,
+// setting from text.
 struct FieldAccess {
     const char* name;
     std::function<std::string(const FormValues&)> get;
     std::function<bool(FormValues&, const std::string&)> set;
 };
 
-template <typename E> FieldAccess enumField(const char* name, E FormValues::*member) {
-    return {name,
-            [member](const FormValues& f) { return std::to_string(static_cast<int>(f.*member)); },
-            [member](FormValues& f, const std::string& v) {
-                char* end = nullptr;
-                const long n = std::strtol(v.c_str(), &end, 10);
-                if (v.empty() || *end != '\0') return false;
-                f.*member = static_cast<E>(n);
-                return true;
-            }};
-}
-
 const std::vector<FieldAccess>& fieldAccess() {
-#define TEXT(field)                                                                                \
-    FieldAccess {                                                                                  \
-#field, [](const FormValues& f) { return f.field; },                               \
-                [](FormValues& f, const std::string& v) {                                          \
-                    f.field = v;                                                                   \
-                    return true;                                                                   \
-                }               \
-    }
-#define CHECK(field)                                                                               \
-    FieldAccess {                                                                                  \
-#field, [](const FormValues& f) { return std::string(f.field ? "1" : "0"); },     \
-                [](FormValues& f, const std::string& v) {                                          \
-                    if (v != "0" && v != "1") return false;                                        \
-                    f.field = v == "1";                                                            \
-                    return true;                                                                   \
-                }                \
-    }
-    static const std::vector<FieldAccess> fields = {TEXT(edtSampleSize),
-                                                    TEXT(edtPopulationSize),
-                                                    CHECK(chkMultipleSims),
-                                                    TEXT(edtNumberSimulations),
-                                                    CHECK(chkDrawMut),
-                                                    TEXT(edtSeqLength),
-                                                    CHECK(chkSeqInput),
-                                                    TEXT(edtSeqFile),
-                                                    TEXT(edtMutationRate),
-                                                    CHECK(chkDiploid),
-                                                    CHECK(chkSegSites),
-                                                    CHECK(chkScatterMut),
-                                                    enumField("model", &FormValues::model),
-                                                    TEXT(edtFreqA),
-                                                    TEXT(edtFreqC),
-                                                    TEXT(edtFreqG),
-                                                    TEXT(edtTiTv),
-                                                    CHECK(chkInvarSites),
-                                                    TEXT(edtI),
-                                                    CHECK(chkShapeParameter),
-                                                    TEXT(edtAlpha),
-                                                    CHECK(chkSeqDiversity),
-                                                    CHECK(chkSeqOut),
-                                                    TEXT(edtSeqOut),
-                                                    enumField("rdgOutput", &FormValues::rdgOutput),
-                                                    CHECK(chkMsats),
-                                                    TEXT(edtNumLoci),
-                                                    enumField("msatModel", &FormValues::msatModel),
-                                                    TEXT(edtMsatIn),
-                                                    CHECK(chkMSatOut),
-                                                    CHECK(chkMSatDiversity),
-                                                    TEXT(edtMSatData),
-                                                    CHECK(chkVarRepSuc),
-                                                    TEXT(edtVarRepSuc),
-                                                    TEXT(edtMeanOffsp),
-                                                    CHECK(chkFluctuatingN),
-                                                    TEXT(edtGrowthStart),
-                                                    TEXT(edtGrowthEnd),
-                                                    TEXT(edtChangeN),
-                                                    TEXT(WorkDir),
-                                                    TEXT(edtTmrca),
-                                                    TEXT(edtNewickTrees),
-                                                    TEXT(edtMutDistrib),
-                                                    TEXT(edtCoalDistrib),
-                                                    TEXT(edtLogFile),
-                                                    CHECK(chkArlequin),
-                                                    enumField("rngKind", &FormValues::rngKind),
-                                                    CHECK(chkStats),
-                                                    TEXT(edtStats),
-                                                    CHECK(chkVcf),
-                                                    TEXT(edtVcf),
-                                                    CHECK(chkMs),
-                                                    TEXT(edtMs)};
-#undef TEXT
-#undef CHECK
+    static const std::vector<FieldAccess> fields = [] {
+        std::vector<FieldAccess> out;
+        for (const ParameterEntry& e : parameterTable())
+            if (e.inManifest) out.push_back({e.field, e.get, e.set});
+        return out;
+    }();
     return fields;
 }
 

@@ -1,6 +1,8 @@
 // The window's controls: names, captions, defaults, places, and the record they fill.
 #include "window_fixture.h"
 
+#include "run/parameter_table.h"
+
 #include <QApplication>
 #include <QButtonGroup>
 #include <QCheckBox>
@@ -438,4 +440,34 @@ TEST_F(WindowTest, LogoFromTheCurrentDirectoryOrBuiltIn) {
 
     window.reset();
     QDir::setCurrent(previous);
+}
+
+TEST_F(WindowTest, EveryTableEntryWithAControlHasItOnItsSheet) {
+    // Edit boxes and check boxes are found by their field's name on the table's sheet, with
+    // the table's default; choices are radio groups and lists of their own.
+    auto* tabs = child<QTabWidget>("PageControl1");
+    int found = 0;
+    for (const ParameterEntry& e : parameterTable()) {
+        if (e.tab == ParameterTab::None || e.kind == ParameterKind::Choice ||
+            std::string(e.field) == "WorkDir")
+            continue;
+        QWidget* w = window->findChild<QWidget*>(e.field);
+        ASSERT_NE(w, nullptr) << e.field;
+        EXPECT_EQ(sheetOf(tabs, w), static_cast<int>(e.tab)) << e.field;
+        if (auto* edit = qobject_cast<QLineEdit*>(w))
+            EXPECT_EQ(edit->text().toStdString(), parameterDefault(e.field)) << e.field;
+        else if (auto* box = qobject_cast<QCheckBox*>(w)) {
+            EXPECT_EQ(box->isChecked(), parameterDefault(e.field) == "1") << e.field;
+            EXPECT_EQ(box->text().toStdString(), e.caption) << e.field;
+        } else
+            ADD_FAILURE() << e.field << " is neither an edit box nor a check box";
+        ++found;
+    }
+    EXPECT_EQ(found, 48); // every edit box and check box of the five sheets
+    // The ms file's control reaches the record.
+    window->findChild<QCheckBox*>("chkMs")->setChecked(true);
+    window->findChild<QLineEdit*>("edtMs")->setText("run.ms");
+    const FormValues f = window->formValues();
+    EXPECT_TRUE(f.chkMs);
+    EXPECT_EQ(f.edtMs, "run.ms");
 }

@@ -1,0 +1,77 @@
+#pragma once
+// One entry per field of FormValues: how it is read and written as text, its command-line
+// option, its window control and whether the slices of one run must agree on it. The
+// command line, the window's defaults and read-out, the slice manifest and the join's
+// comparison all loop over this table; defaults live only in FormValues' initialisers.
+#include "run/form_values.h"
+
+#include <functional>
+#include <string>
+#include <vector>
+
+namespace quenlith {
+
+enum class ParameterKind {
+    Text,        // an edit box; the option takes its text
+    Flag,        // a check box; the option (if any) sets it to flagValue
+    CheckedText, // an edit box whose option also ticks its check box (checkField)
+    Choice,      // one of choices; stored in the manifest as the enum's number
+    Number,      // a whole number of the command line only
+};
+
+enum class ParameterTab { Main, Sequence, Microsatellite, Demographics, Files, None };
+
+struct ParameterChoice {
+    const char* text; // as typed on the command line
+    int value;        // the enum's number
+};
+
+struct ParameterEntry {
+    const char* field; // the FormValues member's name; the manifest's key
+    ParameterKind kind;
+    const char* option;           // "" when the command line has none
+    const char* argument;         // "T", "FILE", "M"...; "" for a flag
+    const char* help;             // the --help text
+    ParameterTab tab;             // where its window control is (None: no control)
+    const char* caption;          // the control's caption in the window ("" for an edit box)
+    bool slicesAgree;             // every slice of one run must have the same value
+    bool inManifest;              // written into a slice's manifest
+    bool flagValue = true;        // Flag: the value its option sets
+    const char* checkField = "";  // CheckedText: the check box its option ticks
+    const char* defaultNote = ""; // --help's default when not derived from the value
+    std::vector<ParameterChoice> choices = {};
+    // The field as text (flags "1"/"0", choices the enum's number) and set from that text.
+    std::function<std::string(const FormValues&)> get = {};
+    std::function<bool(FormValues&, const std::string&)> set = {};
+};
+
+const std::vector<ParameterEntry>& parameterTable();
+
+// The entry of a field, or nullptr.
+const ParameterEntry* findParameter(const std::string& field);
+
+// The default of a field as text (from a default FormValues).
+std::string parameterDefault(const std::string& field);
+
+// --help's default of an entry: the value, "checked"/"unchecked", or its note.
+std::string parameterDefaultHelp(const ParameterEntry& e);
+
+// Sets a field from its option's argument (or, for a flag, from nothing). Returns an error
+// text, empty on success.
+std::string applyParameterOption(const ParameterEntry& e, FormValues& f, const std::string& v);
+
+// The option and argument that give a field value v, empty when the field has none;
+// for a flag, the option alone.
+std::vector<std::string> parameterOptionWords(const ParameterEntry& e, const FormValues& f);
+
+// The number of fields of FormValues, counted by aggregate initialisation; the tests compare
+// it with the table.
+template <typename T> struct AnyField { template <typename U> operator U() const; };
+template <typename T, typename... A> constexpr size_t aggregateFieldCount() {
+    if constexpr (requires { T{A{}..., AnyField<T>{}}; })
+        return aggregateFieldCount<T, A..., AnyField<T>>();
+    else
+        return sizeof...(A);
+}
+
+} // namespace quenlith
