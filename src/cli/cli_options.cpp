@@ -171,8 +171,8 @@ std::string cliHelpText() {
         if (!s.defaultText.empty()) text += " [default: " + s.defaultText + "]";
         text += "\n";
     }
-    text += "\nExit status: 0 when the run finished, 1 on an error, 2 when the run was refused\n"
-            "with a warning.\n";
+    text += "\nExit status: 0 when the run finished, 1 on an error, 2 when the run or its options\n"
+            "were refused (a warning, an unknown option, a number that is not one).\n";
     text += "SIGINT (Ctrl-C) or SIGTERM stops the run after its current simulation: every file\n"
             "ends with a whole block, no run log is written, and the program ends by the\n"
             "signal (status 130 or 143 in the shell). A second signal ends it at once.\n"

@@ -119,7 +119,7 @@ int runCli(const std::vector<std::string>& args, std::ostream& out, std::ostream
     CliParse parsed = parseCliOptions(args);
     if (!parsed.error.empty()) {
         err << "error: " << parsed.error << "\n";
-        return 1;
+        return 2;
     }
     const CliOptions& o = parsed.options;
     if (o.help) {

@@ -176,12 +176,83 @@ std::string parameterDefaultHelp(const ParameterEntry& e) {
     }
 }
 
+ParameterNumber parameterNumber(const ParameterEntry& e) {
+    // The edit boxes the run converts to whole numbers and to real numbers.
+    static const std::vector<std::string> whole = {
+        "edtSampleSize", "edtPopulationSize", "edtNumberSimulations", "edtSeqLength",
+        "edtNumLoci",    "edtGrowthStart",    "edtGrowthEnd"};
+    static const std::vector<std::string> real = {
+        "edtMutationRate", "edtFreqA",     "edtFreqC",     "edtFreqG",  "edtTiTv", "edtI",
+        "edtAlpha",        "edtVarRepSuc", "edtMeanOffsp", "edtChangeN"};
+    for (const auto& w : whole)
+        if (w == e.field) return ParameterNumber::Whole;
+    for (const auto& r : real)
+        if (r == e.field) return ParameterNumber::Real;
+    return ParameterNumber::None;
+}
+
+bool strictWholeNumber(const std::string& text) {
+    size_t i = text.find_first_not_of(" \t");
+    if (i == std::string::npos) return false;
+    if (text[i] == '+' || text[i] == '-') ++i;
+    const size_t digits = i;
+    long long value = 0;
+    while (i < text.size() && text[i] >= '0' && text[i] <= '9') {
+        value = value * 10 + (text[i] - '0');
+        if (value > 2147483647) return false; // the lenient reading would cut it
+        ++i;
+    }
+    if (i == digits) return false;
+    return text.find_first_not_of(" \t", i) == std::string::npos;
+}
+
+bool strictRealNumber(const std::string& text) {
+    size_t i = text.find_first_not_of(" \t");
+    if (i == std::string::npos) return false;
+    if (text[i] == '+' || text[i] == '-') ++i;
+    size_t digits = 0;
+    while (i < text.size() && text[i] >= '0' && text[i] <= '9')
+        ++i, ++digits;
+    if (i < text.size() && text[i] == '.') {
+        ++i;
+        while (i < text.size() && text[i] >= '0' && text[i] <= '9')
+            ++i, ++digits;
+    }
+    if (digits == 0) return false;
+    if (i < text.size() && (text[i] == 'e' || text[i] == 'E')) {
+        ++i;
+        if (i < text.size() && (text[i] == '+' || text[i] == '-')) ++i;
+        const size_t start = i;
+        while (i < text.size() && text[i] >= '0' && text[i] <= '9')
+            ++i;
+        if (i == start) return false;
+    }
+    return text.find_first_not_of(" \t", i) == std::string::npos;
+}
+
+std::string checkNumberText(const ParameterEntry& e, const std::string& v) {
+    switch (parameterNumber(e)) {
+    case ParameterNumber::Whole:
+        if (!strictWholeNumber(v))
+            return "needs a whole number (at most 2147483647), not '" + v + "'";
+        break;
+    case ParameterNumber::Real:
+        if (!strictRealNumber(v))
+            return "needs a real number such as 0.001 or 1e-7, not '" + v + "'";
+        break;
+    case ParameterNumber::None:
+        break;
+    }
+    return {};
+}
+
 std::string applyParameterOption(const ParameterEntry& e, FormValues& f, const std::string& v) {
     switch (e.kind) {
     case Kind::Flag:
         e.set(f, e.flagValue ? "1" : "0");
         return {};
     case Kind::CheckedText:
+        if (const std::string error = checkNumberText(e, v); !error.empty()) return error;
         if (const ParameterEntry* check = findParameter(e.checkField)) check->set(f, "1");
         e.set(f, v);
         return {};
@@ -203,6 +274,7 @@ std::string applyParameterOption(const ParameterEntry& e, FormValues& f, const s
             return "needs a whole number of 1 or more, not '" + v + "'";
         return {};
     case Kind::Text:
+        if (const std::string error = checkNumberText(e, v); !error.empty()) return error;
         e.set(f, v);
         return {};
     }

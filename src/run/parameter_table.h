@@ -56,6 +56,17 @@ std::string parameterDefault(const std::string& field);
 // --help's default of an entry: the value, "checked"/"unchecked", or its note.
 std::string parameterDefaultHelp(const ParameterEntry& e);
 
+// Whether a text field is read by the run as a whole number, a real number or neither.
+enum class ParameterNumber { None, Whole, Real };
+ParameterNumber parameterNumber(const ParameterEntry& e);
+
+// The command line's strict reading of numbers: the whole text (blanks around it apart) is a
+// decimal whole number within 32 bits, or a real number with an optional exponent.
+bool strictWholeNumber(const std::string& text);
+bool strictRealNumber(const std::string& text);
+// An error naming the text when a numeric field's option text is not such a number.
+std::string checkNumberText(const ParameterEntry& e, const std::string& v);
+
 // Sets a field from its option's argument (or, for a flag, from nothing). Returns an error
 // text, empty on success.
 std::string applyParameterOption(const ParameterEntry& e, FormValues& f, const std::string& v);

@@ -57,10 +57,13 @@ TEST(CliStreams, RefusalsComeBeforeAnyFile) {
         {"--rng", "streams", "--first-sim", "2147483647", "--sims", "2"}, // past the last
         {"--threads", "0", "--rng", "streams"},
     };
-    for (auto args : cases) {
+    // Options the parser refuses exit with 2; the checks of the run's set-up with 1.
+    const std::vector<int> statuses = {2, 1, 1, 2};
+    for (size_t c = 0; c < cases.size(); ++c) {
+        auto args = cases[c];
         args.insert(args.end(), {"--workdir", dir.str(), "--quiet"});
         const CliResult r = run(args);
-        EXPECT_EQ(r.status, 1) << args[0];
+        EXPECT_EQ(r.status, statuses[c]) << args[0];
         EXPECT_EQ(r.err.rfind("error: ", 0), 0u) << r.err;
         EXPECT_TRUE(std::filesystem::is_empty(dir.path())) << args[0];
     }

@@ -29,13 +29,13 @@ CliResult run(std::vector<std::string> args) {
 } // namespace
 
 TEST(CliOptions, EveryOptionSetsItsControl) {
-    CliParse p = parseCliOptions({"--sample-size", "25x", "--sims", "7", "--no-draw-mutations",
+    CliParse p = parseCliOptions({"--sample-size", " 25 ", "--sims", "7", "--no-draw-mutations",
                                   "--seq-input", "root.txt", "--model", "HKY85", "--format=Fasta",
                                   "--gamma", "0.5", "--invariable", "0.1", "--msat-model",
                                   "stepwise", "--seq-out-file", "s.txt", "--no-scatter"});
     ASSERT_EQ(p.error, "");
     const FormValues& f = p.options.form;
-    EXPECT_EQ(f.edtSampleSize, "25x"); // converted later, as typed text
+    EXPECT_EQ(f.edtSampleSize, " 25 "); // converted later, as typed text
     EXPECT_TRUE(f.chkMultipleSims);
     EXPECT_EQ(f.edtNumberSimulations, "7");
     EXPECT_FALSE(f.chkDrawMut);
@@ -92,7 +92,7 @@ TEST(CliRun, ExitStatusesAndMessages) {
     EXPECT_EQ(r.err.rfind("seed: ", 0), 0u); // the clock's seed is printed
 
     r = run({"--frobnicate"});
-    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.status, 2);
     EXPECT_EQ(r.err.rfind("error: unknown option", 0), 0u);
 }
 
@@ -190,4 +190,44 @@ TEST(CliRun, QtIsLoadedOnlyForAnImage) {
               std::string::npos)
         << log;
     EXPECT_FALSE(dir.exists("g.bmp"));
+}
+
+// Numbers are read strictly: a text the window's lenient reading would cut is refused with
+// a message naming the option and its text, before anything is written (exit 2); a number
+// with blanks around it gives the same run as the window's box.
+TEST(CliOptions, NumbersAreReadStrictly) {
+    const std::vector<std::pair<std::string, std::string>> refused = {
+        {"--sims", "abc"},
+        {"--seq-length", "1e3"},
+        {"--mutation-rate", "0,001"},
+        {"--sample-size", "+25samples"},
+        {"--pop-size", "99999999999"},
+        {"--pop-size", ""},
+        {"--gamma", "."},
+        {"--titv", "2e"},
+        {"--seq-length", "0x10"},
+        {"--change-percent", "nan"},
+        {"--growth-end", "5.0"}};
+    for (const auto& [option, text] : refused) {
+        TempDir dir;
+        const CliResult r = run({option, text, "--workdir", dir.str(), "--seed", "1"});
+        EXPECT_EQ(r.status, 2) << option << " " << text;
+        EXPECT_EQ(r.err.rfind("error: " + option + ": ", 0), 0u) << r.err;
+        EXPECT_NE(r.err.find(option + ":"), std::string::npos) << r.err;
+        EXPECT_NE(r.err.find("'" + text + "'"), std::string::npos) << r.err;
+        EXPECT_TRUE(std::filesystem::is_empty(dir.path())) << option << " " << text;
+    }
+    const std::vector<std::pair<std::string, std::string>> accepted = {
+        {"--sims", " 3 "},           {"--seq-length", "-5"},
+        {"--mutation-rate", "1e-7"}, {"--mutation-rate", "+.5E+2"},
+        {"--gamma", "5."},           {"--pop-size", "2147483647"}};
+    for (const auto& [option, text] : accepted) {
+        const CliParse p = parseCliOptions({option, text});
+        EXPECT_EQ(p.error, "") << option << " " << text;
+    }
+    // Accepted texts reach the run as the window would read them.
+    TempDir a, b;
+    EXPECT_EQ(run({"--sample-size", " 6 ", "--seed", "3", "--workdir", a.str()}).status, 0);
+    EXPECT_EQ(run({"--sample-size", "6", "--seed", "3", "--workdir", b.str()}).status, 0);
+    EXPECT_EQ(a.read("outfile.csv"), b.read("outfile.csv"));
 }
