@@ -143,13 +143,29 @@ void appendAlignmentBlock(const SampleSequences& seqs, int32_t s,
         out += kEol;
         out += "set autoclose=yes;";
         out += kEol;
-        out += "lset nst=";
-        out += layout.model == SubstitutionModel::JC69 ? "1" : "2";
-        out += " ";
-        if (layout.gammaRates) out += "rates=gamma";
+        {
+            // nst=1 with free base frequencies is F81, nst=2 HKY85; the equal-frequency models
+            // fix the frequencies so that MrBayes analyses the model that simulated the data.
+            const bool oneRate =
+                layout.model == SubstitutionModel::JC69 || layout.model == SubstitutionModel::F81;
+            const bool equalFreqs =
+                layout.model == SubstitutionModel::JC69 || layout.model == SubstitutionModel::K2P;
+            out += "lset nst=";
+            out += oneRate ? "1" : "2";
+            out += " ";
+            if (layout.gammaRates) out += "rates=gamma";
+            out += ";";
+            out += kEol;
+            if (equalFreqs) {
+                out += "prset statefreqpr=fixed(equal);";
+                out += kEol;
+            }
+        }
+        // Each simulation's chain writes files of its own name, so that the blocks of one
+        // file do not overwrite each other's results.
+        out += "mcmc ngen=1000 printfreq=100 samplefreq=10 nchains=4 savebrlens=yes filename=sim_";
+        out += sim;
         out += ";";
-        out += kEol;
-        out += "mcmc ngen=1000 printfreq=100 samplefreq=10 nchains=4 savebrlens=yes;";
         out += kEol;
         out += "end;";
         out += kEol;

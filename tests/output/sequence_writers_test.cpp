@@ -66,22 +66,30 @@ TEST(Alignment, ClustalNamesHaploidAndDiploid) {
 TEST(Alignment, MrBayesBlockIsNexusWithCommands) {
     const SampleSequences s = sequencesOf({"aaaa", "cccc", "gggg", "tttt"});
     const std::string head = "begin mrbayes;\r\nset autoclose=yes;\r\n";
-    const std::string mcmc =
-        "mcmc ngen=1000 printfreq=100 samplefreq=10 nchains=4 savebrlens=yes;\r\nend;\r\n";
+    const std::string equal = "prset statefreqpr=fixed(equal);\r\n";
+    const auto mcmc = [](int32_t sim) {
+        return "mcmc ngen=1000 printfreq=100 samplefreq=10 nchains=4 savebrlens=yes "
+               "filename=sim_" +
+               std::to_string(sim) + ";\r\nend;\r\n";
+    };
     // The diploid names lose the underscore after "Ind".
     std::string nexus = block(s, 1, &kPairing3142, OutputFormat::Nexus);
     for (size_t at; (at = nexus.find("Ind_")) != std::string::npos;)
         nexus.erase(at + 3, 1);
+    // One rate class with fixed equal frequencies for JC69, free frequencies for F81;
+    // two rate classes with equal frequencies for K2P, free ones for HKY85.
     EXPECT_EQ(block(s, 1, &kPairing3142, OutputFormat::MrBayes),
-              nexus + head + "lset nst=1 ;\r\n" + mcmc);
-    EXPECT_EQ(block(s, 1, nullptr, OutputFormat::MrBayes, SubstitutionModel::F81),
-              block(s, 1, nullptr, OutputFormat::Nexus) + head + "lset nst=2 ;\r\n" + mcmc);
-    EXPECT_TRUE(block(s, 1, nullptr, OutputFormat::MrBayes, SubstitutionModel::K2P)
-                    .ends_with("lset nst=2 ;\r\n" + mcmc));
+              nexus + head + "lset nst=1 ;\r\n" + equal + mcmc(1));
+    EXPECT_EQ(block(s, 12, nullptr, OutputFormat::MrBayes, SubstitutionModel::F81),
+              block(s, 12, nullptr, OutputFormat::Nexus) + head + "lset nst=1 ;\r\n" + mcmc(12));
+    EXPECT_TRUE(block(s, 3, nullptr, OutputFormat::MrBayes, SubstitutionModel::K2P)
+                    .ends_with("lset nst=2 ;\r\n" + equal + mcmc(3)));
     EXPECT_TRUE(block(s, 1, nullptr, OutputFormat::MrBayes, SubstitutionModel::HKY85, true)
-                    .ends_with("lset nst=2 rates=gamma;\r\n" + mcmc));
+                    .ends_with(head + "lset nst=2 rates=gamma;\r\n" + mcmc(1)));
     EXPECT_TRUE(block(s, 1, nullptr, OutputFormat::MrBayes, SubstitutionModel::JC69, true)
-                    .ends_with("lset nst=1 rates=gamma;\r\n" + mcmc));
+                    .ends_with("lset nst=1 rates=gamma;\r\n" + equal + mcmc(1)));
+    EXPECT_TRUE(block(s, 1, nullptr, OutputFormat::MrBayes, SubstitutionModel::F81, true)
+                    .ends_with(head + "lset nst=1 rates=gamma;\r\n" + mcmc(1)));
 }
 
 TEST(Alignment, OddDiploidSampleAndCaseOfBases) {
