@@ -10,6 +10,12 @@ std::string checkPipelineOutputs(const RunParameters& p) {
         return "A VCF file holds DNA sites: it cannot be written in a microsatellite run";
     if (p.Msats && p.Ms)
         return "An ms file holds DNA sites: it cannot be written in a microsatellite run";
+    // These files are made from the sequences, which keep the root's bases when mutations
+    // are not scattered on them: they would report no variation at all.
+    if (!p.Msats && !p.ScatterMut && (p.Stats || p.Vcf || p.Ms))
+        return "The statistics table, the VCF and the ms file are made from the sequences: "
+               "they need \"Scatter Mutations on simulated DNA sequence\" (--no-scatter "
+               "leaves every sequence without mutations)";
 
     return {};
 }

@@ -120,6 +120,11 @@ TEST(PipelineOutputs, AskingForThemChangesNoOtherFile) {
     }
 }
 
+const std::string kUnscattered =
+    "The statistics table, the VCF and the ms file are made from the sequences: they need "
+    "\"Scatter Mutations on simulated DNA sequence\" (--no-scatter leaves every sequence "
+    "without mutations)";
+
 TEST(PipelineOutputs, RefusedBeforeTheRun) {
     struct Case {
         std::string args, warning;
@@ -148,6 +153,9 @@ TEST(PipelineOutputs, RefusedBeforeTheRun) {
          "A VCF file holds DNA sites: it cannot be written in a microsatellite run"},
         {"--msat --ms x.ms",
          "An ms file holds DNA sites: it cannot be written in a microsatellite run"},
+        {"--no-scatter --stats s.csv", kUnscattered},
+        {"--no-scatter --vcf s.vcf", kUnscattered},
+        {"--no-scatter --ms s.ms --sims 3", kUnscattered},
     };
     for (const Case& c : cases) {
         TempDir dir;
@@ -161,7 +169,7 @@ TEST(PipelineOutputs, RefusedBeforeTheRun) {
         for (const auto& e : fs::directory_iterator(dir.path()))
             names.insert(e.path().filename().string());
         std::set<std::string> expected{"root.txt", "msatparam.txt"};
-        if (c.warning.find("holds DNA sites") != std::string::npos)
+        if (c.warning.find("holds DNA sites") != std::string::npos || c.warning == kUnscattered)
             expected.insert({"CoalDistrib.csv", "MutDistrib.csv"});
         EXPECT_EQ(names, expected) << c.args;
     }
