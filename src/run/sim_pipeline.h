@@ -7,6 +7,7 @@
 // simulations are in flight beyond the last one written (the memory stays bounded), and the
 // writers still see simulation s only after s - 1, so the files do not depend on the
 // number of threads.
+#include "base/run_error.h"
 #include "run/run_driver.h"
 
 #include <algorithm>
@@ -17,6 +18,7 @@
 #include <exception>
 #include <functional>
 #include <mutex>
+#include <system_error>
 #include <thread>
 #include <vector>
 
@@ -68,7 +70,12 @@ bool runSimulationsInOrder(int32_t first, int32_t last, int32_t threads, RunObse
         return true;
     }
 
-    const int32_t window = 2 * threads + 2;
+    if (last < first) return true;
+    // Never more threads, nor more finished simulations held, than the run has simulations.
+    const int64_t simulations = int64_t{last} - first + 1;
+    const int32_t count = static_cast<int32_t>(std::min<int64_t>(threads, simulations));
+    const int32_t window =
+        static_cast<int32_t>(std::min<int64_t>(2 * int64_t{count} + 2, simulations));
     std::vector<Result> slots(static_cast<size_t>(window));
     std::vector<char> ready(static_cast<size_t>(window), 0);
     std::vector<std::exception_ptr> errors(static_cast<size_t>(window));
@@ -122,10 +129,17 @@ bool runSimulationsInOrder(int32_t first, int32_t last, int32_t threads, RunObse
                 w.join();
         }
     } joiner{workers, mutex, changed, abandon, stopWorkers};
-    const int32_t count =
-        static_cast<int32_t>(std::min<int64_t>(threads, int64_t{last} - first + 1));
-    for (int32_t t = 0; t < count; ++t)
-        workers.emplace_back(work);
+    // A system that refuses more threads (a process limit, a huge --threads) leaves the run
+    // with the workers it has; with none at all the run fails with the system's reason.
+    for (int32_t t = 0; t < count; ++t) {
+        try {
+            workers.emplace_back(work);
+        } catch (const std::system_error& e) {
+            if (workers.empty())
+                throw RunError("Worker threads cannot be started", e.code().message());
+            break;
+        }
+    }
 
     int64_t position = 0;
     for (int64_t s = first; s <= last; ++s) {

@@ -612,3 +612,19 @@ TEST(WorkingDirectoryFault, MissingDirectoryIsCreatedByTheCommandLineAndNamedByT
     EXPECT_EQ(r.err, "error: File not found: " + dir.file("plain") +
                          " (the working directory is not a directory)\n");
 }
+
+// A thread count far above the simulations holds no more finished simulations than the run
+// has: the memory of --threads 999999 --sims 3 stays that of a small run (a buffer sized by
+// the threads alone took about 600 MB), and its files are those of one thread.
+TEST(ThreadsFault, HugeThreadCountHoldsOnlyTheRunsSimulations) {
+    const std::vector<std::string> common = {"--quiet", "--rng", "streams",       "--seed", "5",
+                                             "--sims",  "3",     "--sample-size", "8"};
+    TempDir one, many;
+    ASSERT_EQ(runCli(plus(common, {"--workdir", one.str(), "--threads", "1"})).status, 0);
+    const CliRun r = runCli(plus(common, {"--workdir", many.str(), "--threads", "999999"}));
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(filesWithoutLog(many.path()), filesWithoutLog(one.path()));
+    rusage usage{};
+    ASSERT_EQ(::getrusage(RUSAGE_CHILDREN, &usage), 0);
+    EXPECT_LT(usage.ru_maxrss, 300 * 1024) << "peak resident kB of a child";
+}
