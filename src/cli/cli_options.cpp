@@ -90,8 +90,17 @@ const std::vector<OptionSpec>& optionSpecs() {
 
 } // namespace
 
-CliParse parseCliOptions(const std::vector<std::string>& args) {
+CliParse parseCliOptions(const std::vector<std::string>& given) {
     CliParse out;
+    // As in ms and scrm, the sample size and the number of simulations may stand first:
+    // "quenlith-cli 20 1000 ..." (the first line of an ms file runs as a command).
+    std::vector<std::string> args = given;
+    if (args.size() >= 2 && strictWholeNumber(args[0]) && strictWholeNumber(args[1]) &&
+        args[0].find('-') == std::string::npos && args[1].find('-') == std::string::npos) {
+        const std::vector<std::string> lead = {"--sample-size", args[0], "--sims", args[1]};
+        args.erase(args.begin(), args.begin() + 2);
+        args.insert(args.begin(), lead.begin(), lead.end());
+    }
     const auto& specs = optionSpecs();
     bool joining = false;
     for (size_t i = 0; i < args.size(); ++i) {
@@ -156,9 +165,10 @@ CliParse parseCliOptions(const std::vector<std::string>& args) {
 
 std::string cliHelpText() {
     std::string text =
-        "Usage: quenlith-cli [OPTION]...\n"
+        "Usage: quenlith-cli [K SIMS] [OPTION]...\n"
         "Simulates genealogies of a sample of gene copies backwards in time and writes\n"
         "the run's files into the working directory, as the window's \"Run Simulation\" does.\n"
+        "K and SIMS, first, stand for --sample-size K --sims SIMS, as in ms.\n"
         "Edit-box values (T) are converted as the window converts typed text.\n\n"
         "Options:\n";
     for (const auto& s : optionSpecs()) {

@@ -30,7 +30,8 @@ void PipelineOutputs::open(const PipelineOutputSettings& settings) {
 
 std::vector<int32_t> PipelineOutputs::ownPairing(int32_t k, uint64_t seed, int64_t simulation) {
     // A key of its own (the seed with its bits mixed), so that these words are not those of
-    // the simulation's stream in a run of independent streams.
+    // the simulation's stream in a run of independent streams. Haploid runs take it as the
+    // order of the copies.
     StreamRandom rng(seed ^ 0x9E3779B97F4A7C15ull, static_cast<uint32_t>(simulation));
     return drawPairingOrder(k, rng);
 }
@@ -42,15 +43,16 @@ void PipelineOutputs::addDnaSimulation(int64_t simulation, const SampleSequences
         appendDnaStatisticsRow(simulation, computeDnaStatistics(seqs, root), row_);
         statsFile_.write(row_);
     }
-    if (vcf_.isOpen()) {
-        std::vector<int32_t> own;
-        if (settings_.diploid && !pairing) {
-            own = ownPairing(seqs.copies, settings_.seed, simulation);
-            pairing = &own;
-        }
-        vcf_.addSimulation(simulation, seqs, root, settings_.diploid ? pairing : nullptr);
+    if (!vcf_.isOpen() && !ms_.isOpen()) return;
+    // The copies of the VCF's samples and of the ms file's rows: the pairing into
+    // individuals, or a random order of their own, so that rows are exchangeable.
+    std::vector<int32_t> own;
+    if (!pairing || !settings_.diploid) {
+        own = ownPairing(seqs.copies, settings_.seed, simulation);
+        pairing = &own;
     }
-    if (ms_.isOpen()) ms_.addSimulation(seqs, root);
+    if (vcf_.isOpen()) vcf_.addSimulation(simulation, seqs, root, *pairing);
+    if (ms_.isOpen()) ms_.addSimulation(seqs, root, *pairing);
 }
 
 void PipelineOutputs::addMsatSimulation(int64_t simulation, const AlleleSizes& sizes,

@@ -43,9 +43,10 @@ class PipelineOutputs {
     bool active() const { return active_; }
 
     // One DNA simulation. `pairing` is the run's PairingOrder when it drew one for this
-    // simulation (diploid runs with a sequence file), else null: a diploid VCF then pairs the
-    // copies by the same rejection method from a generator of its own, keyed by the run's
-    // seed and the simulation number, so the run's own draws stay as they are.
+    // simulation (diploid runs with a sequence file), else null: the copies are then ordered
+    // by the same rejection method from a generator of its own, keyed by the run's seed and
+    // the simulation number, so the run's own draws stay as they are. The VCF's samples and
+    // the ms file's rows follow that order (a diploid VCF pairs the copies by it).
     void addDnaSimulation(int64_t simulation, const SampleSequences& seqs, std::string_view root,
                           const std::vector<int32_t>* pairing);
     // One microsatellite simulation: the allele sizes of every locus and each locus's repeat
@@ -55,7 +56,7 @@ class PipelineOutputs {
     // Finishes the files (the VCF's compressed stream included).
     void close();
 
-    // The VCF's own pairing of simulation s when the run drew none.
+    // The VCF's and ms file's own order of the copies of simulation s when the run drew none.
     static std::vector<int32_t> ownPairing(int32_t k, uint64_t seed, int64_t simulation);
 
   private:

@@ -97,13 +97,13 @@ void VcfWriter::writeHeader(int32_t length) {
 }
 
 void VcfWriter::addSimulation(int64_t simulation, const SampleSequences& seqs,
-                              std::string_view root, const std::vector<int32_t>* pairing) {
+                              std::string_view root, const std::vector<int32_t>& order) {
     Impl& m = *impl_;
     if (!m.headerWritten) writeHeader(seqs.length);
     const int32_t k = seqs.copies;
     const bool diploid = m.layout.diploid;
-    if (diploid && (!pairing || static_cast<int32_t>(pairing->size()) != k))
-        throw RunError("Range check error", "VCF: no pairing of the copies into individuals");
+    if (static_cast<int32_t>(order.size()) != k)
+        throw RunError("Range check error", "VCF: no order of the copies");
     const std::string contig = "sim" + std::to_string(simulation);
     const int rid = bcf_hdr_name2id(m.header, contig.c_str());
     if (rid < 0) throw RunError("Range check error", "VCF: simulation " + contig + " not declared");
@@ -144,14 +144,15 @@ void VcfWriter::addSimulation(int64_t simulation, const SampleSequences& seqs,
         auto allele = [&](int32_t copy) { return alleleOf[upper(seqs.copy(copy)[j])]; };
         if (!diploid) {
             for (int32_t i = 0; i < k; ++i)
-                m.genotypes[static_cast<size_t>(i)] = bcf_gt_unphased(allele(i));
+                m.genotypes[static_cast<size_t>(i)] =
+                    bcf_gt_unphased(allele(order[static_cast<size_t>(i)] - 1));
         } else {
             for (int32_t ind = 0; ind < samples; ++ind) {
                 const size_t p = static_cast<size_t>(2 * ind);
-                m.genotypes[p] = bcf_gt_unphased(allele((*pairing)[p] - 1));
+                m.genotypes[p] = bcf_gt_unphased(allele(order[p] - 1));
                 // With k odd the last individual has one copy: a haploid genotype.
                 m.genotypes[p + 1] = p + 1 < static_cast<size_t>(k)
-                                         ? bcf_gt_phased(allele((*pairing)[p + 1] - 1))
+                                         ? bcf_gt_phased(allele(order[p + 1] - 1))
                                          : bcf_int32_vector_end;
             }
         }

@@ -2,8 +2,8 @@
 // The segregating sites of every simulation of a DNA run as one VCF file, written with
 // htslib: one contig per simulation ("sim<s>", the sequence length as its length), the
 // root's base as REF and the other bases present as ALT, haploid genotypes (one sample per
-// copy) or phased diploid ones (one sample per individual of the pairing). A name ending in
-// ".gz" is written BGZF-compressed.
+// copy, in the order given, a random one in a run) or phased diploid ones (one sample per
+// individual of the pairing). A name ending in ".gz" is written BGZF-compressed.
 #include "dna/substitution.h"
 
 #include <cstdint>
@@ -30,10 +30,10 @@ class VcfWriter {
 
     // Creates the file; the header follows with the first simulation (it needs L).
     void open(const std::string& path, const VcfLayout& layout);
-    // `pairing` (copy numbers 1 .. k, positions 2i and 2i + 1 form individual i + 1) is used
-    // for diploid runs and must then be given.
+    // `order` lists the copy numbers 1 .. k: haploid sample i holds copy order[i]; in diploid
+    // runs positions 2i and 2i + 1 form individual i + 1.
     void addSimulation(int64_t simulation, const SampleSequences& seqs, std::string_view root,
-                       const std::vector<int32_t>* pairing);
+                       const std::vector<int32_t>& order);
     // Appends the records of another file of the same run (a slice's VCF, whose contigs are
     // among this file's) in their order; the header takes its length from that file when
     // no simulation came before.

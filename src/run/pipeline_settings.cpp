@@ -2,6 +2,7 @@
 
 #include "base/file_io.h"
 #include "output/matrix_files.h"
+#include "run/parameter_table.h"
 
 namespace quenlith {
 
@@ -20,45 +21,31 @@ std::string checkPipelineOutputs(const RunParameters& p) {
     return {};
 }
 
-std::string msCommandLine(const FormValues& form, const RunParameters& p) {
+std::string msCommandLine(const FormValues& form, const RunParameters& p, uint64_t seed) {
     const FormValues defaults;
-    std::string line =
-        "quenlith-cli " + std::to_string(p.SampleSize) + " " + std::to_string(p.SimCount);
+    std::string line = "quenlith-cli " + std::to_string(p.SampleSize) + " " +
+                       std::to_string(p.SimCount) + " --seed " + std::to_string(seed);
     auto quoted = [](const std::string& v) {
-        if (!v.empty() && v.find_first_of(" \t'\"") == std::string::npos) return v;
+        if (!v.empty() && v.find_first_of(" \t'\"\\$`!*?[]{}()<>|&;#~") == std::string::npos)
+            return v;
         std::string q = "'";
         for (const char c : v)
             q += c == '\'' ? std::string("'\\''") : std::string(1, c);
         return q + "'";
     };
-    auto text = [&](const char* option, const std::string& value, const std::string& dflt) {
-        if (value != dflt) line += std::string(" ") + option + " " + quoted(value);
-    };
-    auto flag = [&](const char* option, bool value, bool dflt) {
-        if (value != dflt) line += std::string(" ") + option;
-    };
-    if (form.rngKind == RandomKind::Streams) line += " --rng streams";
-    text("--pop-size", form.edtPopulationSize, defaults.edtPopulationSize);
-    text("--seq-length", form.edtSeqLength, defaults.edtSeqLength);
-    if (form.chkSeqInput) line += " --seq-input " + quoted(form.edtSeqFile);
-    text("--mutation-rate", form.edtMutationRate, defaults.edtMutationRate);
-    flag("--diploid", form.chkDiploid, defaults.chkDiploid);
-    flag("--no-scatter", !form.chkScatterMut, !defaults.chkScatterMut);
-    static const char* const models[] = {"JC69", "K2P", "F81", "HKY85"};
-    if (form.model != defaults.model)
-        line += std::string(" --model ") + models[static_cast<int>(form.model)];
-    text("--freq-a", form.edtFreqA, defaults.edtFreqA);
-    text("--freq-c", form.edtFreqC, defaults.edtFreqC);
-    text("--freq-g", form.edtFreqG, defaults.edtFreqG);
-    text("--titv", form.edtTiTv, defaults.edtTiTv);
-    if (form.chkInvarSites) line += " --invariable " + quoted(form.edtI);
-    if (form.chkShapeParameter) line += " --gamma " + quoted(form.edtAlpha);
-    if (form.chkVarRepSuc) line += " --var-rep-success " + quoted(form.edtVarRepSuc);
-    text("--mean-offspring", form.edtMeanOffsp, defaults.edtMeanOffsp);
-    flag("--fluctuating", form.chkFluctuatingN, defaults.chkFluctuatingN);
-    text("--growth-start", form.edtGrowthStart, defaults.edtGrowthStart);
-    text("--growth-end", form.edtGrowthEnd, defaults.edtGrowthEnd);
-    text("--change-percent", form.edtChangeN, defaults.edtChangeN);
+    for (const ParameterEntry& e : parameterTable()) {
+        // The sample size and the count stand first, as in ms; the folder and the thread
+        // count do not change what the run writes.
+        const std::string field = e.field;
+        if (field == "edtSampleSize" || field == "edtNumberSimulations" || field == "WorkDir" ||
+            field == "threads")
+            continue;
+        const std::vector<std::string> words = parameterOptionWords(e, form);
+        if (words.empty() || words == parameterOptionWords(e, defaults)) continue;
+        line += " " + words[0];
+        for (size_t i = 1; i < words.size(); ++i)
+            line += " " + quoted(words[i]);
+    }
     return line;
 }
 
@@ -80,7 +67,7 @@ PipelineOutputSettings pipelineOutputSettings(const RunParameters& p, const Form
     s.firstSimulation = form.rngKind == RandomKind::Streams ? form.firstSim : 1;
     s.simulationCount = p.SimCount;
     s.seed = form.rngKind == RandomKind::Streams ? seed : static_cast<uint32_t>(seed);
-    if (s.ms) s.msCommandLine = msCommandLine(form, p);
+    if (s.ms) s.msCommandLine = msCommandLine(form, p, s.seed);
     return s;
 }
 

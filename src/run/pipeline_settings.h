@@ -16,9 +16,10 @@ namespace quenlith {
 std::string checkPipelineOutputs(const RunParameters& p);
 
 // The first line of the ms file, in ms's form: the program, the sample size, the number of
-// simulations, then the quenlith-cli options of the run's simulation settings that differ
-// from the defaults.
-std::string msCommandLine(const FormValues& form, const RunParameters& p);
+// simulations, then the seed and every quenlith-cli option of the run whose value differs
+// from its default (quoted for a POSIX shell), so that the line run as a command in the
+// working folder writes the same files again.
+std::string msCommandLine(const FormValues& form, const RunParameters& p, uint64_t seed);
 
 PipelineOutputSettings pipelineOutputSettings(const RunParameters& p, const FormValues& form,
                                               uint64_t seed);

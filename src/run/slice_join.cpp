@@ -232,7 +232,8 @@ void joinSlices(const std::vector<std::string>& sliceDirs, const std::string& ou
     // The ms file: the whole run's command line and seed, then the slices' blocks.
     if (p.Ms && !p.Msats) {
         BlockFile out(joinPath(outDir, p.MsName), true);
-        out.write(msCommandLine(form, p) + "\n" + std::to_string(slices.front().m.seed) + "\n");
+        out.write(msCommandLine(form, p, slices.front().m.seed) + "\n" +
+                  std::to_string(slices.front().m.seed) + "\n");
         for (const Slice& s : slices)
             append(s, p.MsName, out, 2);
     }

@@ -231,3 +231,21 @@ TEST(CliOptions, NumbersAreReadStrictly) {
     EXPECT_EQ(run({"--sample-size", "6", "--seed", "3", "--workdir", b.str()}).status, 0);
     EXPECT_EQ(a.read("outfile.csv"), b.read("outfile.csv"));
 }
+
+// As in ms: "quenlith-cli K SIMS ..." is --sample-size K --sims SIMS; anything else first is
+// refused as before.
+TEST(CliOptions, SampleSizeAndCountMayStandFirst) {
+    const CliParse p = parseCliOptions({"12", "30", "--seed", "4"});
+    ASSERT_EQ(p.error, "");
+    EXPECT_EQ(p.options.form.edtSampleSize, "12");
+    EXPECT_EQ(p.options.form.edtNumberSimulations, "30");
+    EXPECT_TRUE(p.options.form.chkMultipleSims);
+    TempDir a, b;
+    EXPECT_EQ(run({"7", "3", "--seed", "3", "--workdir", a.str()}).status, 0);
+    EXPECT_EQ(
+        run({"--sample-size", "7", "--sims", "3", "--seed", "3", "--workdir", b.str()}).status, 0);
+    EXPECT_EQ(a.read("outfile.csv"), b.read("outfile.csv"));
+    for (const std::vector<std::string>& args : std::vector<std::vector<std::string>>{
+             {"12"}, {"12", "--sims", "3"}, {"-12", "3"}, {"--seed", "4", "12", "30"}})
+        EXPECT_NE(parseCliOptions(args).error, "") << args[0];
+}

@@ -261,37 +261,57 @@ TEST(PipelineOutputs, VcfAndMsAgreeWithTheSequenceFile) {
         bcf_hdr_destroy(hdr);
         hts_close(fp);
 
-        // ms: per simulation the same sites, and 1 exactly where a copy differs from the
-        // VCF's REF (the root).
+        // ms: per simulation the VCF's sites that hold REF (the root) and one other base, and
+        // 1 exactly where a copy differs from REF; the rows are the individuals' copies in
+        // the VCF's order.
         const auto ms = lines(dir.read("s.ms"));
-        EXPECT_EQ(ms[0], "quenlith-cli 7 4 --pop-size 100 --seq-length 300 --mutation-rate "
-                         "0.0001 --diploid");
+        EXPECT_EQ(ms[0], "quenlith-cli 7 4 --seed 21 --pop-size 100 --seq-length 300 "
+                         "--mutation-rate 0.0001 --diploid --seq-out --format Clustal --stats "
+                         "st.csv --vcf " +
+                             vcfName + " --ms s.ms");
         EXPECT_EQ(ms[1], "21");
         size_t at = 2;
+        int leftOut = 0;
         for (int s = 1; s <= 4; ++s) {
+            std::vector<int> order;
+            for (const auto& ind : individuals[s])
+                order.insert(order.end(), ind.begin(), ind.end());
+            ASSERT_EQ(order.size(), 7u);
+            std::vector<size_t> kept; // indices into sites[s]
+            for (size_t x = 0; x < sites[s].size(); ++x) {
+                std::set<char> bases;
+                for (int c = 1; c <= 7; ++c)
+                    bases.insert(byCopy[s][c][static_cast<size_t>(sites[s][x])]);
+                if (bases.size() == 2 && bases.count(refs[s][x]))
+                    kept.push_back(x);
+                else
+                    ++leftOut;
+            }
             ASSERT_EQ(ms[at], "");
             ASSERT_EQ(ms[at + 1], "//");
-            const size_t S = sites[s].size();
+            const size_t S = kept.size();
             ASSERT_EQ(ms[at + 2], "segsites: " + std::to_string(S));
             at += 3;
             if (S == 0) continue;
             std::istringstream pos(ms[at].substr(std::string("positions:").size()));
-            for (size_t x = 0; x < S; ++x) {
+            for (const size_t x : kept) {
                 double p;
                 pos >> p;
                 EXPECT_NEAR(p, sites[s][x] / 300.0, 0.5e-4); // four decimals
             }
-            for (int c = 1; c <= 7; ++c) {
-                const std::string& bits = ms[at + static_cast<size_t>(c)];
+            for (size_t r = 0; r < 7; ++r) {
+                const std::string& bits = ms[at + 1 + r];
                 ASSERT_EQ(bits.size(), S);
-                for (size_t x = 0; x < S; ++x) {
-                    const char base = byCopy[s][c][static_cast<size_t>(sites[s][x])];
-                    EXPECT_EQ(bits[x], base == refs[s][x] ? '0' : '1') << s << " " << c;
+                for (size_t y = 0; y < S; ++y) {
+                    const size_t x = kept[y];
+                    const char base = byCopy[s][order[r]][static_cast<size_t>(sites[s][x])];
+                    EXPECT_EQ(bits[y], base == refs[s][x] ? '0' : '1') << s << " " << r;
                 }
             }
             at += 8;
         }
         EXPECT_EQ(at, ms.size());
+        EXPECT_LT(leftOut, 3); // rare at this rate: the columns above are what is checked
     }
 }
 
@@ -307,4 +327,66 @@ TEST(PipelineOutputs, OwnPairingIsAPermutationThatVaries) {
     }
     EXPECT_GT(seen.size(), 45u);
     EXPECT_EQ(PipelineOutputs::ownPairing(9, 42, 3), PipelineOutputs::ownPairing(9, 42, 3));
+}
+
+namespace {
+
+// Mean differences between rows i and i + 1 and between rows i and i + 10 of every
+// simulation, from rows of 0/1 (or allele) characters per simulation.
+std::pair<double, double> adjacentAndDistant(const std::vector<std::vector<std::string>>& sims) {
+    double adjacent = 0, distant = 0;
+    int64_t nAdjacent = 0, nDistant = 0;
+    auto differences = [](const std::string& a, const std::string& b) {
+        int n = 0;
+        for (size_t x = 0; x < a.size(); ++x)
+            n += a[x] != b[x];
+        return n;
+    };
+    for (const auto& rows : sims)
+        for (size_t i = 0; i < rows.size(); ++i) {
+            if (i + 1 < rows.size()) adjacent += differences(rows[i], rows[i + 1]), ++nAdjacent;
+            if (i + 10 < rows.size()) distant += differences(rows[i], rows[i + 10]), ++nDistant;
+        }
+    return {adjacent / static_cast<double>(nAdjacent), distant / static_cast<double>(nDistant)};
+}
+
+} // namespace
+
+// Readers of ms files and VCFs take the rows as exchangeable: neighbouring rows must be no
+// closer relatives than distant ones (in the tree's order they differ at about a quarter of
+// the sites that rows ten apart do).
+TEST(PipelineOutputs, MsRowsAndVcfColumnsAreExchangeable) {
+    for (const std::string rng : {"lcg", "streams"}) {
+        TempDir dir;
+        ASSERT_EQ(run(dir, "--seed 5 --rng " + rng +
+                               " --sims 300 --sample-size 20 --pop-size 1000 --seq-length 2000 "
+                               "--mutation-rate 0.0000025 --ms s.ms --vcf v.vcf"),
+                  0);
+        std::vector<std::vector<std::string>> ms;
+        for (const std::string& line : lines(dir.read("s.ms"))) {
+            if (line == "//")
+                ms.emplace_back();
+            else if (!ms.empty() && !line.empty() && (line[0] == '0' || line[0] == '1'))
+                ms.back().push_back(line);
+        }
+        ASSERT_EQ(ms.size(), 300u);
+        // The VCF's haploid columns, per simulation: one string of alleles per sample.
+        std::vector<std::vector<std::string>> vcf(300, std::vector<std::string>(20));
+        for (const std::string& line : lines(dir.read("v.vcf"))) {
+            if (line.empty() || line[0] == '#') continue;
+            std::vector<std::string> f;
+            std::istringstream in(line);
+            for (std::string w; std::getline(in, w, '\t');)
+                f.push_back(w);
+            ASSERT_EQ(f.size(), 29u);
+            const size_t s = std::stoul(f[0].substr(3)) - 1;
+            for (size_t c = 0; c < 20; ++c)
+                vcf[s][c] += f[9 + c];
+        }
+        for (const auto* rows : {&ms, &vcf}) {
+            const auto [adjacent, distant] = adjacentAndDistant(*rows);
+            EXPECT_GT(adjacent, 10.0) << rng; // about theta = 20
+            EXPECT_NEAR(adjacent / distant, 1.0, 0.1) << rng << " " << adjacent << " " << distant;
+        }
+    }
 }
