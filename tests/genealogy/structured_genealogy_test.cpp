@@ -1,0 +1,310 @@
+// Genealogies in several demes: the event-driven simulation against exact discrete-time
+// theory, and against a plain generation-by-generation simulation of the same history.
+#include "base/random.h"
+#include "genealogy/structured_genealogy.h"
+
+#include <algorithm>
+#include <cmath>
+#include <gtest/gtest.h>
+#include <map>
+#include <random>
+
+using namespace quenlith;
+
+namespace {
+
+DiscreteDeme constantDeme(const std::string& name, double size, int64_t start = kForeverGeneration,
+                          int64_t end = 0) {
+    DiscreteDeme d;
+    d.name = name;
+    d.start = start;
+    d.end = end;
+    DiscreteEpoch e;
+    e.end = end;
+    e.startSize = e.endSize = size;
+    e.startTime = static_cast<double>(start);
+    e.endTime = static_cast<double>(end);
+    d.epochs.push_back(e);
+    return d;
+}
+
+// Two demes with backward migration rates m[0] (a copy in deme 0 moves to 1) and m[1].
+DiscreteHistory twoDemes(double size0, double size1, double m0, double m1) {
+    DiscreteHistory h;
+    h.demes = {constantDeme("A", size0), constantDeme("B", size1)};
+    h.migrations = {{1, 0, kForeverGeneration, 0, m0}, {0, 1, kForeverGeneration, 0, m1}};
+    return h;
+}
+
+// The law of the coalescence time of two copies, from the chain of their demes: per
+// generation migration, then a shared parent with probability 1 / copies. Returns P(T > t)
+// for t = 0, 1, ... until it is negligible.
+std::vector<double> pairSurvival(const DiscreteHistory& h, int startState) {
+    const double n0 = static_cast<double>(h.copies(0, 1)), n1 = static_cast<double>(h.copies(1, 1));
+    const double m0 = h.migrations[0].rate, m1 = h.migrations[1].rate;
+    // States: 0 both in A, 1 both in B, 2 one in each.
+    double M[3][3] = {{(1 - m0) * (1 - m0), m0 * m0, 2 * m0 * (1 - m0)},
+                      {m1 * m1, (1 - m1) * (1 - m1), 2 * m1 * (1 - m1)},
+                      {(1 - m0) * m1, m0 * (1 - m1), (1 - m0) * (1 - m1) + m0 * m1}};
+    const double stay[3] = {1 - 1 / n0, 1 - 1 / n1, 1};
+    std::vector<double> survival = {1};
+    double p[3] = {0, 0, 0};
+    p[startState] = 1;
+    while (survival.back() > 1e-13 && survival.size() < 10000000) {
+        double next[3] = {0, 0, 0};
+        for (int s = 0; s < 3; ++s)
+            for (int r = 0; r < 3; ++r)
+                next[r] += p[s] * M[s][r] * stay[r];
+        std::copy(next, next + 3, p);
+        survival.push_back(p[0] + p[1] + p[2]);
+    }
+    return survival;
+}
+
+double ksAgainst(std::vector<int64_t> sample, const std::vector<double>& survival) {
+    std::sort(sample.begin(), sample.end());
+    const double n = static_cast<double>(sample.size());
+    double worst = 0;
+    size_t i = 0;
+    for (size_t t = 0; t < survival.size() && i < sample.size(); ++t) {
+        while (i < sample.size() && sample[i] <= static_cast<int64_t>(t))
+            ++i;
+        const double exact = 1 - survival[t];
+        worst = std::max(worst, std::fabs(static_cast<double>(i) / n - exact));
+    }
+    return worst;
+}
+
+double ksTwoSample(std::vector<double> a, std::vector<double> b) {
+    std::sort(a.begin(), a.end());
+    std::sort(b.begin(), b.end());
+    double worst = 0;
+    size_t i = 0, j = 0;
+    while (i < a.size() && j < b.size()) {
+        const double x = std::min(a[i], b[j]);
+        while (i < a.size() && a[i] <= x)
+            ++i;
+        while (j < b.size() && b[j] <= x)
+            ++j;
+        worst = std::max(worst, std::fabs(static_cast<double>(i) / static_cast<double>(a.size()) -
+                                          static_cast<double>(j) / static_cast<double>(b.size())));
+    }
+    return worst;
+}
+
+} // namespace
+
+// Two copies in two demes with migration: the coalescence time's mean and distribution
+// against the chain, from each starting configuration, at sizes where every generation
+// counts and where the stretches are long.
+TEST(StructuredTheory, TwoDemesWithMigration) {
+    struct Case {
+        double size0, size1, m0, m1;
+    };
+    for (const Case& c :
+         {Case{10, 25, 0.02, 0.05}, Case{1000, 400, 0.0005, 0.002}, Case{5e4, 5e4, 1e-5, 1e-5}}) {
+        const DiscreteHistory h = twoDemes(c.size0, c.size1, c.m0, c.m1);
+        ASSERT_EQ(h.check(), "");
+        for (const int state : {0, 2}) {
+            const std::vector<double> survival = pairSurvival(h, state);
+            double mean = 0, second = 0;
+            for (size_t t = 0; t < survival.size(); ++t) {
+                mean += survival[t];
+                second += (2.0 * static_cast<double>(t) + 1) * survival[t];
+            }
+            const double sd = std::sqrt(second - mean * mean);
+            const std::vector<StructuredSample> samples = {{0, 0}, {state == 0 ? 0 : 1, 0}};
+            StructuredSimulator sim;
+            StructuredTree tree;
+            const int n = 4000;
+            std::vector<int64_t> times;
+            double sum = 0;
+            for (int s = 0; s < n; ++s) {
+                StreamRandom rng(77 + static_cast<uint64_t>(state), static_cast<uint32_t>(s));
+                sim.simulate(h, samples, rng, tree);
+                ASSERT_EQ(tree.time.size(), 3u);
+                times.push_back(tree.tmrca());
+                sum += static_cast<double>(tree.tmrca());
+            }
+            const double se = sd / std::sqrt(n);
+            EXPECT_NEAR(sum / n, mean, 4 * se) << c.size0 << " " << state;
+            // Kolmogorov-Smirnov at the 0.1 % level.
+            EXPECT_LT(ksAgainst(times, survival), 1.95 / std::sqrt(n)) << c.size0 << " " << state;
+        }
+    }
+}
+
+// A split without migration: two copies from two demes meet only in the ancestor, after the
+// split and a geometric wait there.
+TEST(StructuredTheory, SplitWithoutMigration) {
+    DiscreteHistory h;
+    h.demes = {constantDeme("X", 50), constantDeme("A", 200, 300), constantDeme("B", 10, 300)};
+    h.demes[0].end = 300;
+    h.demes[0].epochs[0].end = 300;
+    h.demes[1].ancestors = h.demes[2].ancestors = {0};
+    h.demes[1].proportions = h.demes[2].proportions = {1.0};
+    ASSERT_EQ(h.check(), "");
+    StructuredSimulator sim;
+    StructuredTree tree;
+    const int n = 4000;
+    double sum = 0, sumSq = 0;
+    for (int s = 0; s < n; ++s) {
+        StreamRandom rng(5, static_cast<uint32_t>(s));
+        sim.simulate(h, {{1, 0}, {2, 0}}, rng, tree);
+        const double wait = static_cast<double>(tree.tmrca() - 300);
+        ASSERT_GE(wait, 1);
+        sum += wait;
+        sumSq += wait * wait;
+    }
+    // Geometric on 1, 2, ... with p = 1/100: mean 100, variance (1 - p) / p^2 = 9900.
+    const double mean = sum / n, var = sumSq / n - mean * mean;
+    EXPECT_NEAR(mean, 100, 4 * std::sqrt(9900.0 / n));
+    EXPECT_NEAR(var, 9900, 0.15 * 9900);
+}
+
+namespace {
+
+// The plain process, one generation after the other, with a generator of its own.
+struct PlainStructured {
+    std::mt19937_64 rng;
+    double uniform() { return (static_cast<double>(rng() >> 11) + 1) * 0x1p-53; }
+    int64_t below(int64_t n) { return std::uniform_int_distribution<int64_t>(0, n - 1)(rng); }
+
+    struct Result {
+        double tmrca, length, moves;
+    };
+    Result run(const DiscreteHistory& h, const std::vector<StructuredSample>& samples) {
+        struct L {
+            int64_t born;
+            int32_t deme;
+        };
+        std::vector<L> lineages;
+        for (const auto& s : samples)
+            lineages.push_back({0, s.deme});
+        double length = 0, moves = 0;
+        for (int64_t t = 0;; ++t) {
+            if (lineages.size() == 1) return {static_cast<double>(t), length, moves};
+            for (L& l : lineages) {
+                while (h.demes[static_cast<size_t>(l.deme)].start <= t) {
+                    const auto& d = h.demes[static_cast<size_t>(l.deme)];
+                    double u = uniform();
+                    size_t a = 0;
+                    while (a + 1 < d.ancestors.size() && u > d.proportions[a])
+                        u -= d.proportions[a++];
+                    l.deme = d.ancestors[a];
+                    ++moves;
+                }
+            }
+            for (const auto& p : h.pulses) {
+                if (p.time != t) continue;
+                for (L& l : lineages) {
+                    if (l.deme != p.dest) continue;
+                    double u = uniform();
+                    for (size_t s = 0; s < p.sources.size(); ++s) {
+                        if (u <= p.proportions[s]) {
+                            l.deme = p.sources[s];
+                            ++moves;
+                            break;
+                        }
+                        u -= p.proportions[s];
+                    }
+                }
+            }
+            const int64_t g = t + 1;
+            std::vector<int32_t> before;
+            for (const L& l : lineages)
+                before.push_back(l.deme);
+            for (size_t i = 0; i < lineages.size(); ++i) {
+                double u = uniform();
+                for (const auto& m : h.migrations) {
+                    if (m.dest != before[i] || !(m.end < g && g <= m.start)) continue;
+                    if (u <= m.rate) {
+                        lineages[i].deme = m.source;
+                        ++moves;
+                        break;
+                    }
+                    u -= m.rate;
+                }
+            }
+            std::vector<size_t> gone;
+            for (int32_t d = 0; d < static_cast<int32_t>(h.demes.size()); ++d) {
+                std::map<int64_t, std::vector<size_t>> byParent;
+                for (size_t i = 0; i < lineages.size(); ++i)
+                    if (lineages[i].deme == d) byParent[below(h.copies(d, g))].push_back(i);
+                for (const auto& [parent, who] : byParent)
+                    if (who.size() > 1) {
+                        for (const size_t i : {who[0], who[1]})
+                            length += static_cast<double>(g - lineages[i].born);
+                        lineages[who[0]].born = g;
+                        gone.push_back(who[1]);
+                        break;
+                    }
+            }
+            std::sort(gone.rbegin(), gone.rend());
+            for (const size_t i : gone)
+                lineages.erase(lineages.begin() + static_cast<std::ptrdiff_t>(i));
+        }
+    }
+};
+
+// Every construct at once: a root, three demes split from it with growth, a constant size
+// and a linear decline, a deme founded by all three with proportions, migrations that start
+// and end, and a pulse from two sources.
+DiscreteHistory everyConstruct() {
+    DiscreteHistory h;
+    h.demes = {constantDeme("R", 100, kForeverGeneration, 300), constantDeme("A", 50, 300),
+               constantDeme("B", 30, 300), constantDeme("C", 40, 300), constantDeme("D", 20, 40)};
+    h.demes[1].epochs[0].function = SizeFunction::Exponential;
+    h.demes[1].epochs[0].startSize = 20;
+    h.demes[1].epochs[0].endSize = 120;
+    h.demes[3].epochs[0].function = SizeFunction::Linear;
+    h.demes[3].epochs[0].startSize = 60;
+    h.demes[3].epochs[0].endSize = 15;
+    for (const int d : {1, 2, 3}) {
+        h.demes[static_cast<size_t>(d)].ancestors = {0};
+        h.demes[static_cast<size_t>(d)].proportions = {1.0};
+    }
+    h.demes[4].ancestors = {1, 2, 3};
+    h.demes[4].proportions = {0.2, 0.3, 0.5};
+    h.migrations = {{1, 2, 150, 20, 0.01}, {2, 1, 300, 0, 0.005}, {3, 4, 40, 0, 0.02}};
+    h.pulses = {{100, 3, {1, 2}, {0.3, 0.2}}};
+    return h;
+}
+
+} // namespace
+
+TEST(StructuredTheory, EventDrivenEqualsThePlainWalk) {
+    const DiscreteHistory h = everyConstruct();
+    ASSERT_EQ(h.check(), "");
+    std::vector<StructuredSample> samples;
+    for (const auto& [deme, count] :
+         std::vector<std::pair<int32_t, int>>{{4, 5}, {1, 3}, {2, 3}, {3, 3}})
+        for (int i = 0; i < count; ++i)
+            samples.push_back({deme, 0});
+    const int n = 3000;
+    std::vector<double> tmrca[2], length[2], moves[2];
+    PlainStructured plain{std::mt19937_64(11)};
+    StructuredSimulator sim;
+    StructuredTree tree;
+    for (int s = 0; s < n; ++s) {
+        const auto r = plain.run(h, samples);
+        tmrca[0].push_back(r.tmrca);
+        length[0].push_back(r.length);
+        moves[0].push_back(r.moves);
+        StreamRandom rng(12, static_cast<uint32_t>(s));
+        sim.simulate(h, samples, rng, tree);
+        ASSERT_EQ(tree.time.size(), 2 * samples.size() - 1);
+        double total = 0;
+        for (size_t x = 0; x + 1 < tree.time.size(); ++x)
+            total +=
+                static_cast<double>(tree.time[static_cast<size_t>(tree.parent[x])] - tree.time[x]);
+        tmrca[1].push_back(static_cast<double>(tree.tmrca()));
+        length[1].push_back(total);
+        moves[1].push_back(static_cast<double>(tree.moves.size()));
+    }
+    // Two-sample Kolmogorov-Smirnov at the 0.1 % level: 1.95 sqrt(2 / n).
+    const double critical = 1.95 * std::sqrt(2.0 / n);
+    EXPECT_LT(ksTwoSample(tmrca[0], tmrca[1]), critical);
+    EXPECT_LT(ksTwoSample(length[0], length[1]), critical);
+    EXPECT_LT(ksTwoSample(moves[0], moves[1]), critical);
+}
