@@ -68,6 +68,17 @@ std::vector<OptionSpec> buildOptionSpecs() {
              o.quiet = true;
              return {};
          }},
+        // Demographic models in the Demes format.
+        {"--demes", "FILE", "a demographic model (Demes YAML); runs are not available yet", "none",
+         [](O& o, S v) -> std::string {
+             if (v.empty()) return "the file name is empty";
+             return setText(o.demesFile, v);
+         }},
+        {"--resolve", "", "print the --demes model fully resolved, as JSON, and exit", "",
+         [](O& o, S) -> std::string {
+             o.resolveDemes = true;
+             return {};
+         }},
         {"--help", "", "show this help (also -h)", "",
          [](O& o, S) -> std::string {
              o.help = true;
@@ -119,6 +130,7 @@ CliParse parseCliOptions(const std::vector<std::string>& given) {
             break;
         }
         joining = name == "--join";
+        if (name == "--rng" || name.rfind("--rng=", 0) == 0) out.options.rngGiven = true;
         std::optional<std::string> inlineValue;
         if (auto eq = name.find('='); name.rfind("--", 0) == 0 && eq != std::string::npos) {
             inlineValue = name.substr(eq + 1);

@@ -17,6 +17,10 @@ struct CliOptions {
     bool quiet = false;
     bool help = false;
     bool version = false;
+    // Demographic models: the Demes file, and printing its resolved form instead of a run.
+    std::string demesFile;
+    bool resolveDemes = false;
+    bool rngGiven = false; // --rng was on the command line (--demes implies streams)
 };
 
 struct CliParse {

@@ -2,6 +2,7 @@
 
 #include "base/random.h"
 #include "base/run_error.h"
+#include "cli/cli_demes.h"
 #include "cli/cli_options.h"
 #include "run/run_driver.h"
 #include "run/run_parameters.h"
@@ -130,6 +131,7 @@ int runCli(const std::vector<std::string>& args, std::ostream& out, std::ostream
         out << "quenlith-cli " << QUENLITH_VERSION << "\n";
         return 0;
     }
+    if (!o.demesFile.empty() || o.resolveDemes) return runDemesCli(o, out, err);
     if (!o.joinDirs.empty()) {
         try {
             joinSlices(o.joinDirs, o.form.WorkDir);

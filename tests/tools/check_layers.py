@@ -1,14 +1,17 @@
 #!/usr/bin/env python3
 """Checks that no source folder includes a header of a folder above it.
 
-Layers from the ground up: base; genealogy; dna and msat; output; run; the front ends
+Layers from the ground up: base; demography; genealogy; dna and msat; output; run; the front ends
 (app, cli). A folder may include its own headers and those of lower layers only.
 """
 import pathlib
 import re
 import sys
 
-LAYER = {"base": 0, "genealogy": 1, "dna": 2, "msat": 2, "output": 3, "run": 4, "app": 5, "cli": 5}
+LAYER = {
+    "base": 0, "demography": 1, "genealogy": 2, "dna": 3, "msat": 3, "output": 4, "run": 5,
+    "app": 6, "cli": 6,
+}
 INCLUDE = re.compile(r'^\s*#\s*include\s+"([a-z_]+)/[^"]+"', re.M)
 
 

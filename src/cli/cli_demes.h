@@ -1,0 +1,13 @@
+#pragma once
+// quenlith-cli with a demographic model: --demes FILE --resolve prints the resolved model;
+// runs with a model are refused for now.
+#include "cli/cli_options.h"
+
+#include <ostream>
+
+namespace quenlith {
+
+// The exit status: 0 when the model was printed, 2 when the model or the options are refused.
+int runDemesCli(const CliOptions& options, std::ostream& out, std::ostream& err);
+
+} // namespace quenlith
