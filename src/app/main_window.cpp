@@ -389,6 +389,22 @@ void TfrmTolvarin::buildDemographicsTab(QWidget* tab) {
     edtGrowthEnd = addEdit(tab, "edtGrowthEnd", defaultText("edtGrowthEnd"), column, 168);
     addLabel(tab, "lblFlucN", "% Population size change per gen:", 32, 204, column - 36);
     edtChangeN = addEdit(tab, "edtChangeN", defaultText("edtChangeN"), column, 200);
+
+    // A demographic model replaces the factors above: demes, sizes, migrations, pulses.
+    addHeading(tab, "lblModel", "Demographic model", 8, 244);
+    chkDemes = addCheck(tab, "chkDemes", caption("chkDemes"), 8, 272, defaultChecked("chkDemes"),
+                        column - 12);
+    edtDemes = addEdit(tab, "edtDemes", defaultText("edtDemes"), column, 270, 200);
+    chkDemes->setToolTip("A Demes file (YAML) in the working directory; runs with independent "
+                         "streams");
+    // A model runs with independent streams: ticking it chooses them.
+    connect(chkDemes, &QCheckBox::toggled, this, [this](bool on) {
+        if (on && cmbRandom) cmbRandom->setCurrentIndex(1);
+    });
+    addLabel(tab, "lblSamples", "Samples (deme:copies, ...):", 32, 304, column - 36);
+    edtSamples = addEdit(tab, "edtSamples", defaultText("edtSamples"), column, 300, 200);
+    addLabel(tab, "lblPloidy", "Copies per individual:", 32, 336, column - 36);
+    edtPloidy = addEdit(tab, "edtPloidy", defaultText("edtPloidy"), column, 332);
 }
 
 void TfrmTolvarin::buildFilesTab(QWidget* tab) {

@@ -196,6 +196,10 @@ class TfrmTolvarin : public QWidget {
     QLineEdit* edtGrowthStart = nullptr;
     QLineEdit* edtGrowthEnd = nullptr;
     QLineEdit* edtChangeN = nullptr;
+    QCheckBox* chkDemes = nullptr;
+    QLineEdit* edtDemes = nullptr;
+    QLineEdit* edtSamples = nullptr;
+    QLineEdit* edtPloidy = nullptr;
 
     // Files
     QTreeView* DirectoryTreeView1 = nullptr;

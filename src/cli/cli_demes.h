@@ -1,6 +1,6 @@
 #pragma once
-// quenlith-cli with a demographic model: --demes FILE --resolve prints the resolved model;
-// runs with a model are refused for now.
+// quenlith-cli --demes FILE --resolve: prints the resolved model (the file read from the
+// working directory, as every input file) instead of running it.
 #include "cli/cli_options.h"
 
 #include <ostream>

@@ -69,11 +69,6 @@ std::vector<OptionSpec> buildOptionSpecs() {
              return {};
          }},
         // Demographic models in the Demes format.
-        {"--demes", "FILE", "a demographic model (Demes YAML); runs are not available yet", "none",
-         [](O& o, S v) -> std::string {
-             if (v.empty()) return "the file name is empty";
-             return setText(o.demesFile, v);
-         }},
         {"--resolve", "", "print the --demes model fully resolved, as JSON, and exit", "",
          [](O& o, S) -> std::string {
              o.resolveDemes = true;
@@ -167,6 +162,10 @@ CliParse parseCliOptions(const std::vector<std::string>& given) {
             return out;
         }
     }
+    // A model runs with independent streams: --demes implies --rng streams (an explicit
+    // --rng lcg is refused with the run).
+    if (out.options.form.chkDemes && !out.options.rngGiven)
+        out.options.form.rngKind = RandomKind::Streams;
     // The default generator has a 32-bit state; --rng may follow --seed.
     if (out.options.seed && *out.options.seed > 4294967295ull &&
         out.options.form.rngKind == RandomKind::Lcg)

@@ -17,8 +17,7 @@ struct CliOptions {
     bool quiet = false;
     bool help = false;
     bool version = false;
-    // Demographic models: the Demes file, and printing its resolved form instead of a run.
-    std::string demesFile;
+    // Printing the resolved form of the --demes model instead of a run.
     bool resolveDemes = false;
     bool rngGiven = false; // --rng was on the command line (--demes implies streams)
 };

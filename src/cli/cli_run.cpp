@@ -131,7 +131,7 @@ int runCli(const std::vector<std::string>& args, std::ostream& out, std::ostream
         out << "quenlith-cli " << QUENLITH_VERSION << "\n";
         return 0;
     }
-    if (!o.demesFile.empty() || o.resolveDemes) return runDemesCli(o, out, err);
+    if (o.resolveDemes) return runDemesCli(o, out, err);
     if (!o.joinDirs.empty()) {
         try {
             joinSlices(o.joinDirs, o.form.WorkDir);

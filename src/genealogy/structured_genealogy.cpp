@@ -219,6 +219,18 @@ void StructuredSimulator::simulate(const DiscreteHistory& history,
         return samples[static_cast<size_t>(a)].generation <
                samples[static_cast<size_t>(b)].generation;
     });
+    // Within one generation the samples join in a uniformly random order, so that the
+    // sample numbers are exchangeable with respect to the tree.
+    for (size_t i = 0; i < pending.size();) {
+        size_t j = i;
+        while (j < pending.size() && samples[static_cast<size_t>(pending[j])].generation ==
+                                         samples[static_cast<size_t>(pending[i])].generation)
+            ++j;
+        for (size_t x = j - i; x > 1; --x)
+            std::swap(pending[i + x - 1],
+                      pending[i + static_cast<size_t>(uniformBelow(rng, static_cast<int64_t>(x)))]);
+        i = j;
+    }
     size_t nextSample = 0;
     lineages_.clear();
 
@@ -587,6 +599,13 @@ void structuredGenealogy(const StructuredTree& tree, long double p, Rng& rng, Ge
         --lineages;
     }
     g.Generation = static_cast<int32_t>(tree.tmrca());
+}
+
+std::vector<int32_t> sampleRows(const std::vector<int32_t>& order) {
+    std::vector<int32_t> rows(order.size());
+    for (size_t i = 0; i < order.size(); ++i)
+        rows[static_cast<size_t>(order[i])] = static_cast<int32_t>(i) + 1;
+    return rows;
 }
 
 template void StructuredSimulator::simulate<StreamRandom>(const DiscreteHistory&,

@@ -146,4 +146,7 @@ template <typename Rng>
 void structuredGenealogy(const StructuredTree& tree, long double p, Rng& rng, Genealogy& g,
                          std::vector<int32_t>& order);
 
+// The copy (1-based) that holds each sample: the inverse of that order.
+std::vector<int32_t> sampleRows(const std::vector<int32_t>& order);
+
 } // namespace quenlith

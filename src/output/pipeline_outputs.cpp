@@ -21,6 +21,8 @@ void PipelineOutputs::open(const PipelineOutputSettings& settings) {
         layout.diploid = settings.diploid;
         layout.firstSimulation = settings.firstSimulation;
         layout.simulationCount = settings.simulationCount;
+        layout.sampleNames = settings.sampleNames;
+        layout.samplePopulations = settings.samplePopulations;
         vcf_.open(joinPath(settings.workDir, settings.vcfName), layout);
     }
     if (settings.ms)
@@ -37,7 +39,8 @@ std::vector<int32_t> PipelineOutputs::ownPairing(int32_t k, uint64_t seed, int64
 }
 
 void PipelineOutputs::addDnaSimulation(int64_t simulation, const SampleSequences& seqs,
-                                       std::string_view root, const std::vector<int32_t>* pairing) {
+                                       std::string_view root, const std::vector<int32_t>* pairing,
+                                       const std::vector<int32_t>* rows) {
     if (statsFile_.isOpen()) {
         row_.clear();
         appendDnaStatisticsRow(simulation, computeDnaStatistics(seqs, root), row_);
@@ -47,7 +50,9 @@ void PipelineOutputs::addDnaSimulation(int64_t simulation, const SampleSequences
     // The copies of the VCF's samples and of the ms file's rows: the pairing into
     // individuals, or a random order of their own, so that rows are exchangeable.
     std::vector<int32_t> own;
-    if (!pairing || !settings_.diploid) {
+    if (rows) {
+        pairing = rows;
+    } else if (!pairing || !settings_.diploid) {
         own = ownPairing(seqs.copies, settings_.seed, simulation);
         pairing = &own;
     }

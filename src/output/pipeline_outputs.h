@@ -34,6 +34,9 @@ struct PipelineOutputSettings {
     int64_t simulationCount = 0;
     uint64_t seed = 0;
     std::string msCommandLine; // first line of the ms file
+    // The VCF's sample names and populations when not copy1 ... / ind1 ... (a run with a
+    // demographic model).
+    std::vector<std::string> sampleNames, samplePopulations;
 };
 
 class PipelineOutputs {
@@ -47,8 +50,11 @@ class PipelineOutputs {
     // by the same rejection method from a generator of its own, keyed by the run's seed and
     // the simulation number, so the run's own draws stay as they are. The VCF's samples and
     // the ms file's rows follow that order (a diploid VCF pairs the copies by it).
+    // `rows`, when given (a run with a demographic model), is the order of the copies
+    // itself: the samples deme by deme.
     void addDnaSimulation(int64_t simulation, const SampleSequences& seqs, std::string_view root,
-                          const std::vector<int32_t>* pairing);
+                          const std::vector<int32_t>* pairing,
+                          const std::vector<int32_t>* rows = nullptr);
     // One microsatellite simulation: the allele sizes of every locus and each locus's repeat
     // unit.
     void addMsatSimulation(int64_t simulation, const AlleleSizes& sizes,

@@ -88,7 +88,12 @@ void VcfWriter::writeHeader(int32_t length) {
          s < m.layout.firstSimulation + m.layout.simulationCount; ++s)
         append("##contig=<ID=sim" + std::to_string(s) + lengthText + ">");
     append("##FORMAT=<ID=GT,Number=1,Type=String,Description=\"Genotype\">");
-    for (const std::string& name : sampleNames(m.layout.copies, m.layout.diploid))
+    const std::vector<std::string> names = m.layout.sampleNames.empty()
+                                               ? sampleNames(m.layout.copies, m.layout.diploid)
+                                               : m.layout.sampleNames;
+    for (size_t i = 0; i < m.layout.samplePopulations.size() && i < names.size(); ++i)
+        append("##SAMPLE=<ID=" + names[i] + ",Population=" + m.layout.samplePopulations[i] + ">");
+    for (const std::string& name : names)
         if (bcf_hdr_add_sample(m.header, name.c_str()) != 0) throw RunError("Out of memory");
     if (bcf_hdr_sync(m.header) != 0) throw RunError("Out of memory");
     errno = 0;

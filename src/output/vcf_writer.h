@@ -19,6 +19,9 @@ struct VcfLayout {
     bool diploid = false;        // samples are the individuals of the pairing
     int64_t firstSimulation = 1; // contigs sim<first> .. sim<first + count - 1>
     int64_t simulationCount = 0;
+    // Sample names and their populations (one "##SAMPLE" header line each), when not those
+    // of sampleNames(copies, diploid): a run with a demographic model.
+    std::vector<std::string> sampleNames, samplePopulations;
 };
 
 class VcfWriter {

@@ -81,6 +81,13 @@ struct FormValues {
     // Run control of quenlith-cli only.
     int32_t threads = 0;  // worker threads of a streams run; 0: every core
     int64_t firstSim = 1; // first simulation of a slice of a streams run
+
+    // A demographic model (a Demes file, Demographics tab): the copies sampled from its demes
+    // ("A:10,B:5", which sets the sample size) and the copies per individual of its sizes.
+    bool chkDemes = false;
+    std::string edtDemes = "model.yaml";
+    std::string edtSamples = "";
+    std::string edtPloidy = "2";
 };
 
 } // namespace quenlith

@@ -129,6 +129,11 @@ const std::vector<ParameterEntry>& table() {
         // Run control of the command line only
         FIELD(threads) Kind::Number, "--threads", "T", "worker threads of a streams run", Tab::None, "", false, false, true, "", "every core" END,
         FIELD(firstSim) Kind::Number, "--first-sim", "A", "a slice of a streams run: simulations A .. A + --sims - 1", Tab::None, "", false, false END,
+        // A demographic model
+        FIELD(chkDemes) Kind::Flag, "", "", "", Tab::Demographics, "Demographic model (Demes file)", true, true END,
+        FIELD(edtDemes) Kind::CheckedText, "--demes", "FILE", "simulate the demographic model of a Demes file (YAML); implies --rng streams", Tab::Demographics, "", true, true, true, "chkDemes", "none" END,
+        FIELD(edtSamples) Kind::Text, "--samples", "NAME:COUNT,...", "copies sampled from each deme of the model (their sum is the sample size)", Tab::Demographics, "", true, true END,
+        FIELD(edtPloidy) Kind::Text, "--ploidy", "P", "copies per individual of the model's sizes: 2, or 1 for haploid organisms", Tab::Demographics, "", true, true END,
     };
     // clang-format on
     return entries;

@@ -3,6 +3,7 @@
 #include "base/file_io.h"
 #include "output/matrix_files.h"
 #include "run/parameter_table.h"
+#include "run/run_model.h"
 
 namespace quenlith {
 
@@ -68,6 +69,13 @@ PipelineOutputSettings pipelineOutputSettings(const RunParameters& p, const Form
     s.simulationCount = p.SimCount;
     s.seed = form.rngKind == RandomKind::Streams ? seed : static_cast<uint32_t>(seed);
     if (s.ms) s.msCommandLine = msCommandLine(form, p, s.seed);
+    if (p.model)
+        // The samples deme by deme: NAME_i, the i-th copy (or individual) of deme NAME.
+        for (const DemeSample& d : p.model->samples)
+            for (int32_t i = 1; i <= (p.Diploid ? d.count / 2 : d.count); ++i) {
+                s.sampleNames.push_back(d.name + "_" + std::to_string(i));
+                s.samplePopulations.push_back(d.name);
+            }
     return s;
 }
 

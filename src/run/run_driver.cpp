@@ -5,6 +5,7 @@
 #include "base/run_error.h"
 #include "dna/dna_setup.h"
 #include "dna/substitution.h"
+#include "genealogy/structured_genealogy.h"
 #include "msat/msat_params.h"
 #include "output/alignment.h"
 #include "output/arlequin.h"
@@ -19,6 +20,7 @@
 #include "run/msat_run.h"
 #include "run/pipeline_settings.h"
 #include "run/run_log.h"
+#include "run/run_model.h"
 #include "run/run_parameters.h"
 #include "run/run_slice.h"
 #include "run/run_start.h"
@@ -34,6 +36,7 @@
 #include <new>
 #include <optional>
 #include <stdexcept>
+#include <type_traits>
 
 namespace quenlith {
 
@@ -46,6 +49,9 @@ struct DnaResult {
     Genealogy genealogy;
     SampleSequences sequences;
     std::vector<int32_t> pairing;
+    // With a model: the copy (1-based) of each sample, deme by deme in the order of the
+    // samples, for the files that list the samples in that order.
+    std::vector<int32_t> rowOrder;
     int32_t popSize = 0;
 };
 
@@ -76,22 +82,43 @@ class DnaSimulation {
                 return gammaSeqMutProb(alpha, u, length, rng);
             };
         }
-        simulator_.simulate(r.genealogy, k, popSize, demography_, mutation, rng,
-                            context.onCoalescence, context.stop);
+        if (p_.model)
+            simulateModel(rng, r, context);
+        else
+            simulator_.simulate(r.genealogy, k, popSize, demography_, mutation, rng,
+                                context.onCoalescence, context.stop);
         if (p_.ScatterMut) ScatterMutations(r.genealogy, r.sequences, model_, rng);
-        // The pairing's draws follow the scatter's.
+        // The pairing's draws follow the scatter's. A model's individuals are pairs of
+        // samples of one deme.
         r.pairing.clear();
-        if (drawPairing_) r.pairing = drawPairingOrder(k, rng);
+        if (p_.model && p_.Diploid)
+            r.pairing = r.rowOrder;
+        else if (drawPairing_)
+            r.pairing = drawPairingOrder(k, rng);
         r.popSize = popSize;
     }
 
   private:
+    template <typename Rng>
+    void simulateModel(Rng& rng, DnaResult& r, const SimulationContext& context) {
+        if constexpr (std::is_same_v<Rng, StreamRandom>) {
+            structured_.simulate(p_.model->history, p_.model->copies, rng, tree_, context.stop);
+            structuredGenealogy(tree_, setup_.SeqMutProb, rng, r.genealogy, sampleOf_);
+            r.rowOrder = sampleRows(sampleOf_);
+        } else {
+            throw RunError("Range check error", "a demographic model runs with --rng streams");
+        }
+    }
+
     const RunParameters& p_;
     const DnaSetup& setup_;
     const BaseChanger model_;
     const bool drawPairing_;
     Demography demography_;
     GenealogySimulator simulator_;
+    StructuredSimulator structured_;
+    StructuredTree tree_;
+    std::vector<int32_t> sampleOf_;
 };
 
 // The writers of a DNA run: they take the results in simulation order.
@@ -166,7 +193,8 @@ class DnaWriter {
         // Statistics table, VCF and ms file, when asked (the pairing only if drawn).
         if (pipelineOutputs_)
             pipelineOutputs_->addDnaSimulation(s, r.sequences, setup_.RootSequence,
-                                               sequenceFile_ && p_.Diploid ? &r.pairing : nullptr);
+                                               sequenceFile_ && p_.Diploid ? &r.pairing : nullptr,
+                                               r.rowOrder.empty() ? nullptr : &r.rowOrder);
 
         tables_.TmrcaPerSim[index] = g.tmrca();
         tables_.SegSitesPerSim[index] = infiniteSegSites;
@@ -377,6 +405,23 @@ RunOutcome runChecked(const FormValues& form, uint64_t seed, RunObserver& observ
     // Refused before anything is written.
     outcome.warning = runControlError(form, p.SimCount, seed);
     if (!outcome.warning.empty()) return outcome;
+    // A demographic model, read and matched with its samples; its copies set the sample size.
+    if (form.chkDemes && read.warning.empty()) {
+        auto model = std::make_shared<RunModel>();
+        outcome.warning = readRunModel(form, *model);
+        if (!outcome.warning.empty()) return outcome;
+        if (p.Diploid && !p.Msats)
+            for (const DemeSample& d : model->samples)
+                if (d.count % 2 != 0) {
+                    outcome.warning = "--samples: " + d.name + ":" + std::to_string(d.count) +
+                                      ": a diploid run pairs the copies of each deme, so every "
+                                      "count must be even";
+                    return outcome;
+                }
+        read.params.SampleSize = model->sampleSize();
+        read.params.model = model;
+        outcome.sampleSize = p.SampleSize;
+    }
     RunSlice slice;
     slice.streams = form.rngKind == RandomKind::Streams;
     slice.seed = seed;
@@ -421,6 +466,7 @@ RunOutcome runChecked(const FormValues& form, uint64_t seed, RunObserver& observ
     log.SimCount = p.SimCount;
     log.GrowthStart = p.GrowthStart;
     log.GrowthEnd = p.GrowthEnd;
+    if (p.model) log.modelLines = runModelLogLines(*p.model);
     if (slice.streams) {
         if (p.Msats)
             digest = textDigest(readWholeFile(joinPath(p.WorkDir, p.MsatParamsName)), digest);

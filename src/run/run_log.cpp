@@ -205,6 +205,14 @@ std::string runLogText(const FormValues& form, const RunLogValues& v,
     else
         appendDnaMutationSection(form, v, out);
     appendDemographics(form, v, out);
+    if (!v.modelLines.empty()) {
+        line(out, "");
+        line(out, "Demographic Model");
+        line(out, std::string(17, '*'));
+        line(out, "");
+        for (const std::string& l : v.modelLines)
+            line(out, l);
+    }
     return out;
 }
 

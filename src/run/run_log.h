@@ -22,6 +22,9 @@ struct RunLogValues {
     int32_t SequenceLength = 0; // 0 on the microsatellite path
     // Microsatellite runs: the loci as read again from the parameter file for the log.
     std::vector<MsatLocusParams> loci;
+    // A run with a demographic model: the model's section (the run's own lines otherwise
+    // stay as they are).
+    std::vector<std::string> modelLines;
 };
 
 // The whole text of the log, CR LF line ends. `form` supplies the check boxes, the radio

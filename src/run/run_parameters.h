@@ -5,9 +5,12 @@
 #include "run/form_values.h"
 
 #include <cstdint>
+#include <memory>
 #include <string>
 
 namespace quenlith {
+
+struct RunModel;
 
 // The DNA set-up reads its own values (DnaSettings) straight from the run's.
 struct RunParameters : DnaSettings {
@@ -59,6 +62,10 @@ struct RunParameters : DnaSettings {
     bool Vcf = false;
     bool Ms = false;
     std::string StatsName, VcfName, MsName;
+
+    // A demographic model, read at the run's start (run_model.h); null without one. Its
+    // copies set SampleSize.
+    std::shared_ptr<const RunModel> model;
 };
 
 struct ReadParameters {

@@ -1,0 +1,35 @@
+#pragma once
+// The demographic model of a run: the Demes file read and resolved, its history in whole
+// generations and the copies sampled from its demes.
+#include "demography/demes_model.h"
+#include "genealogy/demes_history.h"
+#include "run/form_values.h"
+
+#include <string>
+#include <vector>
+
+namespace quenlith {
+
+struct RunModel {
+    std::string path;   // the model file as read
+    std::string digest; // of its bytes (hexadecimal)
+    demes::Model model;
+    DiscreteHistory history;
+    std::vector<DemeSample> samples;      // in the order of --samples
+    std::vector<StructuredSample> copies; // one per copy, deme by deme
+    std::vector<std::string> notes;       // how rounding changed the model
+    int32_t sampleSize() const { return static_cast<int32_t>(copies.size()); }
+};
+
+// Reads the model of a run with "Demographic model" ticked. Returns the refusal's text (the
+// option or field and the reason), empty when the model can run: a file that is not YAML or
+// not a valid model, samples that do not fit it, options the model replaces (the fluctuating
+// size, the variance in reproductive success, gamma rates per generation, the default
+// generator).
+std::string readRunModel(const FormValues& form, RunModel& out);
+
+// The model's lines of the run log: the file and its digest, the demes with their epochs,
+// the migrations and pulses, the samples, the rounding.
+std::vector<std::string> runModelLogLines(const RunModel& m);
+
+} // namespace quenlith
