@@ -394,7 +394,7 @@ void TfrmTolvarin::buildDemographicsTab(QWidget* tab) {
     addHeading(tab, "lblModel", "Demographic model", 8, 244);
     chkDemes = addCheck(tab, "chkDemes", caption("chkDemes"), 8, 272, defaultChecked("chkDemes"),
                         column - 12);
-    edtDemes = addEdit(tab, "edtDemes", defaultText("edtDemes"), column, 270, 200);
+    edtDemes = addEdit(tab, "edtDemes", defaultText("edtDemes"), column, 270, 140);
     chkDemes->setToolTip("A Demes file (YAML) in the working directory; runs with independent "
                          "streams");
     // A model runs with independent streams: ticking it chooses them.
@@ -402,7 +402,7 @@ void TfrmTolvarin::buildDemographicsTab(QWidget* tab) {
         if (on && cmbRandom) cmbRandom->setCurrentIndex(1);
     });
     addLabel(tab, "lblSamples", "Samples (deme:copies, ...):", 32, 304, column - 36);
-    edtSamples = addEdit(tab, "edtSamples", defaultText("edtSamples"), column, 300, 200);
+    edtSamples = addEdit(tab, "edtSamples", defaultText("edtSamples"), column, 300, 140);
     addLabel(tab, "lblPloidy", "Copies per individual:", 32, 336, column - 36);
     edtPloidy = addEdit(tab, "edtPloidy", defaultText("edtPloidy"), column, 332);
 }
