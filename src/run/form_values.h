@@ -81,6 +81,13 @@ struct FormValues {
     // Run control of quenlith-cli only.
     int32_t threads = 0;  // worker threads of a streams run; 0: every core
     int64_t firstSim = 1; // first simulation of a slice of a streams run
+
+    // One data set per file: per simulation its alignments (formats: a comma-separated list
+    // of fasta, phylip, nexus), its genealogy and, for microsatellites, a GenePop file, in a
+    // folder of the working directory.
+    bool chkEachSim = false;
+    std::string edtEachSim = "each_sim";
+    std::string edtEachSimFormat = "fasta";
 };
 
 } // namespace quenlith

@@ -129,6 +129,10 @@ const std::vector<ParameterEntry>& table() {
         // Run control of the command line only
         FIELD(threads) Kind::Number, "--threads", "T", "worker threads of a streams run", Tab::None, "", false, false, true, "", "every core" END,
         FIELD(firstSim) Kind::Number, "--first-sim", "A", "a slice of a streams run: simulations A .. A + --sims - 1", Tab::None, "", false, false END,
+        // One data set per file (Files tab)
+        FIELD(chkEachSim) Kind::Flag, "", "", "", Tab::Files, "One file per simulation", true, true END,
+        FIELD(edtEachSim) Kind::CheckedText, "--each-sim", "DIR", "write each simulation's alignment, tree (and GenePop file) into DIR/sim_NNNNNN.*, listed in DIR/manifest.tsv", Tab::Files, "", true, true, true, "chkEachSim", "none" END,
+        FIELD(edtEachSimFormat) Kind::Text, "--each-sim-format", "LIST", "alignment formats of --each-sim: a comma-separated list of fasta, phylip, nexus", Tab::Files, "", true, true END,
     };
     // clang-format on
     return entries;

@@ -5,6 +5,7 @@
 #include "base/file_io.h"
 #include "base/run_error.h"
 #include "output/arlequin.h"
+#include "output/each_sim.h"
 #include "output/matrix_files.h"
 #include "output/vcf_writer.h"
 #include "run/pipeline_settings.h"
@@ -235,6 +236,14 @@ void joinSlices(const std::vector<std::string>& sliceDirs, const std::string& ou
         out.write(msCommandLine(form, p) + "\n" + std::to_string(slices.front().m.seed) + "\n");
         for (const Slice& s : slices)
             append(s, p.MsName, out, 2);
+    }
+
+    // The per-simulation files: from the slices' folders, under the whole run's names.
+    if (form.chkEachSim) {
+        std::vector<std::string> folders;
+        for (const Slice& s : slices)
+            if (s.m.count > 0) folders.push_back(joinPath(s.dir, form.edtEachSim));
+        joinEachSimFolders(folders, joinPath(outDir, form.edtEachSim), total);
     }
 
     RunLogValues log = slices.back().m.log; // the population size after the last simulation
