@@ -116,7 +116,7 @@ CopyNames eachSimCopyNames(int32_t k, const std::vector<int32_t>* pairing) {
     for (int32_t p = 0; p < k; ++p) {
         const int32_t column = pairing ? (*pairing)[static_cast<size_t>(p)] - 1 : p;
         std::string name = "ind" + std::to_string(pairing ? p / 2 + 1 : p + 1);
-        if (pairing) name += p % 2 == 0 ? "_a" : "_b";
+        if (pairing) name += p % 2 == 0 ? "a" : "b";
         n.byColumn[static_cast<size_t>(column)] = std::move(name);
         n.order.push_back(column);
     }
@@ -204,7 +204,7 @@ void appendGenePop(const AlleleSizes& sizes, const std::vector<int32_t>& pairing
         out += "locus" + std::to_string(l) + "\n";
     out += "Pop\n";
     for (int32_t i = 0; 2 * i + 1 < k; ++i) {
-        out += "ind" + std::to_string(i + 1) + " ,";
+        out += "ind" + std::to_string(i + 1) + ",";
         const int32_t first = pairing[static_cast<size_t>(2 * i)] - 1;
         const int32_t second = pairing[static_cast<size_t>(2 * i + 1)] - 1;
         for (int32_t l = 0; l < loci; ++l) {

@@ -5,7 +5,8 @@
 // as Newick, and for microsatellites GenePop. A manifest (manifest.tsv) lists them.
 //
 // Every gene copy has one name in every file of its simulation: "ind<i>" in a haploid DNA
-// run, "ind<i>_a" and "ind<i>_b" for the two copies of diploid individual i.
+// run, "ind<i>a" and "ind<i>b" for the two copies of diploid individual i. The names hold
+// no underscore, which NEXUS and Newick readers take for a blank.
 #include "base/file_io.h"
 #include "dna/substitution.h"
 #include "genealogy/genealogy.h"
@@ -45,7 +46,7 @@ void appendFastaAlignment(const SampleSequences& seqs, const CopyNames& names, s
 void appendPhylipAlignment(const SampleSequences& seqs, const CopyNames& names, std::string& out);
 void appendNexusAlignment(const SampleSequences& seqs, const CopyNames& names, std::string& out);
 // GenePop: a title line, one locus name per line, "Pop", then one line per diploid individual
-// "ind<i> , " and per locus its two allele codes of three digits. A locus whose sizes all lie
+// "ind<i>," and per locus its two allele codes of three digits. A locus whose sizes all lie
 // in 1 .. 999 is written by size; otherwise its codes are the sizes shifted so that the
 // smallest is 001 (the title line gives the shift), or, when they span more than 999
 // values, the rank of the size among the locus's sizes. An odd last copy is in no individual.

@@ -137,9 +137,9 @@ TEST(EachSim, EveryFileOfASimulationNamesTheSameCopiesOnce) {
             if (extra.empty()) {
                 EXPECT_EQ(fasta.front(), "ind1");
             } else {
-                EXPECT_EQ(fasta[0], "ind1_a");
-                EXPECT_EQ(fasta[1], "ind1_b");
-                EXPECT_EQ(fasta[8], "ind5_a"); // the odd copy
+                EXPECT_EQ(fasta[0], "ind1a");
+                EXPECT_EQ(fasta[1], "ind1b");
+                EXPECT_EQ(fasta[8], "ind5a"); // the odd copy
             }
         }
     }
@@ -198,7 +198,7 @@ TEST(EachSim, MicrosatelliteRunsWriteATreePerLocusAndGenePop) {
     const auto gen = lines(dir.read("G/sim_000002.gen"));
     ASSERT_EQ(gen.size(), 4u + 3u); // title, 2 loci, Pop, 3 individuals (the 7th copy alone)
     EXPECT_EQ(gen[3], "Pop");
-    const std::regex row("ind[1-3] ,( [0-9]{6}){2}");
+    const std::regex row("ind[1-3],( [0-9]{6}){2}");
     for (size_t i = 4; i < gen.size(); ++i)
         EXPECT_TRUE(std::regex_match(gen[i], row)) << gen[i];
     const auto trees = lines(dir.read("G/sim_000002.nwk"));
@@ -206,7 +206,7 @@ TEST(EachSim, MicrosatelliteRunsWriteATreePerLocusAndGenePop) {
     for (const auto& t : trees) {
         const auto tips = treeTips(t);
         EXPECT_EQ(asSet(tips).size(), 7u);
-        EXPECT_TRUE(asSet(tips).count("ind3_b"));
+        EXPECT_TRUE(asSet(tips).count("ind3b"));
     }
     EXPECT_EQ(lines(dir.read("G/manifest.tsv"))[2], "2\t7\t2\tsim_000002.nwk\tsim_000002.gen");
 }
@@ -226,8 +226,8 @@ TEST(EachSim, GenePopCodesAreThreeDigitsWhateverTheSizes) {
                       "are ranks of the sizes");
     // Locus 1 by size; locus 2 shifted (1500 -> 001); locus 3 spans 5006 values: ranks.
     EXPECT_EQ(got[4], "Pop");
-    EXPECT_EQ(got[5], "ind1 , 120007 101001 004001");
-    EXPECT_EQ(got[6], "ind2 , 999007 999001 003002");
+    EXPECT_EQ(got[5], "ind1, 120007 101001 004001");
+    EXPECT_EQ(got[6], "ind2, 999007 999001 003002");
 }
 
 TEST(EachSim, FormatListsAndNames) {
@@ -244,7 +244,7 @@ TEST(EachSim, FormatListsAndNames) {
     const std::vector<int32_t> pairing = {3, 1, 5, 2, 4};
     const CopyNames d = eachSimCopyNames(5, &pairing);
     EXPECT_EQ(d.byColumn,
-              (std::vector<std::string>{"ind1_b", "ind2_b", "ind1_a", "ind3_a", "ind2_a"}));
+              (std::vector<std::string>{"ind1b", "ind2b", "ind1a", "ind3a", "ind2a"}));
     EXPECT_EQ(d.order, (std::vector<int32_t>{2, 0, 4, 1, 3}));
 }
 
