@@ -18,6 +18,7 @@
 #include "run/each_sim_settings.h"
 #include "run/genealogy_files.h"
 #include "run/msat_run.h"
+#include "run/output_paths.h"
 #include "run/pipeline_settings.h"
 #include "run/run_log.h"
 #include "run/run_parameters.h"
@@ -384,6 +385,7 @@ RunOutcome runChecked(const FormValues& form, uint64_t seed, RunObserver& observ
     // Refused before anything is written.
     outcome.warning = runControlError(form, p.SimCount, seed);
     if (outcome.warning.empty()) outcome.warning = checkEachSim(form, p);
+    if (outcome.warning.empty()) outcome.warning = checkOutputPaths(form, p);
     if (!outcome.warning.empty()) return outcome;
     RunSlice slice;
     slice.streams = form.rngKind == RandomKind::Streams;

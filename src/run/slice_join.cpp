@@ -8,6 +8,7 @@
 #include "output/each_sim.h"
 #include "output/matrix_files.h"
 #include "output/vcf_writer.h"
+#include "run/output_paths.h"
 #include "run/pipeline_settings.h"
 #include "run/run_log.h"
 #include "run/run_parameters.h"
@@ -167,6 +168,8 @@ void joinSlices(const std::vector<std::string>& sliceDirs, const std::string& ou
     std::stable_sort(slices.begin(), slices.end(),
                      [](const Slice& a, const Slice& b) { return a.m.first < b.m.first; });
     checkCoverage(slices);
+    if (const std::string where = checkJoinableNames(slices.front().m.form); !where.empty())
+        refuse(where);
 
     std::error_code ec;
     fs::create_directories(outDir, ec);

@@ -243,8 +243,7 @@ TEST(EachSim, FormatListsAndNames) {
     EXPECT_EQ(n.byColumn, (std::vector<std::string>{"ind1", "ind2", "ind3", "ind4", "ind5"}));
     const std::vector<int32_t> pairing = {3, 1, 5, 2, 4};
     const CopyNames d = eachSimCopyNames(5, &pairing);
-    EXPECT_EQ(d.byColumn,
-              (std::vector<std::string>{"ind1b", "ind2b", "ind1a", "ind3a", "ind2a"}));
+    EXPECT_EQ(d.byColumn, (std::vector<std::string>{"ind1b", "ind2b", "ind1a", "ind3a", "ind2a"}));
     EXPECT_EQ(d.order, (std::vector<int32_t>{2, 0, 4, 1, 3}));
 }
 
