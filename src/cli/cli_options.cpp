@@ -66,9 +66,12 @@ std::vector<OptionSpec> buildOptionSpecs() {
                          }});
     }
     const std::vector<OptionSpec> tail = {
-        {"--image", "FILE", "after the run, save the drawing of the last genealogy (BMP)", "none",
-         [](O& o, S v) { return setText(o.imageFile, v); }},
-        {"--quiet", "", "no progress line", "progress on a terminal",
+        {"--image", "FILE",
+         "after the run, save the drawing of the last genealogy (BMP), in the working directory "
+         "unless absolute",
+         "none", [](O& o, S v) { return setText(o.imageFile, v); }},
+        {"--quiet", "", "print nothing but errors (no seed, no progress line)",
+         "progress on a terminal",
          [](O& o, S) -> std::string {
              o.quiet = true;
              return {};
