@@ -1,6 +1,9 @@
 #include "run/each_sim_settings.h"
 
 #include "base/file_io.h"
+#include "run/run_start.h"
+
+#include <filesystem>
 
 #include <sys/stat.h>
 
@@ -16,6 +19,13 @@ std::string checkEachSim(const FormValues& form, const RunParameters& p) {
         return "The formats of the per-simulation files: " + error;
     struct stat st {};
     const std::string folder = joinPath(p.WorkDir, form.edtEachSim);
+    const auto normal = [](const std::string& path) {
+        return std::filesystem::path(path).lexically_normal().string();
+    };
+    for (const RunFileName& n : runFileNames(form, p))
+        if (normal(joinPath(p.WorkDir, n.name)) == normal(folder))
+            return "The folder of the per-simulation files has the name of " + n.role + ", " +
+                   n.name;
     if (::stat(folder.c_str(), &st) == 0 && !S_ISDIR(st.st_mode))
         return "The folder of the per-simulation files, " + folder + ", is a file";
     return {};

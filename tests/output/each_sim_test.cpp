@@ -270,6 +270,8 @@ TEST(EachSim, StaleFilesGoRefusalsComeFirst) {
     refused.write("F", "a file");
     EXPECT_EQ(runIn(refused, {"--each-sim", "F"}, &err), 2);
     EXPECT_NE(err.find("is a file"), std::string::npos) << err;
+    EXPECT_EQ(runIn(refused, {"--each-sim", "./outfile.csv"}, &err), 2);
+    EXPECT_NE(err.find("the summary table"), std::string::npos) << err;
     EXPECT_FALSE(refused.exists("CoalDistrib.csv")) << "refused before anything is written";
 }
 
