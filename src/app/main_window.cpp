@@ -394,17 +394,17 @@ void TfrmTolvarin::buildDemographicsTab(QWidget* tab) {
     addHeading(tab, "lblModel", "Demographic model", 8, 244);
     chkDemes = addCheck(tab, "chkDemes", caption("chkDemes"), 8, 272, defaultChecked("chkDemes"),
                         column - 12);
-    edtDemes = addEdit(tab, "edtDemes", defaultText("edtDemes"), column, 270, 140);
+    edtDemes = addEdit(tab, "edtDemes", defaultText("edtDemes"), 32, 300, column + 73 - 32);
     chkDemes->setToolTip("A Demes file (YAML) in the working directory; runs with independent "
                          "streams");
     // A model runs with independent streams: ticking it chooses them.
     connect(chkDemes, &QCheckBox::toggled, this, [this](bool on) {
         if (on && cmbRandom) cmbRandom->setCurrentIndex(1);
     });
-    addLabel(tab, "lblSamples", "Samples (deme:copies, ...):", 32, 304, column - 36);
-    edtSamples = addEdit(tab, "edtSamples", defaultText("edtSamples"), column, 300, 140);
-    addLabel(tab, "lblPloidy", "Copies per individual:", 32, 336, column - 36);
-    edtPloidy = addEdit(tab, "edtPloidy", defaultText("edtPloidy"), column, 332);
+    addLabel(tab, "lblSamples", "Samples (deme:copies, ...):", 32, 336, column - 36);
+    edtSamples = addEdit(tab, "edtSamples", defaultText("edtSamples"), 32, 360, column + 73 - 32);
+    addLabel(tab, "lblPloidy", "Copies per individual:", 32, 400, column - 36);
+    edtPloidy = addEdit(tab, "edtPloidy", defaultText("edtPloidy"), column, 396);
 }
 
 void TfrmTolvarin::buildFilesTab(QWidget* tab) {
@@ -443,15 +443,22 @@ void TfrmTolvarin::buildFilesTab(QWidget* tab) {
     chkArlequin =
         addCheck(tab, "chkArlequin", caption("chkArlequin"), 8, 482, defaultChecked("chkArlequin"));
     chkStats =
-        addCheck(tab, "chkStats", caption("chkStats"), 8, 510, defaultChecked("chkStats"), 150);
-    edtStats = addEdit(tab, "edtStats", defaultText("edtStats"), kEditColumn, 508, 130);
+        addCheck(tab, "chkStats", caption("chkStats"), 8, 506, defaultChecked("chkStats"), 150);
+    edtStats = addEdit(tab, "edtStats", defaultText("edtStats"), kEditColumn, 504, 130);
     chkStats->setToolTip("Per-simulation summary statistics (Tajima's D and others)");
-    chkVcf = addCheck(tab, "chkVcf", caption("chkVcf"), 8, 538, defaultChecked("chkVcf"), 150);
-    edtVcf = addEdit(tab, "edtVcf", defaultText("edtVcf"), kEditColumn, 536, 130);
+    chkVcf = addCheck(tab, "chkVcf", caption("chkVcf"), 8, 530, defaultChecked("chkVcf"), 150);
+    edtVcf = addEdit(tab, "edtVcf", defaultText("edtVcf"), kEditColumn, 528, 130);
     chkVcf->setToolTip("The segregating sites of every simulation as VCF");
-    chkMs = addCheck(tab, "chkMs", caption("chkMs"), 8, 566, defaultChecked("chkMs"), 150);
-    edtMs = addEdit(tab, "edtMs", defaultText("edtMs"), kEditColumn, 564, 130);
+    chkMs = addCheck(tab, "chkMs", caption("chkMs"), 8, 554, defaultChecked("chkMs"), 150);
+    edtMs = addEdit(tab, "edtMs", defaultText("edtMs"), kEditColumn, 552, 130);
     chkMs->setToolTip("The segregating sites of every simulation in ms format");
+    chkEachSim = addCheck(tab, "chkEachSim", caption("chkEachSim"), 8, 578,
+                          defaultChecked("chkEachSim"), 150);
+    edtEachSim = addEdit(tab, "edtEachSim", defaultText("edtEachSim"), kEditColumn, 576, 70);
+    edtEachSimFormat = addEdit(tab, "edtEachSimFormat", defaultText("edtEachSimFormat"),
+                               kEditColumn + 72, 576, 88);
+    chkEachSim->setToolTip("Per simulation an alignment (formats: fasta, phylip, nexus), its "
+                           "genealogy and, for microsatellites, a GenePop file, in this folder");
 }
 
 void TfrmTolvarin::buildImageArea() {

@@ -217,6 +217,9 @@ class TfrmTolvarin : public QWidget {
     QLineEdit* edtVcf = nullptr;
     QCheckBox* chkMs = nullptr;
     QLineEdit* edtMs = nullptr;
+    QCheckBox* chkEachSim = nullptr;
+    QLineEdit* edtEachSim = nullptr;
+    QLineEdit* edtEachSimFormat = nullptr;
 
     // Image and its buttons, on the Genealogy sheet; the plots on the Results sheet
     QTabWidget* PageControl2 = nullptr;

@@ -43,6 +43,7 @@ void throwIoError(int err, const std::string& path) {
 }
 
 std::string joinPath(const std::string& workDir, const std::string& name) {
+    if (!name.empty() && name.front() == '/') return name; // an absolute name, as given
     return workDir + "/" + name;
 }
 
@@ -109,6 +110,12 @@ void createEmptyFile(const std::string& path) {
 }
 
 BlockFile::BlockFile(const std::string& path, bool truncate) : path_(path) {
+    if (path == kStandardOutput) {
+        // Standard output as the shell gave it: never truncated, never reopened by name.
+        fd_ = ::fcntl(STDOUT_FILENO, F_DUPFD_CLOEXEC, 0);
+        if (fd_ < 0) throwIoError(errno, "standard output");
+        return;
+    }
     fd_ = openForWriting(path, truncate);
     if (truncate) {
         // Reopen in append mode so that every block goes to the end.
@@ -141,6 +148,7 @@ void BlockFile::reset() {
 }
 
 void BlockFile::write(std::string_view block) {
+    if (fd_ < 0 && path_ == kStandardOutput) throwIoError(EBADF, "standard output");
     if (fd_ < 0) fd_ = openForWriting(path_, false);
     struct stat before {};
     const bool known = ::fstat(fd_, &before) == 0;

@@ -7,8 +7,12 @@
 
 namespace quenlith {
 
-// Joins a file name to the working directory with the platform's separator.
+// Joins a file name to the working directory with the platform's separator; an absolute
+// name is returned as it is.
 std::string joinPath(const std::string& workDir, const std::string& name);
+
+// The name a BlockFile opens as standard output.
+inline constexpr const char* kStandardOutput = "-";
 
 // Creates (or truncates) an empty file.
 void createEmptyFile(const std::string& path);
@@ -21,7 +25,8 @@ void createEmptyFile(const std::string& path);
 class BlockFile {
   public:
     BlockFile() = default;
-    // Opens for appending; with `truncate` the file is created empty first.
+    // Opens for appending; with `truncate` the file is created empty first. The name "-"
+    // (kStandardOutput) writes to standard output.
     BlockFile(const std::string& path, bool truncate);
     BlockFile(BlockFile&& other) noexcept;
     BlockFile& operator=(BlockFile&& other) noexcept;

@@ -1,9 +1,12 @@
 #include "cli/cli_options.h"
 
+#include "cli/cli_config.h"
 #include "run/parameter_table.h"
 
 #include <cerrno>
 #include <cstdlib>
+#include <cstring>
+#include <fstream>
 #include <functional>
 
 namespace quenlith {
@@ -22,6 +25,8 @@ std::string setText(std::string& field, const std::string& value) {
     field = value;
     return {};
 }
+
+std::string applyConfigFile(CliOptions& o, const std::string& path);
 
 // The options of FormValues' fields come from the parameter table; the others are the
 // command line's own.
@@ -61,9 +66,12 @@ std::vector<OptionSpec> buildOptionSpecs() {
                          }});
     }
     const std::vector<OptionSpec> tail = {
-        {"--image", "FILE", "after the run, save the drawing of the last genealogy (BMP)", "none",
-         [](O& o, S v) { return setText(o.imageFile, v); }},
-        {"--quiet", "", "no progress line", "progress on a terminal",
+        {"--image", "FILE",
+         "after the run, save the drawing of the last genealogy (BMP), in the working directory "
+         "unless absolute",
+         "none", [](O& o, S v) { return setText(o.imageFile, v); }},
+        {"--quiet", "", "print nothing but errors (no seed, no progress line)",
+         "progress on a terminal",
          [](O& o, S) -> std::string {
              o.quiet = true;
              return {};
@@ -73,6 +81,15 @@ std::vector<OptionSpec> buildOptionSpecs() {
          [](O& o, S) -> std::string {
              o.resolveDemes = true;
              return {};
+         }},
+        // Parameter files: the options as "name = value" lines.
+        {"--config", "FILE",
+         "read options from a parameter file (name = value lines), where it stands among them", "",
+         [](O& o, S v) { return applyConfigFile(o, v); }},
+        {"--write-config", "FILE",
+         "write the options given as a parameter file (\"-\": standard output) and exit", "",
+         [](O& o, S v) {
+             return v.empty() ? "the file name is empty" : setText(o.writeConfig, v);
          }},
         {"--help", "", "show this help (also -h)", "",
          [](O& o, S) -> std::string {
@@ -92,6 +109,30 @@ std::vector<OptionSpec> buildOptionSpecs() {
 const std::vector<OptionSpec>& optionSpecs() {
     static const std::vector<OptionSpec> specs = buildOptionSpecs();
     return specs;
+}
+
+std::string applyConfigFile(CliOptions& o, const std::string& path) {
+    // Read as a stream: a pipe (a shell's process substitution) serves as well as a file.
+    std::ifstream in(path, std::ios::binary);
+    if (!in) return "cannot read the parameter file " + path + ": " + std::strerror(errno);
+    std::string text;
+    char block[4096];
+    while (in.read(block, sizeof block) || in.gcount() > 0) {
+        text.append(block, static_cast<size_t>(in.gcount()));
+        if (text.size() > (1u << 20)) return path + " is larger than 1 MiB: not a parameter file";
+    }
+    return applyConfigText(
+        path, text, o,
+        [&o](const std::string& name, const std::string& value, bool& isFlag) -> std::string {
+            for (const OptionSpec& s : optionSpecs()) {
+                if (s.name != name) continue;
+                isFlag = s.argument.empty();
+                if (isFlag && !value.empty()) return {}; // the caller reads true or false
+                const std::string error = s.apply(o, value);
+                return error.empty() ? error : name + ": " + error;
+            }
+            return "unknown option '" + name.substr(2) + "' (see --help)";
+        });
 }
 
 } // namespace

@@ -15,6 +15,7 @@ struct CliOptions {
     std::vector<std::string> joinDirs; // --join: the slice folders to join
     std::string imageFile;             // empty: no image
     bool quiet = false;
+    std::string writeConfig; // --write-config: the parameter file to write ("-": stdout)
     bool help = false;
     bool version = false;
     // Printing the resolved form of the --demes model instead of a run.

@@ -1,17 +1,22 @@
 #include "cli/cli_run.h"
 
+#include "base/file_io.h"
 #include "base/random.h"
 #include "base/run_error.h"
+#include "cli/cli_config.h"
 #include "cli/cli_demes.h"
 #include "cli/cli_options.h"
+#include "run/output_paths.h"
 #include "run/run_driver.h"
 #include "run/run_parameters.h"
 #include "run/slice_join.h"
 
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <chrono>
 #include <csignal>
+#include <cstdio>
 #include <cstring>
 #include <filesystem>
 #include <ostream>
@@ -19,6 +24,46 @@
 #include <sys/stat.h>
 
 namespace quenlith {
+
+namespace {
+
+// "1:02:03", "2:03" or "5s".
+std::string duration(double seconds) {
+    const int64_t t = static_cast<int64_t>(seconds + 0.5);
+    char text[48];
+    if (t >= 3600)
+        std::snprintf(text, sizeof text, "%lld:%02lld:%02lld", static_cast<long long>(t / 3600),
+                      static_cast<long long>(t / 60 % 60), static_cast<long long>(t % 60));
+    else if (t >= 60)
+        std::snprintf(text, sizeof text, "%lld:%02lld", static_cast<long long>(t / 60),
+                      static_cast<long long>(t % 60));
+    else
+        std::snprintf(text, sizeof text, "%llds", static_cast<long long>(t));
+    return text;
+}
+
+} // namespace
+
+std::string progressLine(int64_t done, int64_t total, double elapsedSeconds, double fraction) {
+    std::string line =
+        "simulations " + std::to_string(done) + " of " + std::to_string(total) + ", ";
+    char rate[32];
+    if (elapsedSeconds > 0 && done > 0) {
+        const double r = static_cast<double>(done) / elapsedSeconds;
+        std::snprintf(rate, sizeof rate, r >= 10 ? "%.0f/s" : "%.2g/s", r);
+        line += rate;
+    } else {
+        line += "-/s";
+    }
+    line += ", ";
+    if (fraction >= 1 || done >= total)
+        line += "0s left";
+    else if (fraction > 0 && elapsedSeconds > 0)
+        line += duration(elapsedSeconds * (1 - fraction) / fraction) + " left";
+    else
+        line += "time left unknown";
+    return line;
+}
 
 namespace {
 
@@ -41,7 +86,7 @@ std::string signalName(int sig) {
 
 // Creates a missing working directory (and its missing parents); false with `error` set
 // when it cannot be made.
-bool ensureWorkingDirectory(const std::string& dir, std::ostream& err, std::string& error) {
+bool ensureWorkingDirectory(const std::string& dir, std::ostream* err, std::string& error) {
     struct stat st {};
     if (::stat(dir.c_str(), &st) == 0) return true; // a file in its place is reported by the run
     if (errno != ENOENT) return true;
@@ -51,14 +96,17 @@ bool ensureWorkingDirectory(const std::string& dir, std::ostream& err, std::stri
         error = "cannot create the working directory " + dir + ": " + ec.message();
         return false;
     }
-    err << "quenlith-cli: created the working directory " << dir << "\n";
+    if (err) *err << "quenlith-cli: created the working directory " << dir << "\n";
     return true;
 }
 
-// Progress line on a terminal: simulation number and the bar's position, at most ~10 a second.
+// Progress line on a terminal: whole simulations done of all, their rate and the time left,
+// redrawn at most four times a second.
 class TerminalProgress : public RunObserver {
   public:
-    TerminalProgress(std::ostream& err, bool enabled) : err_(err), enabled_(enabled) {}
+    TerminalProgress(std::ostream& err, bool enabled, int64_t first, int64_t count)
+        : err_(err), enabled_(enabled), first_(first), count_(count),
+          start_(std::chrono::steady_clock::now()) {}
     ~TerminalProgress() override { finish(); }
 
     void simulationStarted(int32_t s) override {
@@ -70,6 +118,11 @@ class TerminalProgress : public RunObserver {
         position_ = position;
         maximum_ = maximum;
         show(false);
+    }
+    // The run completed: its last line shows every simulation done.
+    void completed() {
+        whole_ = static_cast<int32_t>(first_ + count_ - 1);
+        position_ = maximum_;
     }
     void finish() {
         if (enabled_ && shown_) {
@@ -92,15 +145,28 @@ class TerminalProgress : public RunObserver {
     void show(bool force) {
         if (!enabled_) return;
         const auto now = std::chrono::steady_clock::now();
-        if (!force && shown_ && now - last_ < std::chrono::milliseconds(100)) return;
+        if (!force && shown_ && now - last_ < std::chrono::milliseconds(250)) return;
         last_ = now;
         shown_ = true;
-        err_ << "\rsimulation " << simulation_ << "  progress " << position_ << "/" << maximum_
-             << std::flush;
+        const double elapsed = std::chrono::duration<double>(now - start_).count();
+        const int64_t done = std::clamp<int64_t>(whole_ - first_ + 1, 0, count_);
+        const double fraction =
+            maximum_ > 0
+                ? static_cast<double>(position_) / static_cast<double>(maximum_)
+                : static_cast<double>(done) / static_cast<double>(std::max<int64_t>(count_, 1));
+        std::string line = progressLine(done, count_, elapsed, fraction);
+        // Blanks over the end of a longer line before.
+        const size_t width = line.size();
+        if (line.size() < width_) line.append(width_ - line.size(), ' ');
+        width_ = width;
+        err_ << "\r" << line << std::flush;
     }
     std::ostream& err_;
     bool enabled_;
+    int64_t first_, count_;
+    std::chrono::steady_clock::time_point start_;
     bool shown_ = false;
+    size_t width_ = 0;
     int32_t simulation_ = 0;
     int32_t whole_ = 0;
     int64_t position_ = 0, maximum_ = 0;
@@ -132,6 +198,20 @@ int runCli(const std::vector<std::string>& args, std::ostream& out, std::ostream
         return 0;
     }
     if (o.resolveDemes) return runDemesCli(o, out, err);
+    if (!o.writeConfig.empty()) {
+        const std::string text = configText(o);
+        if (o.writeConfig == "-") {
+            out << text;
+            return 0;
+        }
+        try {
+            writeWholeFile(o.writeConfig, text);
+        } catch (const RunError& e) {
+            err << "error: " << e.text() << ": " << e.detail() << "\n";
+            return 1;
+        }
+        return 0;
+    }
     if (!o.joinDirs.empty()) {
         try {
             joinSlices(o.joinDirs, o.form.WorkDir);
@@ -167,8 +247,19 @@ int runCli(const std::vector<std::string>& args, std::ostream& out, std::ostream
         err << "error: " << refusal << "\n";
         return 1;
     }
-    if (!o.seed) err << "seed: " << seed << "\n";
-    TerminalProgress progress(err, progressToTerminal && !o.quiet);
+    // The image follows the rule of every file name: absolute as given, relative in the
+    // working directory; its folder must take it.
+    const std::string imagePath = o.imageFile.empty() ? "" : joinPath(o.form.WorkDir, o.imageFile);
+    if (!imagePath.empty() && imagePath == o.imageFile) {
+        if (const std::string error = checkOutputFolder("the image", imagePath); !error.empty()) {
+            err << "error: " << error << "\n";
+            return 2;
+        }
+    }
+    if (!o.seed && !o.quiet) err << "seed: " << seed << "\n";
+    const RunParameters counted = readRunParameters(o.form).params;
+    TerminalProgress progress(err, progressToTerminal && !o.quiet, streams ? o.form.firstSim : 1,
+                              std::max(counted.SimCount, 0));
     // The status of a run stopped by a signal, after saying how far it came.
     auto stopped = [&](bool completed) {
         progress.finish();
@@ -182,12 +273,19 @@ int runCli(const std::vector<std::string>& args, std::ostream& out, std::ostream
         return 128 + sig;
     };
     std::string dirError;
-    if (!ensureWorkingDirectory(o.form.WorkDir, err, dirError)) {
+    if (!ensureWorkingDirectory(o.form.WorkDir, o.quiet ? nullptr : &err, dirError)) {
         err << "error: " << dirError << "\n";
         return 1;
     }
+    if (!imagePath.empty() && imagePath != o.imageFile) {
+        if (const std::string error = checkOutputFolder("the image", imagePath); !error.empty()) {
+            err << "error: " << error << "\n";
+            return 2;
+        }
+    }
     try {
         RunOutcome outcome = RunSimulation(o.form, seed, progress);
+        if (outcome.status == RunStatus::Completed) progress.completed();
         progress.finish();
         if (stopSignalled.load()) return stopped(outcome.status == RunStatus::Completed);
         if (outcome.status == RunStatus::Rejected) {
@@ -196,7 +294,7 @@ int runCli(const std::vector<std::string>& args, std::ostream& out, std::ostream
         }
         if (!o.imageFile.empty()) {
             std::string error;
-            if (!saveGenealogyImage(outcome, o.imageFile, error)) {
+            if (!saveGenealogyImage(outcome, imagePath, error)) {
                 err << "error: " << error << "\n";
                 return 1;
             }

@@ -7,10 +7,22 @@
 namespace quenlith {
 
 void appendNewickLine(const Genealogy& g, std::string& out) {
+    appendNewickTree(g, nullptr, out);
+    out += "\r\n";
+}
+
+void appendNewickTree(const Genealogy& g, const std::vector<std::string>* labels,
+                      std::string& out) {
     const int32_t k = g.SampleSize;
     const int32_t events = static_cast<int32_t>(g.CoalEvents.size());
+    const auto leaf = [&](int32_t i) {
+        if (labels)
+            out += (*labels)[static_cast<size_t>(i)];
+        else
+            appendDecimal(out, i);
+    };
     if (events == 0) {
-        if (k > 0) out += "0";
+        if (k > 0) leaf(0);
     } else {
         // Iterative walk so that deep (caterpillar) trees cannot exhaust the stack.
         struct Frame {
@@ -23,7 +35,7 @@ void appendNewickLine(const Genealogy& g, std::string& out) {
         while (!stack.empty()) {
             Frame& f = stack.back();
             if (f.node < k) {
-                appendDecimal(out, f.node);
+                leaf(f.node);
                 out += ':';
                 appendDecimal(out, f.parentGeneration);
                 stack.pop_back();
@@ -50,7 +62,7 @@ void appendNewickLine(const Genealogy& g, std::string& out) {
             }
         }
     }
-    out += ";\r\n";
+    out += ';';
 }
 
 } // namespace quenlith

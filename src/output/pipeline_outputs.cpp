@@ -6,11 +6,20 @@
 
 namespace quenlith {
 
+namespace {
+
+// "-" is standard output; any other name lies in the working directory or is absolute.
+std::string outputPath(const std::string& workDir, const std::string& name) {
+    return name == kStandardOutput ? name : joinPath(workDir, name);
+}
+
+} // namespace
+
 void PipelineOutputs::open(const PipelineOutputSettings& settings) {
     settings_ = settings;
     active_ = settings.stats || (!settings.msats && (settings.vcf || settings.ms));
     if (settings.stats) {
-        statsFile_ = BlockFile(joinPath(settings.workDir, settings.statsName), true);
+        statsFile_ = BlockFile(outputPath(settings.workDir, settings.statsName), true);
         statsFile_.write(settings.msats ? msatStatisticsHeader(settings.loci)
                                         : dnaStatisticsHeader(settings.sampleSize));
     }
@@ -23,10 +32,10 @@ void PipelineOutputs::open(const PipelineOutputSettings& settings) {
         layout.simulationCount = settings.simulationCount;
         layout.sampleNames = settings.sampleNames;
         layout.samplePopulations = settings.samplePopulations;
-        vcf_.open(joinPath(settings.workDir, settings.vcfName), layout);
+        vcf_.open(outputPath(settings.workDir, settings.vcfName), layout);
     }
     if (settings.ms)
-        ms_.open(joinPath(settings.workDir, settings.msName), settings.msCommandLine,
+        ms_.open(outputPath(settings.workDir, settings.msName), settings.msCommandLine,
                  std::to_string(settings.seed));
 }
 

@@ -88,6 +88,12 @@ struct FormValues {
     std::string edtDemes = "model.yaml";
     std::string edtSamples = "";
     std::string edtPloidy = "2";
+    // One data set per file: per simulation its alignments (formats: a comma-separated list
+    // of fasta, phylip, nexus), its genealogy and, for microsatellites, a GenePop file, in a
+    // folder of the working directory.
+    bool chkEachSim = false;
+    std::string edtEachSim = "each_sim";
+    std::string edtEachSimFormat = "fasta";
 };
 
 } // namespace quenlith

@@ -106,9 +106,9 @@ class MsatRun {
   public:
     MsatRun(const RunParameters& p, const RunSlice& slice, RunRandom* lcg, RunObserver& observer,
             BlockFile& coalFile, BlockFile& mutFile, BlockFile* arlequinBatch,
-            PipelineOutputs* pipelineOutputs)
+            PipelineOutputs* pipelineOutputs, EachSimFiles* eachSim)
         : p_(p), slice_(slice), lcg_(lcg), observer_(observer), files_(coalFile, mutFile),
-          arlequinBatch_(arlequinBatch), pipelineOutputs_(pipelineOutputs),
+          arlequinBatch_(arlequinBatch), pipelineOutputs_(pipelineOutputs), eachSim_(eachSim),
           params_(joinPath(p.WorkDir, p.MsatParamsName)), k_(p.SampleSize), loci_(p.NumLoci),
           sims_(p.SimCount), popSize_(p.PopSize) {}
 
@@ -249,6 +249,8 @@ class MsatRun {
                                  msatArlequinProject(r.sizes, r.pairing));
         // Statistics table, when asked.
         if (pipelineOutputs_) pipelineOutputs_->addMsatSimulation(s, r.sizes, r.repeatUnits);
+        if (eachSim_)
+            eachSim_->addMsat(s, r.genealogies, r.sizes, r.pairing.empty() ? nullptr : &r.pairing);
         if (p_.AlleleModel != MsatModel::InfiniteAlleles) {
             for (int32_t l = 1; l <= loci_; ++l) {
                 const LocusDiversity d = locusDiversity(r.sizes, l - 1, scratch_);
@@ -316,6 +318,7 @@ class MsatRun {
     GenealogyFiles files_;
     BlockFile* arlequinBatch_;
     PipelineOutputs* pipelineOutputs_;
+    EachSimFiles* eachSim_;
     BlockFile dataFile_;
     MsatParamReader params_;
     const int32_t k_, loci_, sims_;
@@ -341,8 +344,9 @@ class MsatRun {
 bool runMicrosatellites(const RunParameters& p, const RunSlice& slice, RunRandom* lcg,
                         RunObserver& observer, BlockFile& coalFile, BlockFile& mutFile,
                         BlockFile* arlequinBatch, RunOutcome& outcome,
-                        PipelineOutputs* pipelineOutputs) {
-    MsatRun run(p, slice, lcg, observer, coalFile, mutFile, arlequinBatch, pipelineOutputs);
+                        PipelineOutputs* pipelineOutputs, EachSimFiles* eachSim) {
+    MsatRun run(p, slice, lcg, observer, coalFile, mutFile, arlequinBatch, pipelineOutputs,
+                eachSim);
     return run.run(outcome);
 }
 

@@ -5,6 +5,7 @@
 // Arlequin project per simulation, and the summary table at the end.
 #include "base/file_io.h"
 #include "base/random.h"
+#include "output/each_sim.h"
 #include "output/pipeline_outputs.h"
 #include "run/run_driver.h"
 #include "run/run_parameters.h"
@@ -17,11 +18,12 @@ namespace quenlith {
 // `mutFile` are the two distribution files the driver created; `arlequinBatch` is the batch file
 // when the driver prepared it, else null. Fills `outcome` (records, MutCountPerSim, the last
 // genealogy, PopSize, status). `pipelineOutputs`, when given, receives every simulation's allele
-// sizes. Returns false when the run was stopped. Errors throw RunError and leave the files
-// written so far.
+// sizes; `eachSim`, when given, its genealogies and sizes. Returns false when the run was stopped.
+// Errors throw RunError and leave the files written so far.
 bool runMicrosatellites(const RunParameters& p, const RunSlice& slice, RunRandom* lcg,
                         RunObserver& observer, BlockFile& coalFile, BlockFile& mutFile,
                         BlockFile* arlequinBatch, RunOutcome& outcome,
-                        PipelineOutputs* pipelineOutputs = nullptr);
+                        PipelineOutputs* pipelineOutputs = nullptr,
+                        EachSimFiles* eachSim = nullptr);
 
 } // namespace quenlith

@@ -134,6 +134,10 @@ const std::vector<ParameterEntry>& table() {
         FIELD(edtDemes) Kind::CheckedText, "--demes", "FILE", "simulate the demographic model of a Demes file (YAML); implies --rng streams", Tab::Demographics, "", true, true, true, "chkDemes", "none" END,
         FIELD(edtSamples) Kind::Text, "--samples", "NAME:COUNT,...", "copies sampled from each deme of the model (their sum is the sample size)", Tab::Demographics, "", true, true END,
         FIELD(edtPloidy) Kind::Text, "--ploidy", "P", "copies per individual of the model's sizes: 2, or 1 for haploid organisms", Tab::Demographics, "", true, true END,
+        // One data set per file (Files tab)
+        FIELD(chkEachSim) Kind::Flag, "", "", "", Tab::Files, "One file per simulation", true, true END,
+        FIELD(edtEachSim) Kind::CheckedText, "--each-sim", "DIR", "write each simulation's alignment, tree (and GenePop file) into DIR/sim_NNNNNN.*, listed in DIR/manifest.tsv", Tab::Files, "", true, true, true, "chkEachSim", "none" END,
+        FIELD(edtEachSimFormat) Kind::Text, "--each-sim-format", "LIST", "alignment formats of --each-sim: a comma-separated list of fasta, phylip, nexus", Tab::Files, "", true, true END,
     };
     // clang-format on
     return entries;

@@ -16,8 +16,10 @@
 #include "output/pairing.h"
 #include "output/run_tables.h"
 #include "output/summary_table.h"
+#include "run/each_sim_settings.h"
 #include "run/genealogy_files.h"
 #include "run/msat_run.h"
+#include "run/output_paths.h"
 #include "run/pipeline_settings.h"
 #include "run/run_log.h"
 #include "run/run_model.h"
@@ -126,10 +128,11 @@ class DnaWriter {
   public:
     DnaWriter(const RunParameters& p, const RunSlice& slice, const DnaSetup& setup,
               GenealogyFiles& genealogyFiles, BlockFile* sequenceFile, BlockFile* arlequinBatch,
-              PipelineOutputs* pipelineOutputs)
+              PipelineOutputs* pipelineOutputs, EachSimFiles* eachSim)
         : p_(p), slice_(slice), setup_(setup), genealogyFiles_(genealogyFiles),
           sequenceFile_(sequenceFile), arlequinBatch_(arlequinBatch),
-          pipelineOutputs_(pipelineOutputs), layout_{p.Format, p.Model, p.ShapeParameter} {
+          pipelineOutputs_(pipelineOutputs),
+          eachSim_(eachSim), layout_{p.Format, p.Model, p.ShapeParameter} {
         const int32_t sequenceLength = setup.SequenceLength;
         const int32_t k = p.SampleSize;
         const int32_t sims = slice.count;
@@ -195,6 +198,8 @@ class DnaWriter {
             pipelineOutputs_->addDnaSimulation(s, r.sequences, setup_.RootSequence,
                                                sequenceFile_ && p_.Diploid ? &r.pairing : nullptr,
                                                r.rowOrder.empty() ? nullptr : &r.rowOrder);
+        if (eachSim_)
+            eachSim_->addDna(s, g, r.sequences, sequenceFile_ && p_.Diploid ? &r.pairing : nullptr);
 
         tables_.TmrcaPerSim[index] = g.tmrca();
         tables_.SegSitesPerSim[index] = infiniteSegSites;
@@ -235,6 +240,7 @@ class DnaWriter {
     BlockFile* sequenceFile_;
     BlockFile* arlequinBatch_;
     PipelineOutputs* pipelineOutputs_;
+    EachSimFiles* eachSim_;
     const AlignmentLayout layout_;
     // The rows of the block held so far, appended to the part file.
     void flushRows() {
@@ -265,10 +271,11 @@ class DnaRun {
   public:
     DnaRun(const RunParameters& p, const RunSlice& slice, const std::string* rootFromFile,
            RunRandom* lcg, RunObserver& observer, BlockFile& coalFile, BlockFile& mutFile,
-           BlockFile* sequenceFile, BlockFile* arlequinBatch, PipelineOutputs* pipelineOutputs)
+           BlockFile* sequenceFile, BlockFile* arlequinBatch, PipelineOutputs* pipelineOutputs,
+           EachSimFiles* eachSim)
         : p_(p), slice_(slice), lcg_(lcg), observer_(observer), files_(coalFile, mutFile),
           sequenceFile_(sequenceFile), arlequinBatch_(arlequinBatch),
-          pipelineOutputs_(pipelineOutputs), popSize_(p.PopSize) {
+          pipelineOutputs_(pipelineOutputs), eachSim_(eachSim), popSize_(p.PopSize) {
         if (lcg) {
             setup_ = prepareDna(p, rootFromFile, *lcg);
         } else {
@@ -287,8 +294,8 @@ class DnaRun {
         const int32_t sims = p_.SimCount;
         if (sims < 0)
             throw RunError("Range check error", "number of simulations " + std::to_string(sims));
-        writer_.emplace(p_, slice_, setup_, files_, sequenceFile_, arlequinBatch_,
-                        pipelineOutputs_);
+        writer_.emplace(p_, slice_, setup_, files_, sequenceFile_, arlequinBatch_, pipelineOutputs_,
+                        eachSim_);
         writer_->setPopSize(popSize_);
         const bool drawPairing = sequenceFile_ != nullptr && p_.Diploid;
         const int64_t progressMax = static_cast<int64_t>(k - 1) * sims;
@@ -364,6 +371,7 @@ class DnaRun {
     BlockFile* sequenceFile_;
     BlockFile* arlequinBatch_;
     PipelineOutputs* pipelineOutputs_;
+    EachSimFiles* eachSim_;
     DnaSetup setup_;
     int32_t popSize_;
     std::optional<DnaWriter> writer_;
@@ -404,6 +412,8 @@ RunOutcome runChecked(const FormValues& form, uint64_t seed, RunObserver& observ
 
     // Refused before anything is written.
     outcome.warning = runControlError(form, p.SimCount, seed);
+    if (outcome.warning.empty()) outcome.warning = checkEachSim(form, p);
+    if (outcome.warning.empty()) outcome.warning = checkOutputPaths(form, p);
     if (!outcome.warning.empty()) return outcome;
     // A demographic model, read and matched with its samples; its copies set the sample size.
     if (form.chkDemes && read.warning.empty()) {
@@ -487,12 +497,16 @@ RunOutcome runChecked(const FormValues& form, uint64_t seed, RunObserver& observ
     PipelineOutputs pipelineOutputs;
     pipelineOutputs.open(pipelineOutputSettings(p, form, seed));
     PipelineOutputs* pipeline = pipelineOutputs.active() ? &pipelineOutputs : nullptr;
+    EachSimFiles eachSim;
+    if (form.chkEachSim) eachSim.open(eachSimSettings(form, p, seed));
+    EachSimFiles* perSim = eachSim.isOpen() ? &eachSim : nullptr;
 
     if (p.Msats) {
         const bool completed = runMicrosatellites(
             p, slice, slice.streams ? nullptr : &rng, observer, coalFile, mutFile,
-            arlequinBatch.isOpen() ? &arlequinBatch : nullptr, outcome, pipeline);
+            arlequinBatch.isOpen() ? &arlequinBatch : nullptr, outcome, pipeline, perSim);
         pipelineOutputs.close();
+        eachSim.close();
         if (!completed) return outcome; // stopped on request: no log
         log.PopSize = outcome.popSize;
         log.loci = readMsatParamsForLog(joinPath(p.WorkDir, p.MsatParamsName), p.NumLoci);
@@ -503,9 +517,10 @@ RunOutcome runChecked(const FormValues& form, uint64_t seed, RunObserver& observ
 
     DnaRun dna(p, slice, rootFromFile ? &rootSites : nullptr, slice.streams ? nullptr : &rng,
                observer, coalFile, mutFile, sequenceFile.isOpen() ? &sequenceFile : nullptr,
-               arlequinBatch.isOpen() ? &arlequinBatch : nullptr, pipeline);
+               arlequinBatch.isOpen() ? &arlequinBatch : nullptr, pipeline, perSim);
     const bool completed = dna.simulateAll(outcome);
     pipelineOutputs.close();
+    eachSim.close();
     if (!completed) {
         outcome.status = RunStatus::Stopped;
         return outcome;

@@ -5,8 +5,10 @@
 #include "base/file_io.h"
 #include "base/run_error.h"
 #include "output/arlequin.h"
+#include "output/each_sim.h"
 #include "output/matrix_files.h"
 #include "output/vcf_writer.h"
+#include "run/output_paths.h"
 #include "run/pipeline_settings.h"
 #include "run/run_log.h"
 #include "run/run_parameters.h"
@@ -166,6 +168,8 @@ void joinSlices(const std::vector<std::string>& sliceDirs, const std::string& ou
     std::stable_sort(slices.begin(), slices.end(),
                      [](const Slice& a, const Slice& b) { return a.m.first < b.m.first; });
     checkCoverage(slices);
+    if (const std::string where = checkJoinableNames(slices.front().m.form); !where.empty())
+        refuse(where);
 
     std::error_code ec;
     fs::create_directories(outDir, ec);
@@ -236,6 +240,14 @@ void joinSlices(const std::vector<std::string>& sliceDirs, const std::string& ou
                   std::to_string(slices.front().m.seed) + "\n");
         for (const Slice& s : slices)
             append(s, p.MsName, out, 2);
+    }
+
+    // The per-simulation files: from the slices' folders, under the whole run's names.
+    if (form.chkEachSim) {
+        std::vector<std::string> folders;
+        for (const Slice& s : slices)
+            if (s.m.count > 0) folders.push_back(joinPath(s.dir, form.edtEachSim));
+        joinEachSimFolders(folders, joinPath(outDir, form.edtEachSim), total);
     }
 
     RunLogValues log = slices.back().m.log; // the population size after the last simulation

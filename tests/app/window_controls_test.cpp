@@ -463,7 +463,7 @@ TEST_F(WindowTest, EveryTableEntryWithAControlHasItOnItsSheet) {
             ADD_FAILURE() << e.field << " is neither an edit box nor a check box";
         ++found;
     }
-    EXPECT_EQ(found, 52); // every edit box and check box of the five sheets
+    EXPECT_EQ(found, 55); // every edit box and check box of the five sheets
     // The ms file's control reaches the record.
     window->findChild<QCheckBox*>("chkMs")->setChecked(true);
     window->findChild<QLineEdit*>("edtMs")->setText("run.ms");

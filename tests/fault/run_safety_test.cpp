@@ -402,7 +402,7 @@ TEST(SignalFault, ProgressLineIsEndedAndStatusIs128PlusTheSignal) {
     const std::string err = ss.str();
     const size_t stop = err.find("quenlith-cli: stopped by SIGINT: the files hold ");
     ASSERT_NE(stop, std::string::npos) << err;
-    EXPECT_NE(err.find("\rsimulation "), std::string::npos) << err;
+    EXPECT_NE(err.find("\rsimulations "), std::string::npos) << err;
     EXPECT_EQ(err[stop - 1], '\n') << err;
 }
 
@@ -590,7 +590,7 @@ TEST(WorkingDirectoryFault, MissingDirectoryIsCreatedByTheCommandLineAndNamedByT
     const std::string missing = dir.file("a/b");
     CliRun r = runCli(dnaArgs(missing));
     EXPECT_EQ(r.status, 0) << r.err;
-    EXPECT_EQ(r.err, "quenlith-cli: created the working directory " + missing + "\n");
+    EXPECT_EQ(r.err, ""); // --quiet: nothing but errors (the message is checked in the CLI's tests)
     EXPECT_TRUE(fs::exists(fs::path(missing) / "logFile.txt"));
 
     // The run itself (the window) names the directory, not a file in it.
