@@ -123,6 +123,12 @@ CliParse parseCliOptions(const std::vector<std::string>& args) {
             return out;
         }
         std::string value;
+        // "--join --workdir o": no folder, not a folder named "--workdir".
+        if (name == "--join" && !inlineValue &&
+            (i + 1 >= args.size() || args[i + 1].rfind("--", 0) == 0)) {
+            out.error = "option --join needs one or more slice folders DIR...";
+            return out;
+        }
         if (!option->argument.empty()) {
             if (inlineValue) {
                 value = *inlineValue;
@@ -145,6 +151,7 @@ CliParse parseCliOptions(const std::vector<std::string>& args) {
             out.error = name + ": " + error;
             return out;
         }
+        out.options.given.push_back(name);
     }
     // The default generator has a 32-bit state; --rng may follow --seed.
     if (out.options.seed && *out.options.seed > 4294967295ull &&

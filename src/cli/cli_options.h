@@ -17,6 +17,8 @@ struct CliOptions {
     bool quiet = false;
     bool help = false;
     bool version = false;
+    // The options given, by name, in their order (--join refuses those it cannot honour).
+    std::vector<std::string> given;
 };
 
 struct CliParse {

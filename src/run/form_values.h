@@ -81,6 +81,10 @@ struct FormValues {
     // Run control of quenlith-cli only.
     int32_t threads = 0;  // worker threads of a streams run; 0: every core
     int64_t firstSim = 1; // first simulation of a slice of a streams run
+
+    // The whole run a slice belongs to (quenlith-cli's --of): its number of simulations;
+    // 0 when the run is not a slice of a larger one.
+    int64_t ofSims = 0;
 };
 
 } // namespace quenlith

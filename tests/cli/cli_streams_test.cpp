@@ -83,8 +83,12 @@ TEST(CliStreams, SlicesAndJoinFromTheCommandLine) {
         return extra;
     };
     ASSERT_EQ(run(with({"--sims", "5", "--workdir", sub("whole")})).status, 0);
-    ASSERT_EQ(run(with({"--sims", "2", "--workdir", sub("s1"), "--threads", "2"})).status, 0);
-    ASSERT_EQ(run(with({"--first-sim", "3", "--sims", "3", "--workdir", sub("s2")})).status, 0);
+    ASSERT_EQ(
+        run(with({"--sims", "2", "--of", "5", "--workdir", sub("s1"), "--threads", "2"})).status,
+        0);
+    ASSERT_EQ(
+        run(with({"--first-sim", "3", "--sims", "3", "--of", "5", "--workdir", sub("s2")})).status,
+        0);
     const std::string joined = (root.path() / "joined").string();
     ASSERT_EQ(run({"--join", sub("s2"), sub("s1"), "--workdir", joined}).status, 0);
     for (const char* f : {"NewickTrees.tre", "outfile.csv", "CoalDistrib.csv", "TreeMatFile.txt"})
