@@ -187,8 +187,8 @@ void VcfWriter::copyRecordsFrom(const std::string& path) {
     if (!header || !record) throw RunError("File access denied", path + " (not a VCF file)");
     if (!m.headerWritten) {
         // Every contig of a run has the sequence length: take it from the first one.
-        int32_t length = 0;
-        if (header->n[BCF_DT_CTG] > 0) {
+        int32_t length = m.layout.sequenceLength;
+        if (length <= 0 && header->n[BCF_DT_CTG] > 0) {
             bcf_hrec_t* contig =
                 bcf_hdr_get_hrec(header, BCF_HL_CTG, "ID", bcf_hdr_id2name(header, 0), nullptr);
             const int key = contig ? bcf_hrec_find_key(contig, "length") : -1;

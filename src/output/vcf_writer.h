@@ -19,6 +19,7 @@ struct VcfLayout {
     bool diploid = false;        // samples are the individuals of the pairing
     int64_t firstSimulation = 1; // contigs sim<first> .. sim<first + count - 1>
     int64_t simulationCount = 0;
+    int32_t sequenceLength = 0; // the contigs' length; 0: that of the first simulation
 };
 
 class VcfWriter {

@@ -149,6 +149,25 @@ std::string checkRunFileNames(const FormValues& f, const RunParameters& p) {
                    " is an Arlequin project of the run and " + n.role;
         seen.push_back(std::move(s));
     }
+    // A slice's files stay in its folder: there the join finds them, and slices of one run
+    // written into one shared file would overwrite each other.
+    if (f.rngKind == RandomKind::Streams && f.ofSims > 0) {
+        std::error_code ec;
+        const std::filesystem::path folder =
+            std::filesystem::weakly_canonical(std::filesystem::absolute(p.WorkDir, ec), ec);
+        const std::string inside = folder.string() + "/";
+        for (const RunFileName& n : names) {
+            if (n.input) continue;
+            const std::string path =
+                std::filesystem::weakly_canonical(
+                    std::filesystem::absolute(joinPath(p.WorkDir, n.name), ec), ec)
+                    .string();
+            if (path.compare(0, inside.size(), inside) != 0)
+                return "The name of " + n.role + ", " + n.name +
+                       ", leads out of the working directory: the files of a slice (--of) stay "
+                       "in its folder, where the join finds them";
+        }
+    }
     return {};
 }
 

@@ -467,6 +467,7 @@ void joinSlices(const std::vector<std::string>& sliceDirs, const std::string& ou
         layout.diploid = p.Diploid;
         layout.firstSimulation = 1;
         layout.simulationCount = total;
+        layout.sequenceLength = slices.front().m.log.SequenceLength;
         vcf.open(joinPath(outDir, p.VcfName), layout);
         for (const Slice& s : slices) {
             checkStop(stop);
