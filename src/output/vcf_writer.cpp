@@ -61,10 +61,27 @@ struct VcfWriter::Impl {
     std::string packed;  // their BGZF blocks
     kstring_t line = {0, 0, nullptr};
 
+    bool eofWritten = false;
+
     ~Impl() {
+        // Not closed: the run failed elsewhere. The whole records held go out, and a
+        // .vcf.gz is closed as a BGZF file, so that every reader takes what the file holds.
+        if (file.isOpen() && !eofWritten) {
+            try {
+                flush();
+                writeEof();
+            } catch (...) {
+            }
+        }
         if (record) bcf_destroy(record);
         if (header) bcf_hdr_destroy(header);
         free(line.s);
+    }
+
+    void writeEof() {
+        if (!compressed || eofWritten) return;
+        eofWritten = true;
+        file.write(kBgzfEof);
     }
 
     // Appends text that ends with a whole line.
@@ -92,11 +109,9 @@ struct VcfWriter::Impl {
             file.write(out);
         } catch (...) {
             // What the file holds ends with a whole block: close it as a BGZF file.
-            if (compressed) {
-                try {
-                    file.write(kBgzfEof);
-                } catch (...) {
-                }
+            try {
+                writeEof();
+            } catch (...) {
             }
             pending.clear();
             throw;
@@ -275,7 +290,7 @@ void VcfWriter::close() {
     Impl& m = *impl_;
     if (!m.headerWritten) writeHeader(m.layout.sequenceLength);
     m.flush();
-    if (m.compressed) m.file.write(kBgzfEof);
+    m.writeEof();
     m.file.close();
 }
 
