@@ -435,7 +435,9 @@ RunOutcome runChecked(const FormValues& form, uint64_t seed, RunObserver& observ
     }
 
     BlockFile sequenceFile;
-    if (p.ScatterMut && p.SeqOut) sequenceFile = BlockFile(joinPath(p.WorkDir, p.SeqOutName), true);
+    // DNA runs only: a microsatellite run has no sequences to write.
+    if (!p.Msats && p.ScatterMut && p.SeqOut)
+        sequenceFile = BlockFile(joinPath(p.WorkDir, p.SeqOutName), true);
     BlockFile arlequinBatch;
     if (p.ArlequinFiles && (p.SeqOut || p.MSatOut)) {
         createDirectoryIgnoringErrors(joinPath(p.WorkDir, "Arlequin"));

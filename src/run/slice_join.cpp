@@ -2,6 +2,7 @@
 
 #include "run/parameter_table.h"
 
+#include "base/convert.h"
 #include "base/file_io.h"
 #include "base/run_error.h"
 #include "base/run_lock.h"
@@ -139,6 +140,47 @@ bool sliceOwnControl(const std::string& name) {
     return e && !e->slicesAgree;
 }
 
+// Whether a control of `f` reaches the run's files: an edit box behind a check box that is
+// off, or a value that only another model or data type reads, does not.
+bool reachesFiles(const FormValues& f, const std::string& name) {
+    const bool dna = !f.chkMsats;
+    const bool freqs = f.model == SubstitutionModel::F81 || f.model == SubstitutionModel::HKY85;
+    const bool ratio = f.model == SubstitutionModel::K2P || f.model == SubstitutionModel::HKY85;
+    if (name == "edtTiTv") return dna && ratio;
+    if (name == "edtFreqA" || name == "edtFreqC" || name == "edtFreqG") return dna && freqs;
+    if (name == "edtI") return dna && f.chkInvarSites;
+    if (name == "edtAlpha") return dna && f.chkShapeParameter;
+    if (name == "edtSeqFile") return dna && f.chkSeqInput;
+    if (name == "edtSeqLength") return dna && !f.chkSeqInput;
+    if (name == "edtSeqOut" || name == "rdgOutput") return dna && f.chkSeqOut;
+    if (name == "edtVarRepSuc" || name == "edtMeanOffsp") return f.chkVarRepSuc;
+    if (name == "edtGrowthStart" || name == "edtGrowthEnd" || name == "edtChangeN")
+        return f.chkFluctuatingN;
+    if (name == "edtNumLoci" || name == "msatModel" || name == "edtMsatIn" ||
+        name == "chkMSatOut" || name == "chkMSatDiversity")
+        return f.chkMsats;
+    if (name == "edtMSatData") return f.chkMsats && f.chkMSatOut;
+    if (name == "edtStats") return f.chkStats;
+    if (name == "edtVcf") return dna && f.chkVcf;
+    if (name == "edtMs") return dna && f.chkMs;
+    return true;
+}
+
+// Two texts of a control give the same value: numbers as the run converts them ("06" and
+// "6"), any other text as it is.
+bool sameValue(const ParameterEntry& e, const std::string& a, const std::string& b) {
+    if (a == b) return true;
+    switch (parameterNumber(e)) {
+    case ParameterNumber::Whole:
+        return lenientInt(a) == lenientInt(b);
+    case ParameterNumber::Real:
+        return lenientExtended(a) == lenientExtended(b);
+    case ParameterNumber::None:
+        break;
+    }
+    return false;
+}
+
 void checkSameRun(const Slice& a, const Slice& b) {
     if (a.m.seed != b.m.seed)
         refuse("different seeds: " + a.dir + " has seed " + std::to_string(a.m.seed) + ", " +
@@ -149,7 +191,12 @@ void checkSameRun(const Slice& a, const Slice& b) {
     const auto fa = formFields(a.m.form);
     const auto fb = formFields(b.m.form);
     for (size_t i = 0; i < fa.size(); ++i) {
-        if (sliceOwnControl(fa[i].first) || fa[i].second == fb[i].second) continue;
+        const ParameterEntry* e = findParameter(fa[i].first);
+        if (!e || sliceOwnControl(fa[i].first) || sameValue(*e, fa[i].second, fb[i].second))
+            continue;
+        // A control neither slice's run reads; the check boxes and choices that decide
+        // that are compared in their own turn.
+        if (!reachesFiles(a.m.form, fa[i].first) && !reachesFiles(b.m.form, fa[i].first)) continue;
         refuse("different parameters: " + fa[i].first + " is '" + fa[i].second + "' in " + a.dir +
                " and '" + fb[i].second + "' in " + b.dir);
     }

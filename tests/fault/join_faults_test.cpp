@@ -320,3 +320,26 @@ TEST(JoinFault, SignalsStopAJoinPromptly) {
         EXPECT_EQ(manifestState(out), "running");
     }
 }
+
+// Slices agree by the values that reach their files, not by the text of their controls: a
+// number written another way, or a ratio that the model does not read.
+TEST(JoinFault, SlicesAgreeByTheValuesThatReachTheFiles) {
+    Slices s;
+    ASSERT_EQ(runCli(sliceArgs(s.dir("b06"), 13, 8, 20,
+                               {"--sample-size", "06", "--titv", "3", "--pop-size", "040",
+                                "--mutation-rate", "5e-4"}))
+                  .status,
+              0);
+    CliRun r = runCli(joinArgs({s.dir("a"), s.dir("b06")}, s.dir("run")));
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(differences(s.dir("run"), s.dir("whole")), "");
+    // Under K2P the ratio is read: another one is another run.
+    ASSERT_EQ(runCli(sliceArgs(s.dir("k1"), 1, 12, 20, {"--model", "K2P"})).status, 0);
+    ASSERT_EQ(runCli(sliceArgs(s.dir("k2"), 13, 8, 20, {"--model", "K2P", "--titv", "3"})).status,
+              0);
+    r = runCli(joinArgs({s.dir("k1"), s.dir("k2")}, s.dir("out")));
+    EXPECT_EQ(r.status, 1);
+    EXPECT_NE(r.err.find("different parameters: edtTiTv is '2' in " + s.dir("k1") + " and '3'"),
+              std::string::npos)
+        << r.err;
+}
