@@ -343,3 +343,104 @@ TEST(JoinFault, SlicesAgreeByTheValuesThatReachTheFiles) {
               std::string::npos)
         << r.err;
 }
+
+// The joined folder holds the input file its log names: the root sequence of a DNA run, the
+// parameter file of a microsatellite run.
+TEST(JoinFault, JoinedFolderHoldsTheInputFileItsLogNames) {
+    TempDir root;
+    struct Input {
+        std::string name, content;
+        std::vector<std::string> options;
+    };
+    const std::vector<Input> inputs = {
+        {"seqin.txt", "ACGTTGCAACGTACGTAAGGCCTT\r\n", {"--seq-input", "seqin.txt"}},
+        {"msatparam.txt",
+         "1 100 140 2 0.001\r\n2 50 90 4 0.0005\r\n",
+         {"--msat", "--loci", "2", "--msat-out", "--stats", "st.csv"}},
+    };
+    for (const Input& in : inputs) {
+        SCOPED_TRACE(in.name);
+        std::vector<std::string> slices;
+        for (const int first : {1, 4}) {
+            const std::string dir = root.file(in.name + std::to_string(first));
+            fs::create_directories(dir);
+            writeBytes(dir + "/" + in.name, in.content);
+            std::vector<std::string> args = {"--quiet",
+                                             "--rng",
+                                             "streams",
+                                             "--seed",
+                                             "5",
+                                             "--sample-size",
+                                             "6",
+                                             "--pop-size",
+                                             "40",
+                                             "--sims",
+                                             "3",
+                                             "--first-sim",
+                                             std::to_string(first),
+                                             "--of",
+                                             "6",
+                                             "--workdir",
+                                             dir};
+            args.insert(args.end(), in.options.begin(), in.options.end());
+            ASSERT_EQ(runCli(args).status, 0);
+            slices.push_back(dir);
+        }
+        const std::string out = root.file(in.name + "-joined");
+        const CliRun r = runCli(joinArgs(slices, out));
+        ASSERT_EQ(r.status, 0) << r.err;
+        EXPECT_EQ(readFile(out + "/" + in.name), in.content);
+        // The DNA log names the root file; the microsatellite log shows the loci it read.
+        const std::string log = readFile(out + "/logFile.txt");
+        EXPECT_NE(log.find(in.name == "seqin.txt" ? "Root sequence provided in seqin.txt"
+                                                  : "  2        50   90       4"),
+                  std::string::npos)
+            << log;
+        EXPECT_EQ(manifestState(out), "complete");
+        // The joined folder is itself a finished run that a join takes.
+        const CliRun again = runCli(joinArgs({out}, out + "-again"));
+        EXPECT_EQ(again.status, 0) << again.err;
+    }
+}
+
+// What a run leaves for the next: optional files it did not ask for are removed (a file of
+// the run under such a name is kept), a microsatellite run writes no sequence file, and a
+// symbolic link in place of the lock file is named as such.
+TEST(RunStartFault, StaleOptionalFilesAndTheLockFileLink) {
+    TempDir dir;
+    const std::vector<std::string> base = {"--quiet", "--seed",     "5",      "--sample-size",
+                                           "6",       "--pop-size", "40",     "--sims",
+                                           "3",       "--workdir",  dir.str()};
+    auto with = [&](std::vector<std::string> more) {
+        more.insert(more.begin(), base.begin(), base.end());
+        return more;
+    };
+    ASSERT_EQ(
+        runCli(with({"--stats", "stats.csv", "--vcf", "sites.vcf", "--ms", "sites.ms"})).status, 0);
+    ASSERT_TRUE(dir.exists("stats.csv") && dir.exists("sites.vcf") && dir.exists("sites.ms"));
+    ASSERT_EQ(runCli(with({"--stats", "stats.csv"})).status, 0);
+    EXPECT_TRUE(dir.exists("stats.csv"));
+    EXPECT_FALSE(dir.exists("sites.vcf"));
+    EXPECT_FALSE(dir.exists("sites.ms"));
+    // A root sequence file named like the unasked table is the run's input: kept.
+    dir.write("sites.ms", "ACGTACGTACGTAAAA");
+    ASSERT_EQ(runCli(with({"--seq-input", "sites.ms"})).status, 0);
+    EXPECT_EQ(dir.read("sites.ms"), "ACGTACGTACGTAAAA");
+    EXPECT_FALSE(dir.exists("stats.csv"));
+
+    TempDir msat;
+    msat.write("msatparam.txt", "1 100 140 2 0.001\r\n");
+    const CliRun m = runCli(
+        {"--quiet", "--seed", "5", "--msat", "--seq-out", "--msat-out", "--workdir", msat.str()});
+    EXPECT_EQ(m.status, 0) << m.err;
+    EXPECT_FALSE(msat.exists("seqout.txt"));
+    EXPECT_TRUE(msat.exists("MsatData.csv"));
+
+    TempDir locked;
+    fs::create_symlink(dir.file("elsewhere"), locked.path() / kRunLockName);
+    const CliRun l = runCli({"--quiet", "--seed", "1", "--workdir", locked.str()});
+    EXPECT_EQ(l.status, 1);
+    EXPECT_EQ(l.err, "error: File access denied: " + locked.file(kRunLockName) +
+                         " (a symbolic link in place of the run's lock file: remove it)\n");
+    EXPECT_FALSE(dir.exists("elsewhere"));
+}
