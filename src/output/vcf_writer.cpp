@@ -55,6 +55,7 @@ struct VcfWriter::Impl {
     bcf_hdr_t* header = nullptr; // the samples and the one contig kContig
     bcf1_t* record = nullptr;
     bool headerWritten = false;
+    int32_t headerLength = 0;
     std::vector<int32_t> genotypes;
     std::vector<int32_t> sites;
     std::string pending; // whole lines not yet written
@@ -147,6 +148,7 @@ void VcfWriter::open(const std::string& path, const VcfLayout& layout) {
 
 void VcfWriter::writeHeader(int32_t length) {
     Impl& m = *impl_;
+    m.headerLength = length;
     m.header = bcf_hdr_init("w");
     if (!m.header) throw RunError("Out of memory");
     auto append = [&](const std::string& line) {
@@ -292,6 +294,27 @@ void VcfWriter::close() {
     m.flush();
     m.writeEof();
     m.file.close();
+}
+
+void VcfWriter::closeAfter(int64_t simulations) {
+    if (!isOpen()) return;
+    const VcfLayout planned = impl_->layout;
+    const int32_t length = impl_->headerWritten ? impl_->headerLength : planned.sequenceLength;
+    const std::string path = impl_->path;
+    close();
+    if (simulations >= planned.simulationCount) return;
+    // The records are those of the simulations written: copied under the header of a run
+    // of that many.
+    VcfLayout layout = planned;
+    layout.simulationCount = std::max<int64_t>(simulations, 0);
+    layout.sequenceLength = length;
+    const std::string part = path + ".part";
+    VcfWriter rewritten;
+    rewritten.open(part, layout);
+    rewritten.impl_->compressed = endsWith(path, ".gz");
+    rewritten.copyRecordsFrom(path);
+    rewritten.close();
+    renameWrittenFile(part, path);
 }
 
 } // namespace quenlith

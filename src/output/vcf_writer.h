@@ -40,6 +40,10 @@ class VcfWriter {
     // no simulation came before.
     void copyRecordsFrom(const std::string& path);
     void close();
+    // Closes a file of a run that ended early, after `simulations` whole simulations: its
+    // header then declares those alone, as that of a run of that many (the file is written
+    // anew beside it and renamed over it).
+    void closeAfter(int64_t simulations);
     bool isOpen() const;
 
     // Sample names: copy1 .. copyk, or ind1 .. ind<ceil(k/2)>.

@@ -465,7 +465,19 @@ RunOutcome runChecked(const FormValues& form, uint64_t seed, RunObserver& observ
                observer, coalFile, mutFile, sequenceFile.isOpen() ? &sequenceFile : nullptr,
                arlequinBatch.isOpen() ? &arlequinBatch : nullptr, pipeline);
     const bool completed = dna.simulateAll(outcome);
-    pipelineOutputs.close();
+    if (completed) {
+        pipelineOutputs.close();
+    } else {
+        // Stopped: the VCF's and the ms file's headers describe the simulations written, as
+        // those of a run of that many.
+        FormValues written = form;
+        written.chkMultipleSims = true;
+        written.edtNumberSimulations = std::to_string(outcome.simsDone);
+        RunParameters writtenParams = p;
+        writtenParams.MultipleSims = true;
+        writtenParams.SimCount = outcome.simsDone;
+        pipelineOutputs.closeAfter(outcome.simsDone, msCommandLine(written, writtenParams));
+    }
     if (!completed) {
         outcome.status = RunStatus::Stopped;
         return outcome;

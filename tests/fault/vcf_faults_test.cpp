@@ -6,6 +6,7 @@
 #include "support/temp_dir.h"
 
 #include <chrono>
+#include <csignal>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -179,5 +180,43 @@ TEST(VcfFault, FullDiskLeavesAReadableVcf) {
             EXPECT_EQ(brokenFiles(filesBelow(small), want, name), "");
         }
         EXPECT_GT(vcfFailed, 0) << "the VCF's own write never failed";
+    }
+}
+
+// A run stopped by SIGTERM: its VCF declares the simulations written, and its ms file's
+// command line is that of a run of that many; both are then the files of such a run.
+TEST(VcfFault, StoppedRunsHeadersDescribeTheirFiles) {
+    for (const std::string vcf : {"v.vcf.gz", "v.vcf"}) {
+        SCOPED_TRACE(vcf);
+        auto args = [&](const std::string& dir, const std::string& sims) {
+            return std::vector<std::string>{"--quiet", "--seed",     "5",    "--sample-size",
+                                            "20",      "--pop-size", "40",   "--seq-length",
+                                            "200000",  "--sims",     sims,   "--vcf",
+                                            vcf,       "--ms",       "s.ms", "--stats",
+                                            "st.csv",  "--workdir",  dir};
+        };
+        TempDir dir;
+        CliChild child = startCli(args(dir.str(), "30000"));
+        ASSERT_TRUE(waitForLines(dir.file("NewickTrees.tre"), 2));
+        ::kill(child.pid, SIGTERM);
+        const CliRun r = finishCli(child);
+        EXPECT_EQ(r.signal, SIGTERM);
+        const size_t whole = lines(dir.file("NewickTrees.tre"));
+        ASSERT_LT(whole, 30000u) << "the run ended before the signal";
+        TempDir reference;
+        ASSERT_EQ(runCli(args(reference.str(), std::to_string(whole))).status, 0);
+        auto want = filesBelow(reference.path());
+        want.erase("logFile.txt");
+        want.erase("outfile.csv");
+        const auto got = filesBelow(dir.path());
+        for (const auto& [name, text] : want)
+            EXPECT_TRUE(got.count(name) && got.at(name) == text) << name << " differs";
+        EXPECT_EQ(got.size(), want.size()); // no part file left
+        const VcfText v = readVcf(dir.file(vcf));
+        size_t contigs = 0;
+        for (size_t at = v.text.find("##contig="); at != std::string::npos;
+             at = v.text.find("##contig=", at + 1))
+            ++contigs;
+        EXPECT_EQ(contigs, whole);
     }
 }
