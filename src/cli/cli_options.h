@@ -19,6 +19,7 @@ struct CliOptions {
     bool version = false;
     // The options given, by name, in their order (--join refuses those it cannot honour).
     std::vector<std::string> given;
+    std::string slice; // --slice I/N as given; empty when not
 };
 
 struct CliParse {
