@@ -172,7 +172,8 @@ void renameWrittenFile(const std::string& from, const std::string& to) {
         const int err = errno;
         // The part file gone is the run's own file deleted; anything else is the system's
         // reason for the name it was to take.
-        if (err == ENOENT) throwGone(from, "deleted");
+        struct stat st {};
+        if (err == ENOENT && ::lstat(from.c_str(), &st) != 0) throwGone(from, "deleted");
         throwIoError(err, to);
     }
     std::lock_guard<std::mutex> lock(writtenMutex);

@@ -2,6 +2,8 @@
 // into a folder where a run writes, into a folder an earlier run left, of slices that are
 // missing, empty, cut or changed, with outputs over its own inputs, with options it cannot
 // honour, and stopped by a signal.
+#include "base/file_io.h"
+#include "base/run_error.h"
 #include "base/run_lock.h"
 #include "cli/cli_run.h"
 #include "fault/fault_support.h"
@@ -443,4 +445,28 @@ TEST(RunStartFault, StaleOptionalFilesAndTheLockFileLink) {
     EXPECT_EQ(l.err, "error: File access denied: " + locked.file(kRunLockName) +
                          " (a symbolic link in place of the run's lock file: remove it)\n");
     EXPECT_FALSE(dir.exists("elsewhere"));
+}
+
+// A part file that cannot take its name says why: gone (deleted during the run), or the
+// system's reason for the name it was to take.
+TEST(RunStartFault, RenameOfAPartFileNamesTheRealCause) {
+    TempDir dir;
+    const auto error = [](const std::string& from, const std::string& to) {
+        try {
+            renameWrittenFile(from, to);
+        } catch (const RunError& e) {
+            return e.text() + ": " + e.detail();
+        }
+        return std::string("renamed");
+    };
+    EXPECT_EQ(error(dir.file("gone.part"), dir.file("gone")),
+              "File not found: " + dir.file("gone.part") + " (deleted during the run)");
+    dir.write("t.part", "x");
+    EXPECT_EQ(error(dir.file("t.part"), dir.file("no/such/folder/t")),
+              "File not found: " + dir.file("no/such/folder/t"));
+    fs::create_directories(dir.path() / "full" / "x");
+    dir.write("full/x/y", "z");
+    EXPECT_EQ(error(dir.file("t.part"), dir.file("full/x")),
+              "File access denied: " + dir.file("full/x"));
+    EXPECT_EQ(error(dir.file("t.part"), dir.file("t")), "renamed");
 }
