@@ -426,6 +426,18 @@ std::vector<SliceFile> sliceFileDigests(const RunParameters& p, int64_t first, i
 void joinSlices(const std::vector<std::string>& sliceDirs, const std::string& outDir,
                 const std::atomic<bool>* stop) {
     if (sliceDirs.empty()) refuse("no slice folders given");
+    // No run starts writing into a slice while the join reads it.
+    std::vector<RunLock> sliceLocks;
+    std::vector<std::string> locked;
+    for (const std::string& dir : sliceDirs) {
+        std::error_code ec;
+        const std::string path = resolved(dir);
+        if (!fs::is_directory(dir, ec) ||
+            std::find(locked.begin(), locked.end(), path) != locked.end())
+            continue;
+        sliceLocks.emplace_back(dir);
+        locked.push_back(path);
+    }
     std::vector<Slice> slices;
     for (const std::string& dir : sliceDirs)
         slices.push_back(readSlice(dir));

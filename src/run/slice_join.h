@@ -17,7 +17,8 @@ namespace quenlith {
 // run), slices of different parameters, seeds, run sizes or input files, gaps and overlaps
 // between them and a missing last slice, a file of a slice that is missing, cut, emptied or
 // changed since its run wrote it, an output folder that is one of the slices, and an output
-// that would overwrite a file of a slice. The join holds the output folder's run lock, clears
+// that would overwrite a file of a slice. The join holds the run locks of the slices (no run
+// starts writing into one while it is read) and of the output folder, clears
 // it of an earlier run's log, manifest and projects first, and leaves it, when it fails or is
 // stopped (`stop` set: RunStopped), as a failed run does: no log, a "running" manifest.
 void joinSlices(const std::vector<std::string>& sliceDirs, const std::string& outDir,

@@ -137,6 +137,14 @@ TEST(JoinFault, TakesTheLockAndClearsAnEarlierRun) {
         EXPECT_EQ(r.err.rfind("error: Working directory in use: " + s.dir("run"), 0), 0u) << r.err;
         EXPECT_EQ(filesBelow(s.dir("run")).size(), 1u); // the lock file alone
     }
+    // Nor does it read a slice into which a run writes.
+    {
+        RunLock held(s.dir("b"));
+        const CliRun r = runCli(joinArgs({s.dir("a"), s.dir("b")}, s.dir("run")));
+        EXPECT_EQ(r.status, 1);
+        EXPECT_EQ(r.err.rfind("error: Working directory in use: " + s.dir("b"), 0), 0u) << r.err;
+        EXPECT_EQ(filesBelow(s.dir("run")).size(), 0u);
+    }
     // An earlier run of 50 with its projects 1..50, its log and a complete manifest.
     ASSERT_EQ(runCli(sliceArgs(s.dir("run"), 0, 50, 0)).status, 0);
     ASSERT_TRUE(fs::exists(s.dir("run") + "/Arlequin/sim_50.arp"));
