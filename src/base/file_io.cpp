@@ -176,7 +176,14 @@ void forgetWrittenFiles() {
 }
 
 void renameWrittenFile(const std::string& from, const std::string& to) {
-    if (::rename(from.c_str(), to.c_str()) != 0) throw RunError("File access denied", to);
+    if (::rename(from.c_str(), to.c_str()) != 0) {
+        const int err = errno;
+        // The part file gone is the run's own file deleted; anything else is the system's
+        // reason for the name it was to take.
+        struct stat st {};
+        if (err == ENOENT && ::lstat(from.c_str(), &st) != 0) throwGone(from, "deleted");
+        throwIoError(err, to);
+    }
     std::lock_guard<std::mutex> lock(writtenMutex);
     auto it = writtenFiles.find(from);
     if (it == writtenFiles.end()) return;

@@ -52,7 +52,8 @@ class BlockFile {
 void forgetWrittenFiles();
 void checkWrittenFiles();
 // Renames a file the run wrote (a part file at the end of the run), keeping its record;
-// throws "File access denied" naming `to` when it cannot.
+// throws "File not found" naming `from` when it has gone, else the system's reason naming
+// `to`.
 void renameWrittenFile(const std::string& from, const std::string& to);
 
 // Writes a whole file at once (created or truncated). When the content cannot be written

@@ -36,6 +36,10 @@ long holderOf(const std::string& path) {
 // Why the lock file could not be opened: the directory is missing or not one.
 [[noreturn]] void throwOpenError(int err, const std::string& workDir, const std::string& path) {
     struct stat st {};
+    // O_NOFOLLOW: a link in the lock file's place is never followed (it could lead anywhere).
+    if (err == ELOOP && ::lstat(path.c_str(), &st) == 0 && S_ISLNK(st.st_mode))
+        throw RunError("File access denied",
+                       path + " (a symbolic link in place of the run's lock file: remove it)");
     if (err == ENOENT || err == ENOTDIR) {
         if (::stat(workDir.c_str(), &st) != 0)
             throw RunError("File not found", workDir + " (the working directory does not exist)");

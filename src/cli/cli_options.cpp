@@ -46,6 +46,12 @@ std::vector<OptionSpec> buildOptionSpecs() {
              o.seed = s;
              return {};
          }},
+        // Slice I of N of a run of --of S simulations, as --first-sim and --sims.
+        {"--slice", "I/N", "slice I of N of a streams run of --of S simulations (S/N each)", "",
+         [](O& o, S v) -> std::string {
+             o.slice = v;
+             return {};
+         }},
         {"--join", "DIR...", "join the slices in DIR... into the whole run's files in --workdir",
          "",
          [](O& o, S v) -> std::string {
@@ -135,6 +141,33 @@ std::string applyConfigFile(CliOptions& o, const std::string& path) {
         });
 }
 
+// --slice I/N of a run of --of S: simulations floor((I - 1) S / N) + 1 .. floor(I S / N), so
+// that the N slices cover 1 .. S once each and differ in size by at most one.
+std::string applySlice(CliOptions& o) {
+    const std::string& v = o.slice;
+    const size_t slash = v.find('/');
+    const auto whole = [](const std::string& t) {
+        return !t.empty() && t.size() <= 10 &&
+               t.find_first_not_of("0123456789") == std::string::npos;
+    };
+    if (slash == std::string::npos || !whole(v.substr(0, slash)) || !whole(v.substr(slash + 1)))
+        return "--slice: needs I/N, slice I of N (1 <= I <= N), not '" + v + "'";
+    const int64_t i = std::stoll(v.substr(0, slash)), n = std::stoll(v.substr(slash + 1));
+    if (i < 1 || n < 1 || i > n)
+        return "--slice: needs I/N, slice I of N (1 <= I <= N), not '" + v + "'";
+    const int64_t s = o.form.ofSims;
+    if (s < 1) return "--slice: needs --of S, the number of simulations of the whole run";
+    for (const std::string& name : o.given)
+        if (name == "--first-sim" || name == "--sims")
+            return "--slice: gives the slice's simulations itself; " + name +
+                   " cannot be given too";
+    const int64_t first = (i - 1) * s / n + 1, last = i * s / n;
+    o.form.firstSim = first;
+    o.form.chkMultipleSims = true;
+    o.form.edtNumberSimulations = std::to_string(last - first + 1);
+    return {};
+}
+
 } // namespace
 
 CliParse parseCliOptions(const std::vector<std::string>& given) {
@@ -180,6 +213,12 @@ CliParse parseCliOptions(const std::vector<std::string>& given) {
             return out;
         }
         std::string value;
+        // "--join --workdir o": no folder, not a folder named "--workdir".
+        if (name == "--join" && !inlineValue &&
+            (i + 1 >= args.size() || args[i + 1].rfind("--", 0) == 0)) {
+            out.error = "option --join needs one or more slice folders DIR...";
+            return out;
+        }
         if (!option->argument.empty()) {
             if (inlineValue) {
                 value = *inlineValue;
@@ -202,11 +241,14 @@ CliParse parseCliOptions(const std::vector<std::string>& given) {
             out.error = name + ": " + error;
             return out;
         }
+        out.options.given.push_back(name);
     }
     // A model runs with independent streams: --demes implies --rng streams (an explicit
     // --rng lcg is refused with the run).
     if (out.options.form.chkDemes && !out.options.rngGiven)
         out.options.form.rngKind = RandomKind::Streams;
+    if (!out.options.slice.empty() && out.error.empty()) out.error = applySlice(out.options);
+    if (!out.error.empty()) return out;
     // The default generator has a 32-bit state; --rng may follow --seed.
     if (out.options.seed && *out.options.seed > 4294967295ull &&
         out.options.form.rngKind == RandomKind::Lcg)

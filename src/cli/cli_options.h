@@ -21,6 +21,9 @@ struct CliOptions {
     // Printing the resolved form of the --demes model instead of a run.
     bool resolveDemes = false;
     bool rngGiven = false; // --rng was on the command line (--demes implies streams)
+    // The options given, by name, in their order (--join refuses those it cannot honour).
+    std::vector<std::string> given;
+    std::string slice; // --slice I/N as given; empty when not
 };
 
 struct CliParse {

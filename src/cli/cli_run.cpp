@@ -213,8 +213,29 @@ int runCli(const std::vector<std::string>& args, std::ostream& out, std::ostream
         return 0;
     }
     if (!o.joinDirs.empty()) {
+        // The slices' manifests fix the run; an option that would change it cannot be honoured.
+        std::string refused;
+        for (const std::string& name : o.given)
+            if (name != "--join" && name != "--workdir" && name != "--quiet" &&
+                refused.find(name + ",") == std::string::npos)
+                refused += name + ",";
+        if (!refused.empty()) {
+            refused.pop_back();
+            for (size_t at = refused.find(','); at != std::string::npos;
+                 at = refused.find(',', at + 2))
+                refused.insert(at + 1, " ");
+            err << "error: --join takes only --workdir and --quiet: the slices' manifests fix the "
+                   "run, so "
+                << refused << " cannot be honoured\n";
+            return 2;
+        }
         try {
-            joinSlices(o.joinDirs, o.form.WorkDir);
+            joinSlices(o.joinDirs, o.form.WorkDir, &stopSignalled);
+        } catch (const RunStopped&) {
+            const int sig = stopSignal.load();
+            err << "quenlith-cli: stopped by " << signalName(sig)
+                << ": the join did not finish; no run log was written\n";
+            return 128 + sig;
         } catch (const RunError& e) {
             err << "error: " << e.text();
             if (!e.detail().empty()) err << ": " << e.detail();

@@ -2,7 +2,11 @@
 
 #include "base/file_io.h"
 #include "base/random.h"
+#include "base/run_error.h"
 #include "output/pairing.h"
+
+#include <cerrno>
+#include <unistd.h>
 
 namespace quenlith {
 
@@ -86,6 +90,50 @@ void PipelineOutputs::close() {
     statsFile_.close();
     vcf_.close();
     ms_.close();
+}
+
+namespace {
+
+// Writes `path` anew with `firstLine` in place of its first line, a block at a time, and
+// renames it over the old one.
+void replaceFirstLine(const std::string& path, const std::string& firstLine) {
+    const std::string part = path + ".part";
+    const int fd = openRegularFile(path);
+    struct Closer {
+        int fd;
+        ~Closer() { ::close(fd); }
+    } closer{fd};
+    BlockFile out(part, true);
+    out.write(firstLine + "\n");
+    std::string block(1 << 20, '\0');
+    bool skipping = true;
+    for (;;) {
+        const ssize_t n = ::read(fd, block.data(), block.size());
+        if (n < 0 && (errno == EINTR || errno == EAGAIN)) continue;
+        if (n < 0) throwIoError(errno, path);
+        if (n == 0) break;
+        std::string_view got(block.data(), static_cast<size_t>(n));
+        if (skipping) {
+            const size_t eol = got.find('\n');
+            if (eol == std::string_view::npos) continue;
+            got.remove_prefix(eol + 1);
+            skipping = false;
+        }
+        if (!got.empty()) out.write(got);
+    }
+    out.close();
+    renameWrittenFile(part, path);
+}
+
+} // namespace
+
+void PipelineOutputs::closeAfter(int64_t simulations, const std::string& msCommandLine) {
+    statsFile_.close();
+    vcf_.closeAfter(simulations);
+    const bool ms = ms_.isOpen();
+    ms_.close();
+    if (ms && simulations < settings_.simulationCount)
+        replaceFirstLine(joinPath(settings_.workDir, settings_.msName), msCommandLine);
 }
 
 } // namespace quenlith

@@ -61,6 +61,10 @@ class PipelineOutputs {
                            const std::vector<int32_t>& repeatUnits);
     // Finishes the files (the VCF's compressed stream included).
     void close();
+    // Finishes the files of a run stopped after `simulations` whole simulations: the VCF's
+    // header and the ms file's command line (`msCommandLine`, that of a run of that many)
+    // describe what the files hold.
+    void closeAfter(int64_t simulations, const std::string& msCommandLine);
 
     // The VCF's and ms file's own order of the copies of simulation s when the run drew none.
     static std::vector<int32_t> ownPairing(int32_t k, uint64_t seed, int64_t simulation);

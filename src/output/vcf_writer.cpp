@@ -1,5 +1,6 @@
 #include "output/vcf_writer.h"
 
+#include "base/file_io.h"
 #include "base/run_error.h"
 
 #include <algorithm>
@@ -7,7 +8,9 @@
 #include <cerrno>
 #include <cstdlib>
 
+#include <htslib/bgzf.h>
 #include <htslib/hts.h>
+#include <htslib/kstring.h>
 #include <htslib/vcf.h>
 
 namespace quenlith {
@@ -28,22 +31,93 @@ bool endsWith(const std::string& s, std::string_view suffix) {
     throwIoError(errno != 0 ? errno : EIO, path);
 }
 
+// The records are formatted by htslib against a header with this one contig, whose name is
+// then replaced by the simulation's: the header in memory does not grow with the run.
+constexpr std::string_view kContig = "sim0";
+
+// The empty block that ends every BGZF file.
+constexpr std::string_view kBgzfEof("\x1f\x8b\x08\x04\x00\x00\x00\x00\x00\xff\x06\x00\x42\x43"
+                                    "\x02\x00\x1b\x00\x03\x00\x00\x00\x00\x00\x00\x00\x00\x00",
+                                    28);
+
 } // namespace
 
+// The text goes to the file in groups of whole lines of about a BGZF block's size, each
+// group one write (compressed, in .vcf.gz, into whole BGZF blocks): a write that fails is
+// taken back by BlockFile, so the file always ends with a whole record (and a whole block,
+// closed with the end-of-file block). Group boundaries depend on the text alone, so a run
+// and the join of its slices write the same bytes.
 struct VcfWriter::Impl {
     std::string path;
     VcfLayout layout;
-    htsFile* file = nullptr;
-    bcf_hdr_t* header = nullptr;
+    bool compressed = false;
+    BlockFile file;
+    bcf_hdr_t* header = nullptr; // the samples and the one contig kContig
     bcf1_t* record = nullptr;
     bool headerWritten = false;
+    int32_t headerLength = 0;
     std::vector<int32_t> genotypes;
     std::vector<int32_t> sites;
+    std::string pending; // whole lines not yet written
+    std::string packed;  // their BGZF blocks
+    kstring_t line = {0, 0, nullptr};
+
+    bool eofWritten = false;
 
     ~Impl() {
+        // Not closed: the run failed elsewhere. The whole records held go out, and a
+        // .vcf.gz is closed as a BGZF file, so that every reader takes what the file holds.
+        if (file.isOpen() && !eofWritten) {
+            try {
+                flush();
+                writeEof();
+            } catch (...) {
+            }
+        }
         if (record) bcf_destroy(record);
         if (header) bcf_hdr_destroy(header);
-        if (file) hts_close(file);
+        free(line.s);
+    }
+
+    void writeEof() {
+        if (!compressed || eofWritten) return;
+        eofWritten = true;
+        file.write(kBgzfEof);
+    }
+
+    // Appends text that ends with a whole line.
+    void add(std::string_view lines) {
+        pending += lines;
+        if (pending.size() >= BGZF_BLOCK_SIZE) flush();
+    }
+
+    void flush() {
+        if (pending.empty()) return;
+        std::string_view out = pending;
+        if (compressed) {
+            packed.clear();
+            char block[BGZF_MAX_BLOCK_SIZE];
+            for (size_t at = 0; at < pending.size(); at += BGZF_BLOCK_SIZE) {
+                const size_t n = std::min<size_t>(BGZF_BLOCK_SIZE, pending.size() - at);
+                size_t size = sizeof block;
+                if (bgzf_compress(block, &size, pending.data() + at, n, -1) != 0)
+                    throw RunError("Out of memory", path + " (compression)");
+                packed.append(block, size);
+            }
+            out = packed;
+        }
+        try {
+            file.write(out);
+        } catch (...) {
+            // What the file holds ends with a whole block: close it as a BGZF file.
+            try {
+                writeEof();
+            } catch (...) {
+            }
+            pending.clear();
+            throw;
+        }
+        pending.clear();
     }
 };
 
@@ -51,7 +125,7 @@ VcfWriter::VcfWriter() = default;
 VcfWriter::~VcfWriter() = default;
 
 bool VcfWriter::isOpen() const {
-    return impl_ && impl_->file;
+    return impl_ && impl_->file.isOpen();
 }
 
 std::vector<std::string> VcfWriter::sampleNames(int32_t copies, bool diploid) {
@@ -66,17 +140,15 @@ void VcfWriter::open(const std::string& path, const VcfLayout& layout) {
     impl_ = std::make_unique<Impl>();
     impl_->path = path;
     impl_->layout = layout;
-    // Failures reach the user as the run's own error; htslib's messages would repeat them.
-    hts_set_log_level(HTS_LOG_OFF);
-    errno = 0;
-    impl_->file = hts_open(path.c_str(), endsWith(path, ".gz") ? "wz" : "w");
-    if (!impl_->file) fail(path);
+    impl_->compressed = endsWith(path, ".gz");
+    impl_->file = BlockFile(path, true);
     impl_->record = bcf_init();
     if (!impl_->record) throw RunError("Out of memory");
 }
 
 void VcfWriter::writeHeader(int32_t length) {
     Impl& m = *impl_;
+    m.headerLength = length;
     m.header = bcf_hdr_init("w");
     if (!m.header) throw RunError("Out of memory");
     auto append = [&](const std::string& line) {
@@ -84,9 +156,8 @@ void VcfWriter::writeHeader(int32_t length) {
     };
     append("##source=quenlith " QUENLITH_VERSION);
     const std::string lengthText = length > 0 ? ",length=" + std::to_string(length) : "";
-    for (int64_t s = m.layout.firstSimulation;
-         s < m.layout.firstSimulation + m.layout.simulationCount; ++s)
-        append("##contig=<ID=sim" + std::to_string(s) + lengthText + ">");
+    const std::string placeholder = "##contig=<ID=" + std::string(kContig) + lengthText + ">\n";
+    append(placeholder.substr(0, placeholder.size() - 1));
     append("##FORMAT=<ID=GT,Number=1,Type=String,Description=\"Genotype\">");
     const std::vector<std::string> names = m.layout.sampleNames.empty()
                                                ? sampleNames(m.layout.copies, m.layout.diploid)
@@ -96,8 +167,22 @@ void VcfWriter::writeHeader(int32_t length) {
     for (const std::string& name : names)
         if (bcf_hdr_add_sample(m.header, name.c_str()) != 0) throw RunError("Out of memory");
     if (bcf_hdr_sync(m.header) != 0) throw RunError("Out of memory");
-    errno = 0;
-    if (bcf_hdr_write(m.file, m.header) != 0) fail(m.path);
+    kstring_t text = {0, 0, nullptr};
+    if (bcf_hdr_format(m.header, 0, &text) != 0) {
+        free(text.s);
+        throw RunError("Out of memory");
+    }
+    const std::string whole(text.s, text.l);
+    free(text.s);
+    // The contig lines of the simulations, in place of the one the header holds, one after
+    // the other as they are written.
+    const size_t at = whole.find(placeholder);
+    if (at == std::string::npos) throw RunError("Range check error", "VCF header");
+    m.add(std::string_view(whole).substr(0, at));
+    for (int64_t s = m.layout.firstSimulation;
+         s < m.layout.firstSimulation + m.layout.simulationCount; ++s)
+        m.add("##contig=<ID=sim" + std::to_string(s) + lengthText + ">\n");
+    m.add(std::string_view(whole).substr(at + placeholder.size()));
     m.headerWritten = true;
 }
 
@@ -110,8 +195,10 @@ void VcfWriter::addSimulation(int64_t simulation, const SampleSequences& seqs,
     if (static_cast<int32_t>(order.size()) != k)
         throw RunError("Range check error", "VCF: no order of the copies");
     const std::string contig = "sim" + std::to_string(simulation);
-    const int rid = bcf_hdr_name2id(m.header, contig.c_str());
-    if (rid < 0) throw RunError("Range check error", "VCF: simulation " + contig + " not declared");
+    if (simulation < m.layout.firstSimulation ||
+        simulation >= m.layout.firstSimulation + m.layout.simulationCount)
+        throw RunError("Range check error", "VCF: simulation " + contig + " not declared");
+    const int rid = 0;
 
     m.sites.assign(seqs.hitSites.begin(), seqs.hitSites.end());
     std::sort(m.sites.begin(), m.sites.end());
@@ -168,60 +255,72 @@ void VcfWriter::addSimulation(int64_t simulation, const SampleSequences& seqs,
             bcf_update_genotypes(m.header, m.record, m.genotypes.data(),
                                  static_cast<int>(m.genotypes.size())) != 0)
             throw RunError("Out of memory");
-        errno = 0;
-        if (bcf_write(m.file, m.header, m.record) != 0) fail(m.path);
+        m.line.l = 0;
+        if (vcf_format(m.header, m.record, &m.line) != 0) throw RunError("Out of memory");
+        const std::string_view text(m.line.s, m.line.l);
+        m.pending += contig;
+        m.add(text.substr(kContig.size()));
     }
 }
 
 void VcfWriter::copyRecordsFrom(const std::string& path) {
     Impl& m = *impl_;
+    if (!m.headerWritten) writeHeader(m.layout.sequenceLength);
+    // Failures reach the user as the join's own error; htslib's messages would repeat them.
+    hts_set_log_level(HTS_LOG_OFF);
     errno = 0;
     htsFile* in = hts_open(path.c_str(), "r");
     if (!in) fail(path);
-    bcf_hdr_t* header = bcf_hdr_read(in);
-    bcf1_t* record = bcf_init();
     struct Closer {
         htsFile* in;
-        bcf_hdr_t* header;
-        bcf1_t* record;
+        kstring_t line = {0, 0, nullptr};
         ~Closer() {
-            if (record) bcf_destroy(record);
-            if (header) bcf_hdr_destroy(header);
+            free(line.s);
             hts_close(in);
         }
-    } closer{in, header, record};
-    if (!header || !record) throw RunError("File access denied", path + " (not a VCF file)");
-    if (!m.headerWritten) {
-        // Every contig of a run has the sequence length: take it from the first one.
-        int32_t length = 0;
-        if (header->n[BCF_DT_CTG] > 0) {
-            bcf_hrec_t* contig =
-                bcf_hdr_get_hrec(header, BCF_HL_CTG, "ID", bcf_hdr_id2name(header, 0), nullptr);
-            const int key = contig ? bcf_hrec_find_key(contig, "length") : -1;
-            if (key >= 0) length = static_cast<int32_t>(std::atol(contig->vals[key]));
-        }
-        writeHeader(length);
-    }
+    } closer{in};
+    // The records as text (lines: KS_SEP_LINE, 2), the header's lines left out: nothing of the
+    // slice's header is kept.
     int status;
-    while ((status = bcf_read(in, header, record)) == 0) {
-        if (bcf_translate(m.header, header, record) != 0)
-            throw RunError("Range check error", path + ": a contig that the run does not declare");
-        errno = 0;
-        if (bcf_write(m.file, m.header, record) != 0) fail(m.path);
+    while ((status = hts_getline(in, 2, &closer.line)) >= 0) {
+        const std::string_view line(closer.line.s, closer.line.l);
+        if (line.empty() || line[0] == '#') continue;
+        if (line.compare(0, 3, "sim") != 0)
+            throw RunError("Cannot join the slices", path + " holds a record of no simulation");
+        m.pending += line;
+        m.add("\n");
     }
-    if (status < -1) throw RunError("File access denied", path + " (a record cannot be read)");
+    if (status < -1) throw RunError("Cannot join the slices", path + ": a record cannot be read");
 }
 
 void VcfWriter::close() {
     if (!isOpen()) return;
-    if (!impl_->headerWritten) writeHeader(0);
     Impl& m = *impl_;
-    if (m.record) bcf_destroy(m.record);
-    m.record = nullptr;
-    errno = 0;
-    const int status = hts_close(m.file);
-    m.file = nullptr;
-    if (status != 0) fail(m.path);
+    if (!m.headerWritten) writeHeader(m.layout.sequenceLength);
+    m.flush();
+    m.writeEof();
+    m.file.close();
+}
+
+void VcfWriter::closeAfter(int64_t simulations) {
+    if (!isOpen()) return;
+    const VcfLayout planned = impl_->layout;
+    const int32_t length = impl_->headerWritten ? impl_->headerLength : planned.sequenceLength;
+    const std::string path = impl_->path;
+    close();
+    if (simulations >= planned.simulationCount) return;
+    // The records are those of the simulations written: copied under the header of a run
+    // of that many.
+    VcfLayout layout = planned;
+    layout.simulationCount = std::max<int64_t>(simulations, 0);
+    layout.sequenceLength = length;
+    const std::string part = path + ".part";
+    VcfWriter rewritten;
+    rewritten.open(part, layout);
+    rewritten.impl_->compressed = endsWith(path, ".gz");
+    rewritten.copyRecordsFrom(path);
+    rewritten.close();
+    renameWrittenFile(part, path);
 }
 
 } // namespace quenlith

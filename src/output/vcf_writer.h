@@ -22,6 +22,7 @@ struct VcfLayout {
     // Sample names and their populations (one "##SAMPLE" header line each), when not those
     // of sampleNames(copies, diploid): a run with a demographic model.
     std::vector<std::string> sampleNames, samplePopulations;
+    int32_t sequenceLength = 0; // the contigs' length; 0: that of the first simulation
 };
 
 class VcfWriter {
@@ -42,6 +43,10 @@ class VcfWriter {
     // no simulation came before.
     void copyRecordsFrom(const std::string& path);
     void close();
+    // Closes a file of a run that ended early, after `simulations` whole simulations: its
+    // header then declares those alone, as that of a run of that many (the file is written
+    // anew beside it and renamed over it).
+    void closeAfter(int64_t simulations);
     bool isOpen() const;
 
     // Sample names: copy1 .. copyk, or ind1 .. ind<ceil(k/2)>.

@@ -94,6 +94,9 @@ struct FormValues {
     bool chkEachSim = false;
     std::string edtEachSim = "each_sim";
     std::string edtEachSimFormat = "fasta";
+    // The whole run a slice belongs to (quenlith-cli's --of): its number of simulations;
+    // 0 when the run is not a slice of a larger one.
+    int64_t ofSims = 0;
 };
 
 } // namespace quenlith

@@ -2,6 +2,7 @@
 
 #include <cerrno>
 #include <cstdlib>
+#include <limits>
 
 namespace quenlith {
 
@@ -42,6 +43,10 @@ template <typename M> struct Access {
         errno = 0;
         const long long n = std::strtoll(v.c_str(), &end, 10);
         if (v.empty() || *end != '\0' || errno == ERANGE) return false;
+        // A value the field cannot hold is refused, not cut to its low bits.
+        if constexpr (!std::is_enum_v<M>)
+            if (n < std::numeric_limits<M>::min() || n > std::numeric_limits<M>::max())
+                return false;
         f.*P = static_cast<M>(n);
         return true;
     }
@@ -128,7 +133,9 @@ const std::vector<ParameterEntry>& table() {
         FIELD(edtMs) Kind::CheckedText, "--ms", "FILE", "write the segregating sites in ms format; DNA runs", Tab::Files, "", true, true, true, "chkMs", "none" END,
         // Run control of the command line only
         FIELD(threads) Kind::Number, "--threads", "T", "worker threads of a streams run", Tab::None, "", false, false, true, "", "every core" END,
-        FIELD(firstSim) Kind::Number, "--first-sim", "A", "a slice of a streams run: simulations A .. A + --sims - 1", Tab::None, "", false, false END,
+        FIELD(firstSim) Kind::Number, "--first-sim", "A", "a slice of a streams run: simulations A .. A + --sims - 1 (needs --of)", Tab::None, "", false, false END,
+        // The size of the whole run a slice belongs to
+        FIELD(ofSims) Kind::Number, "--of", "S", "a slice of a streams run of S simulations in all (with --first-sim, or alone for 1 .. --sims)", Tab::None, "", false, false, true, "", "not a slice" END,
         // A demographic model
         FIELD(chkDemes) Kind::Flag, "", "", "", Tab::Demographics, "Demographic model (Demes file)", true, true END,
         FIELD(edtDemes) Kind::CheckedText, "--demes", "FILE", "simulate the demographic model of a Demes file (YAML); implies --rng streams", Tab::Demographics, "", true, true, true, "chkDemes", "none" END,
@@ -277,10 +284,11 @@ std::string applyParameterOption(const ParameterEntry& e, FormValues& f, const s
         return "unknown value '" + v + "' (" + names + ")";
     }
     case Kind::Number:
-        // A whole number of 1 or more.
-        if (v.empty() || v.size() > 12 || v.find_first_not_of("0123456789") != std::string::npos ||
-            std::stoll(v) < 1 || !e.set(f, v))
+        // A whole number of 1 or more, and one the run can hold.
+        if (v.empty() || v.find_first_not_of("0123456789") != std::string::npos ||
+            v.find_first_not_of('0') == std::string::npos)
             return "needs a whole number of 1 or more, not '" + v + "'";
+        if (v.size() > 12 || !e.set(f, v)) return "'" + v + "' is too large (at most 2147483647)";
         return {};
     case Kind::Text:
         if (const std::string error = checkNumberText(e, v); !error.empty()) return error;

@@ -27,6 +27,7 @@
 #include "run/run_slice.h"
 #include "run/run_start.h"
 #include "run/sim_pipeline.h"
+#include "run/slice_join.h"
 #include "run/slice_manifest.h"
 #include "run/summary_parts.h"
 
@@ -384,14 +385,17 @@ void writeLogAtEnd(const FormValues& form, RunLogValues values) {
     writeRunLog(form, values);
 }
 
-// Writes the slice manifest of a streams run (see slice_manifest.h).
-void writeManifest(const FormValues& form, const RunSlice& slice, const std::string& digest,
-                   const RunLogValues& log, bool complete) {
+// Writes the slice manifest of a streams run (see slice_manifest.h); once the run completed,
+// with the sizes and digests of the files a join reads.
+void writeManifest(const FormValues& form, const RunParameters& p, const RunSlice& slice,
+                   const std::string& digest, const RunLogValues& log, bool complete) {
     SliceManifest m;
     m.complete = complete;
     m.seed = slice.seed;
     m.first = slice.first;
     m.count = slice.count;
+    m.of = form.ofSims > 0 ? form.ofSims : slice.first + slice.count - 1;
+    if (complete) m.files = sliceFileDigests(p, slice.first, slice.count);
     m.inputDigest = digest;
     m.log = log;
     m.form = form;
@@ -483,11 +487,13 @@ RunOutcome runChecked(const FormValues& form, uint64_t seed, RunObserver& observ
         char hex[17];
         std::snprintf(hex, sizeof hex, "%016llx", static_cast<unsigned long long>(digest));
         digestText = hex;
-        writeManifest(form, slice, digestText, log, false);
+        writeManifest(form, p, slice, digestText, log, false);
     }
 
     BlockFile sequenceFile;
-    if (p.ScatterMut && p.SeqOut) sequenceFile = BlockFile(joinPath(p.WorkDir, p.SeqOutName), true);
+    // DNA runs only: a microsatellite run has no sequences to write.
+    if (!p.Msats && p.ScatterMut && p.SeqOut)
+        sequenceFile = BlockFile(joinPath(p.WorkDir, p.SeqOutName), true);
     BlockFile arlequinBatch;
     if (p.ArlequinFiles && (p.SeqOut || p.MSatOut)) {
         createDirectoryIgnoringErrors(joinPath(p.WorkDir, "Arlequin"));
@@ -511,7 +517,7 @@ RunOutcome runChecked(const FormValues& form, uint64_t seed, RunObserver& observ
         log.PopSize = outcome.popSize;
         log.loci = readMsatParamsForLog(joinPath(p.WorkDir, p.MsatParamsName), p.NumLoci);
         writeLogAtEnd(form, log);
-        if (slice.streams) writeManifest(form, slice, digestText, log, true);
+        if (slice.streams) writeManifest(form, p, slice, digestText, log, true);
         return outcome;
     }
 
@@ -519,7 +525,19 @@ RunOutcome runChecked(const FormValues& form, uint64_t seed, RunObserver& observ
                observer, coalFile, mutFile, sequenceFile.isOpen() ? &sequenceFile : nullptr,
                arlequinBatch.isOpen() ? &arlequinBatch : nullptr, pipeline, perSim);
     const bool completed = dna.simulateAll(outcome);
-    pipelineOutputs.close();
+    if (completed) {
+        pipelineOutputs.close();
+    } else {
+        // Stopped: the VCF's and the ms file's headers describe the simulations written, as
+        // those of a run of that many.
+        FormValues written = form;
+        written.chkMultipleSims = true;
+        written.edtNumberSimulations = std::to_string(outcome.simsDone);
+        RunParameters writtenParams = p;
+        writtenParams.MultipleSims = true;
+        writtenParams.SimCount = outcome.simsDone;
+        pipelineOutputs.closeAfter(outcome.simsDone, msCommandLine(written, writtenParams, seed));
+    }
     eachSim.close();
     if (!completed) {
         outcome.status = RunStatus::Stopped;
@@ -535,7 +553,7 @@ RunOutcome runChecked(const FormValues& form, uint64_t seed, RunObserver& observ
     log.MutationRate = static_cast<double>(p.MutationRate);
     log.SequenceLength = dna.setup().SequenceLength;
     writeLogAtEnd(form, log);
-    if (slice.streams) writeManifest(form, slice, digestText, log, true);
+    if (slice.streams) writeManifest(form, p, slice, digestText, log, true);
     outcome.status = RunStatus::Completed;
     return outcome;
 }
@@ -561,6 +579,20 @@ std::string runControlError(const FormValues& form, int32_t simCount, uint64_t s
         if (last > 2147483647LL)
             return "Simulations " + std::to_string(form.firstSim) + " to " + std::to_string(last) +
                    " pass the last simulation number of a run, 2147483647";
+    }
+    if (!streams && form.ofSims > 0)
+        return "A slice of a run of " + std::to_string(form.ofSims) +
+               " simulations (--of) needs --rng streams: with the default generator every "
+               "simulation depends on the ones before it";
+    if (streams && form.firstSim != 1 && form.ofSims <= 0)
+        return "A slice starting at simulation " + std::to_string(form.firstSim) +
+               " needs --of S, the number of simulations of the whole run, so that the join "
+               "can tell when a slice is missing";
+    if (streams && form.ofSims > 0) {
+        const int64_t last = form.firstSim + std::max<int64_t>(simCount, 0) - 1;
+        if (form.firstSim > form.ofSims || last > form.ofSims)
+            return "Simulations " + std::to_string(form.firstSim) + " to " + std::to_string(last) +
+                   " are not in a run of " + std::to_string(form.ofSims) + " simulations (--of)";
     }
     return {};
 }

@@ -149,6 +149,25 @@ std::string checkRunFileNames(const FormValues& f, const RunParameters& p) {
                    " is an Arlequin project of the run and " + n.role;
         seen.push_back(std::move(s));
     }
+    // A slice's files stay in its folder: there the join finds them, and slices of one run
+    // written into one shared file would overwrite each other.
+    if (f.rngKind == RandomKind::Streams && f.ofSims > 0) {
+        std::error_code ec;
+        const std::filesystem::path folder =
+            std::filesystem::weakly_canonical(std::filesystem::absolute(p.WorkDir, ec), ec);
+        const std::string inside = folder.string() + "/";
+        for (const RunFileName& n : names) {
+            if (n.input) continue;
+            const std::string path =
+                std::filesystem::weakly_canonical(
+                    std::filesystem::absolute(joinPath(p.WorkDir, n.name), ec), ec)
+                    .string();
+            if (path.compare(0, inside.size(), inside) != 0)
+                return "The name of " + n.role + ", " + n.name +
+                       ", leads out of the working directory: the files of a slice (--of) stay "
+                       "in its folder, where the join finds them";
+        }
+    }
     return {};
 }
 
@@ -158,6 +177,11 @@ RunStart startRun(const FormValues& form, const RunParameters& p) {
     if (!start.warning.empty()) return start;
     start.lock = RunLock(p.WorkDir);
     forgetWrittenFiles();
+    removeEarlierRunFiles(form, p);
+    return start;
+}
+
+void removeEarlierRunFiles(const FormValues& form, const RunParameters& p) {
     // Only the end of a run writes these: an old one beside new files would describe a run
     // that is not the one in the folder.
     removeIfThere(joinPath(p.WorkDir, p.LogName));
@@ -168,7 +192,30 @@ RunStart startRun(const FormValues& form, const RunParameters& p) {
     removeIfThere(joinPath(p.WorkDir, kSliceManifestName));
     removeOldProjects(joinPath(p.WorkDir, kArlequinFolder));
     if (!writesArlequin(p)) removeIfThere(joinPath(p.WorkDir, kArlequinBatch));
-    return start;
+    // The optional files under the names this run would give them: one of an earlier run
+    // beside this run's files would pass for this run's. The VCF and the ms file of a
+    // microsatellite run are never written.
+    // A name that is also a file this run reads or writes (the root sequence file, say) is
+    // left alone.
+    const std::vector<RunFileName> used = runFileNames(form, p);
+    auto removeUnasked = [&](const std::string& name) {
+        if (name.empty()) return;
+        const std::string path = normalPath(p.WorkDir, name);
+        struct stat st {};
+        if (::lstat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) return;
+        for (const RunFileName& n : used) {
+            struct stat other {};
+            const std::string usedPath = normalPath(p.WorkDir, n.name);
+            if (usedPath == path || (::stat(usedPath.c_str(), &other) == 0 &&
+                                     other.st_dev == st.st_dev && other.st_ino == st.st_ino))
+                return;
+        }
+        removeIfThere(path);
+    };
+    const bool dna = !form.chkMsats;
+    if (!form.chkStats) removeUnasked(form.edtStats);
+    if (!(form.chkVcf && dna)) removeUnasked(form.edtVcf);
+    if (!(form.chkMs && dna)) removeUnasked(form.edtMs);
 }
 
 } // namespace quenlith

@@ -2,22 +2,25 @@
 
 #include "run/parameter_table.h"
 
+#include "base/convert.h"
 #include "base/file_io.h"
 #include "base/run_error.h"
+#include "base/run_lock.h"
 #include "output/arlequin.h"
 #include "output/each_sim.h"
 #include "output/matrix_files.h"
 #include "output/vcf_writer.h"
 #include "run/output_paths.h"
+#include "run/file_digest.h"
 #include "run/pipeline_settings.h"
 #include "run/run_log.h"
-#include "run/run_parameters.h"
-#include "run/slice_manifest.h"
+#include "run/run_start.h"
 
 #include <algorithm>
 #include <chrono>
 #include <filesystem>
 #include <fstream>
+#include <sys/stat.h>
 #include <system_error>
 
 namespace quenlith {
@@ -26,9 +29,13 @@ namespace {
 
 namespace fs = std::filesystem;
 
+// The manifest's entry that stands for every Arlequin project of a slice.
+constexpr const char* kProjectsEntry = "Arlequin/";
+
 struct Slice {
     std::string dir;
     SliceManifest m;
+    RunParameters p; // read from the slice's controls, in its folder
     int64_t last() const { return m.first + m.count - 1; }
 };
 
@@ -36,9 +43,67 @@ struct Slice {
     throw RunError("Cannot join the slices", cause);
 }
 
+void checkStop(const std::atomic<bool>* stop) {
+    if (stop && stop->load()) throw RunStopped();
+}
+
 std::string range(int64_t first, int64_t last) {
     return first == last ? "simulation " + std::to_string(first)
                          : "simulations " + std::to_string(first) + " to " + std::to_string(last);
+}
+
+bool writesArlequin(const RunParameters& p) {
+    return p.ArlequinFiles && (p.SeqOut || p.MSatOut);
+}
+
+// The files a join reads from a slice of `p`, in the order it reads them.
+std::vector<std::string> sliceFileNames(const RunParameters& p) {
+    std::vector<std::string> names = {p.CoalDistribName, p.MutDistribName, p.NewickName,
+                                      kTreeMatFile, kMutMatFile};
+    if (p.Msats) {
+        if (p.MSatOut) names.push_back(p.MsatDataName);
+    } else if (p.ScatterMut && p.SeqOut) {
+        names.push_back(p.SeqOutName);
+    }
+    if (writesArlequin(p)) {
+        names.push_back("ArlequinBatch.arp");
+        names.push_back(kProjectsEntry);
+    }
+    names.push_back(p.SummaryName);
+    if (p.Stats) names.push_back(p.StatsName);
+    if (p.Vcf && !p.Msats) names.push_back(p.VcfName);
+    if (p.Ms && !p.Msats) names.push_back(p.MsName);
+    return names;
+}
+
+// The Arlequin projects of simulations first .. first + count - 1 as one digest: each
+// project's name, size and content in simulation order (a missing one leaves no trace, so
+// that a project deleted after the run changes the digest).
+FileDigest projectsDigest(const std::string& workDir, int64_t first, int64_t count,
+                          const std::atomic<bool>* stop) {
+    Sha256 hash;
+    FileDigest d;
+    for (int64_t s = first; s < first + count; ++s) {
+        checkStop(stop);
+        const std::string path = arlequinProjectPath(workDir, static_cast<int32_t>(s));
+        struct stat st {};
+        if (::stat(path.c_str(), &st) != 0) continue;
+        const std::string content = readWholeFile(path);
+        hash.update("sim_" + std::to_string(s) + ".arp");
+        hash.update(std::string_view("\0", 1));
+        hash.update(std::to_string(content.size()));
+        hash.update(std::string_view("\0", 1));
+        hash.update(content);
+        d.size += content.size();
+    }
+    d.sha256 = hash.hex();
+    return d;
+}
+
+FileDigest digestOf(const RunParameters& p, const std::string& name, int64_t first, int64_t count,
+                    const std::atomic<bool>* stop) {
+    if (name == kProjectsEntry) return projectsDigest(p.WorkDir, first, count, stop);
+    return digestFile(joinPath(p.WorkDir, name), stop);
 }
 
 Slice readSlice(const std::string& dir) {
@@ -55,11 +120,18 @@ Slice readSlice(const std::string& dir) {
         refuse("missing slice: " + dir + " is empty");
     }
     std::string error;
-    if (!parseSliceManifest(readWholeFile(path), s.m, error))
+    if (!parseSliceManifest(readWholeFile(path, 1 << 26, "the size of a slice manifest"), s.m,
+                            error))
         refuse(path + " is not a slice manifest: " + error);
     if (!s.m.complete)
         refuse("incomplete slice: the run in " + dir + " (" + range(s.m.first, s.last()) +
                ") did not finish");
+    if (s.m.count < 0 || s.m.first < 1 || s.m.of < 0 || s.last() > s.m.of)
+        refuse(path + " is not a slice manifest: " + range(s.m.first, s.last()) + " of a run of " +
+               std::to_string(s.m.of));
+    FormValues form = s.m.form;
+    form.WorkDir = dir;
+    s.p = readRunParameters(form).params;
     return s;
 }
 
@@ -70,14 +142,63 @@ bool sliceOwnControl(const std::string& name) {
     return e && !e->slicesAgree;
 }
 
+// Whether a control of `f` reaches the run's files: an edit box behind a check box that is
+// off, or a value that only another model or data type reads, does not.
+bool reachesFiles(const FormValues& f, const std::string& name) {
+    const bool dna = !f.chkMsats;
+    const bool freqs = f.model == SubstitutionModel::F81 || f.model == SubstitutionModel::HKY85;
+    const bool ratio = f.model == SubstitutionModel::K2P || f.model == SubstitutionModel::HKY85;
+    if (name == "edtTiTv") return dna && ratio;
+    if (name == "edtFreqA" || name == "edtFreqC" || name == "edtFreqG") return dna && freqs;
+    if (name == "edtI") return dna && f.chkInvarSites;
+    if (name == "edtAlpha") return dna && f.chkShapeParameter;
+    if (name == "edtSeqFile") return dna && f.chkSeqInput;
+    if (name == "edtSeqLength") return dna && !f.chkSeqInput;
+    if (name == "edtSeqOut" || name == "rdgOutput") return dna && f.chkSeqOut;
+    if (name == "edtVarRepSuc" || name == "edtMeanOffsp") return f.chkVarRepSuc;
+    if (name == "edtGrowthStart" || name == "edtGrowthEnd" || name == "edtChangeN")
+        return f.chkFluctuatingN;
+    if (name == "edtNumLoci" || name == "msatModel" || name == "edtMsatIn" ||
+        name == "chkMSatOut" || name == "chkMSatDiversity")
+        return f.chkMsats;
+    if (name == "edtMSatData") return f.chkMsats && f.chkMSatOut;
+    if (name == "edtStats") return f.chkStats;
+    if (name == "edtVcf") return dna && f.chkVcf;
+    if (name == "edtMs") return dna && f.chkMs;
+    return true;
+}
+
+// Two texts of a control give the same value: numbers as the run converts them ("06" and
+// "6"), any other text as it is.
+bool sameValue(const ParameterEntry& e, const std::string& a, const std::string& b) {
+    if (a == b) return true;
+    switch (parameterNumber(e)) {
+    case ParameterNumber::Whole:
+        return lenientInt(a) == lenientInt(b);
+    case ParameterNumber::Real:
+        return lenientExtended(a) == lenientExtended(b);
+    case ParameterNumber::None:
+        break;
+    }
+    return false;
+}
+
 void checkSameRun(const Slice& a, const Slice& b) {
     if (a.m.seed != b.m.seed)
         refuse("different seeds: " + a.dir + " has seed " + std::to_string(a.m.seed) + ", " +
                b.dir + " has seed " + std::to_string(b.m.seed));
+    if (a.m.of != b.m.of)
+        refuse("different runs: " + a.dir + " is a slice of a run of " + std::to_string(a.m.of) +
+               " simulations, " + b.dir + " of " + std::to_string(b.m.of));
     const auto fa = formFields(a.m.form);
     const auto fb = formFields(b.m.form);
     for (size_t i = 0; i < fa.size(); ++i) {
-        if (sliceOwnControl(fa[i].first) || fa[i].second == fb[i].second) continue;
+        const ParameterEntry* e = findParameter(fa[i].first);
+        if (!e || sliceOwnControl(fa[i].first) || sameValue(*e, fa[i].second, fb[i].second))
+            continue;
+        // A control neither slice's run reads; the check boxes and choices that decide
+        // that are compared in their own turn.
+        if (!reachesFiles(a.m.form, fa[i].first) && !reachesFiles(b.m.form, fa[i].first)) continue;
         refuse("different parameters: " + fa[i].first + " is '" + fa[i].second + "' in " + a.dir +
                " and '" + fb[i].second + "' in " + b.dir);
     }
@@ -86,7 +207,7 @@ void checkSameRun(const Slice& a, const Slice& b) {
                " and " + b.dir);
 }
 
-// The slices in the order of their simulations, checked to cover 1 .. N once each.
+// The slices in the order of their simulations, checked to cover 1 .. S once each.
 void checkCoverage(const std::vector<Slice>& slices) {
     int64_t expected = 1;
     const Slice* previous = nullptr;
@@ -101,28 +222,133 @@ void checkCoverage(const std::vector<Slice>& slices) {
         expected = s.last() + 1;
         previous = &s;
     }
-    if (expected - 1 > 2147483647LL) refuse("the slices pass simulation 2147483647");
+    const int64_t of = slices.front().m.of;
+    if (expected - 1 < of)
+        refuse("missing slice: " + range(expected, of) + " of the run of " + std::to_string(of) +
+               " are in no slice" + (expected > 1 ? " (the last slice is missing)" : ""));
+    if (of > 2147483647LL) refuse("the slices pass simulation 2147483647");
 }
 
-std::string pathOf(const Slice& s, const std::string& name) {
-    const std::string path = joinPath(s.dir, name);
+// Every file of every slice as its run wrote it: sizes first (a cut or emptied file is named
+// at once), then the digests.
+void checkSliceFiles(const std::vector<Slice>& slices, const std::atomic<bool>* stop) {
+    struct Entry {
+        const Slice* slice;
+        const SliceFile* file;
+    };
+    std::vector<Entry> entries;
+    for (const Slice& s : slices) {
+        for (const std::string& name : sliceFileNames(s.p)) {
+            const auto it = std::find_if(s.m.files.begin(), s.m.files.end(),
+                                         [&](const SliceFile& f) { return f.name == name; });
+            if (it == s.m.files.end())
+                refuse("incomplete slice: the manifest of " + s.dir + " lists no " + name);
+            entries.push_back({&s, &*it});
+        }
+    }
+    for (const Entry& e : entries) {
+        if (e.file->name == kProjectsEntry) continue;
+        const std::string path = joinPath(e.slice->dir, e.file->name);
+        struct stat st {};
+        if (::stat(path.c_str(), &st) != 0)
+            refuse("missing file: " + path + " (its run wrote " + std::to_string(e.file->size) +
+                   " bytes)");
+        const uint64_t size = static_cast<uint64_t>(st.st_size);
+        if (S_ISREG(st.st_mode) && size != e.file->size)
+            refuse(std::string(size == 0             ? "emptied"
+                               : size < e.file->size ? "cut"
+                                                     : "changed") +
+                   " file: " + path + " holds " + std::to_string(size) + " bytes, its run wrote " +
+                   std::to_string(e.file->size));
+    }
+    for (const Entry& e : entries) {
+        const FileDigest d =
+            digestOf(e.slice->p, e.file->name, e.slice->m.first, e.slice->m.count, stop);
+        const std::string path = joinPath(e.slice->dir, e.file->name);
+        if (d.size != e.file->size || d.sha256 != e.file->sha256)
+            refuse("changed file: " + path +
+                   (e.file->name == kProjectsEntry ? " (the projects)" : "") +
+                   " is not what its run wrote (its SHA-256 differs)");
+    }
+}
+
+// The path a name resolves to, symbolic links of the existing part followed.
+std::string resolved(const std::string& path) {
     std::error_code ec;
-    if (!fs::exists(path, ec))
-        refuse("incomplete slice: " + s.dir + " has no " + name + " although its run wrote one");
-    return path;
+    const fs::path p = fs::weakly_canonical(fs::absolute(path, ec), ec);
+    return (ec ? fs::path(path).lexically_normal() : p).string();
+}
+
+bool inside(const std::string& path, const std::string& folder) {
+    return path.size() > folder.size() && path.compare(0, folder.size(), folder) == 0 &&
+           path[folder.size()] == '/';
+}
+
+// Refuses an output of the join (the files of `form` in the output folder) that is a file of
+// a slice, or lies in a slice's Arlequin folder.
+void checkOutputsAreNotInputs(const std::vector<Slice>& slices, const FormValues& form,
+                              const RunParameters& p) {
+    struct Input {
+        std::string path, shown;
+        struct stat st;
+        bool exists;
+        bool folder;
+    };
+    std::vector<Input> inputs;
+    for (const Slice& s : slices) {
+        std::vector<std::string> names = sliceFileNames(s.p);
+        names.push_back(kSliceManifestName);
+        if (!s.p.Msats && s.p.SeqInput) names.push_back(s.p.SeqFileName);
+        if (s.p.Msats) names.push_back(s.p.MsatParamsName);
+        for (const std::string& name : names) {
+            const bool folder = name == kProjectsEntry;
+            const std::string shown = joinPath(s.dir, folder ? "Arlequin" : name);
+            Input in{resolved(shown), shown, {}, false, folder};
+            in.exists = ::stat(in.path.c_str(), &in.st) == 0;
+            inputs.push_back(std::move(in));
+        }
+    }
+    std::vector<std::string> outputs;
+    for (const RunFileName& n : runFileNames(form, p))
+        if (!n.input) outputs.push_back(joinPath(p.WorkDir, n.name));
+    if (writesArlequin(p)) outputs.push_back(joinPath(p.WorkDir, "Arlequin"));
+    for (const std::string& out : outputs) {
+        const std::string path = resolved(out);
+        struct stat st {};
+        const bool exists = ::stat(path.c_str(), &st) == 0;
+        for (const Input& in : inputs) {
+            const bool same =
+                path == in.path ||
+                (exists && in.exists && st.st_dev == in.st.st_dev && st.st_ino == in.st.st_ino);
+            if (same || (in.folder && inside(path, in.path)) || inside(in.path, path))
+                refuse("the output " + out + " of the join would overwrite " + in.shown +
+                       ", a file of a slice");
+        }
+    }
 }
 
 // Appends the file of a slice to `out` a block at a time (the files of large slices need not
 // fit in memory), without its first `skipLines` lines.
-void append(const Slice& s, const std::string& name, BlockFile& out, int skipLines) {
-    const std::string path = pathOf(s, name);
-    std::ifstream in(path, std::ios::binary);
-    if (!in) throw RunError("File access denied", path);
+void append(const Slice& s, const std::string& name, BlockFile& out, int skipLines,
+            const std::atomic<bool>* stop) {
+    const std::string path = joinPath(s.dir, name);
+    const int fd = openRegularFile(path);
     std::string block(1 << 20, '\0');
     int skipping = skipLines;
-    while (in) {
-        in.read(block.data(), static_cast<std::streamsize>(block.size()));
-        std::string_view got(block.data(), static_cast<size_t>(in.gcount()));
+    for (;;) {
+        if (stop && stop->load()) {
+            ::close(fd);
+            throw RunStopped();
+        }
+        const ssize_t n = ::read(fd, block.data(), block.size());
+        if (n < 0 && (errno == EINTR || errno == EAGAIN)) continue;
+        if (n < 0) {
+            const int err = errno;
+            ::close(fd);
+            throwIoError(err, path);
+        }
+        if (n == 0) break;
+        std::string_view got(block.data(), static_cast<size_t>(n));
         while (skipping > 0) {
             const size_t eol = got.find('\n');
             if (eol == std::string_view::npos) {
@@ -132,34 +358,88 @@ void append(const Slice& s, const std::string& name, BlockFile& out, int skipLin
             got.remove_prefix(eol + 1);
             --skipping;
         }
-        if (!got.empty()) out.write(got);
+        try {
+            if (!got.empty()) out.write(got);
+        } catch (...) {
+            ::close(fd);
+            throw;
+        }
     }
+    ::close(fd);
     if (skipping > 0) refuse("incomplete slice: " + path + " has no complete header");
 }
 
 // A file made of per-simulation blocks: the slices' files one after the other.
 void concatenate(const std::vector<Slice>& slices, const std::string& name,
-                 const std::string& outDir) {
+                 const std::string& outDir, const std::atomic<bool>* stop) {
     BlockFile out(joinPath(outDir, name), true);
     for (const Slice& s : slices)
-        append(s, name, out, 0);
+        append(s, name, out, 0, stop);
 }
 
 // A table with one header line and one row per simulation.
-void joinTable(const std::vector<Slice>& slices, const std::string& name,
-               const std::string& outDir) {
+void joinTable(const std::vector<Slice>& slices, const std::string& name, const std::string& outDir,
+               const std::atomic<bool>* stop) {
     BlockFile out(joinPath(outDir, name), true);
     bool header = true;
     for (const Slice& s : slices) {
-        append(s, name, out, header ? 0 : 1);
+        append(s, name, out, header ? 0 : 1, stop);
         header = false;
     }
 }
 
+// The input file (root sequence, microsatellite parameters) the log names, copied from the
+// first slice that holds it as its run read it.
+void copyInputFile(const std::vector<Slice>& slices, const std::string& name,
+                   const std::string& outDir) {
+    const std::string to = joinPath(outDir, name);
+    // A name outside the folders (one file that every slice read) is the same file for the
+    // joined run; one that is a slice's own file is never written over.
+    if (!inside(resolved(to), resolved(outDir))) return;
+    for (const Slice& s : slices)
+        if (resolved(joinPath(s.dir, name)) == resolved(to)) return;
+    for (const Slice& s : slices) {
+        const std::string from = joinPath(s.dir, name);
+        struct stat st {};
+        if (::stat(from.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) continue;
+        const std::string content = readWholeFile(from);
+        char hex[17];
+        std::snprintf(hex, sizeof hex, "%016llx",
+                      static_cast<unsigned long long>(textDigest(content, textDigest(""))));
+        if (hex != s.m.inputDigest) continue; // changed since the slice's run read it
+        writeWholeFile(to, content);
+        return;
+    }
+    refuse("no slice holds " + name + " as its run read it; the joined log names it");
+}
+
 } // namespace
 
-void joinSlices(const std::vector<std::string>& sliceDirs, const std::string& outDir) {
+std::vector<SliceFile> sliceFileDigests(const RunParameters& p, int64_t first, int64_t count,
+                                        const std::atomic<bool>* stop) {
+    std::vector<SliceFile> files;
+    for (const std::string& name : sliceFileNames(p)) {
+        const FileDigest d = digestOf(p, name, first, count, stop);
+        files.push_back({name, d.size, d.sha256});
+    }
+    return files;
+}
+
+void joinSlices(const std::vector<std::string>& sliceDirs, const std::string& outDir,
+                const std::atomic<bool>* stop) {
     if (sliceDirs.empty()) refuse("no slice folders given");
+    // No run starts writing into a slice while the join reads it.
+    std::vector<RunLock> sliceLocks;
+    std::vector<std::string> locked;
+    for (const std::string& dir : sliceDirs) {
+        std::error_code ec;
+        const std::string path = resolved(dir);
+        if (!fs::is_directory(dir, ec) ||
+            std::find(locked.begin(), locked.end(), path) != locked.end())
+            continue;
+        sliceLocks.emplace_back(dir);
+        locked.push_back(path);
+    }
     std::vector<Slice> slices;
     for (const std::string& dir : sliceDirs)
         slices.push_back(readSlice(dir));
@@ -170,44 +450,66 @@ void joinSlices(const std::vector<std::string>& sliceDirs, const std::string& ou
     checkCoverage(slices);
     if (const std::string where = checkJoinableNames(slices.front().m.form); !where.empty())
         refuse(where);
+    const int64_t total = slices.front().m.of;
+
+    // The whole run's controls: those of the slices, in the output folder, all simulations.
+    FormValues form = slices.front().m.form;
+    form.WorkDir = outDir;
+    form.firstSim = 1;
+    form.ofSims = 0;
+    form.chkMultipleSims = slices.size() > 1 || total != 1 || slices.front().m.form.chkMultipleSims;
+    if (form.chkMultipleSims) form.edtNumberSimulations = std::to_string(total);
+    const RunParameters p = readRunParameters(form).params;
+    for (const Slice& s : slices)
+        if (resolved(s.dir) == resolved(outDir))
+            refuse("the output folder " + outDir + " is the slice " + s.dir);
+    checkOutputsAreNotInputs(slices, form, p);
+    checkSliceFiles(slices, stop);
 
     std::error_code ec;
     fs::create_directories(outDir, ec);
     if (!fs::is_directory(outDir, ec))
         throw RunError("File not found", outDir + ": the output folder cannot be created");
+    // One run or join at a time in the output folder; then what an earlier one left goes.
+    const RunLock lock(outDir);
     for (const Slice& s : slices)
         if (fs::equivalent(s.dir, outDir, ec))
             refuse("the output folder " + outDir + " is the slice " + s.dir);
+    forgetWrittenFiles();
+    removeEarlierRunFiles(form, p);
 
-    const int64_t total = slices.back().last();
-    // The whole run's controls: those of the slices, in the output folder, all simulations.
-    FormValues form = slices.front().m.form;
-    form.WorkDir = outDir;
-    form.firstSim = 1;
-    form.chkMultipleSims = slices.size() > 1 || total != 1 || slices.front().m.form.chkMultipleSims;
-    if (form.chkMultipleSims) form.edtNumberSimulations = std::to_string(total);
-    const RunParameters p = readRunParameters(form).params;
+    SliceManifest whole;
+    whole.complete = false;
+    whole.seed = slices.front().m.seed;
+    whole.first = 1;
+    whole.count = total;
+    whole.of = total;
+    whole.inputDigest = slices.front().m.inputDigest;
+    whole.form = form;
+    whole.log = slices.back().m.log;
+    writeWholeFile(joinPath(outDir, kSliceManifestName), sliceManifestText(whole));
 
-    concatenate(slices, p.CoalDistribName, outDir);
-    concatenate(slices, p.MutDistribName, outDir);
-    concatenate(slices, p.NewickName, outDir);
-    concatenate(slices, kTreeMatFile, outDir);
-    concatenate(slices, kMutMatFile, outDir);
+    concatenate(slices, p.CoalDistribName, outDir, stop);
+    concatenate(slices, p.MutDistribName, outDir, stop);
+    concatenate(slices, p.NewickName, outDir, stop);
+    concatenate(slices, kTreeMatFile, outDir, stop);
+    concatenate(slices, kMutMatFile, outDir, stop);
     if (p.Msats) {
-        if (p.MSatOut) concatenate(slices, p.MsatDataName, outDir);
+        if (p.MSatOut) concatenate(slices, p.MsatDataName, outDir, stop);
     } else if (p.ScatterMut && p.SeqOut) {
-        concatenate(slices, p.SeqOutName, outDir);
+        concatenate(slices, p.SeqOutName, outDir, stop);
     }
-    if (p.ArlequinFiles && (p.SeqOut || p.MSatOut)) {
+    if (writesArlequin(p)) {
         // The batch file names the projects by their path in the output folder.
         const std::string arlequin = joinPath(outDir, "Arlequin");
         createDirectoryIgnoringErrors(arlequin);
         BlockFile batch(joinPath(outDir, "ArlequinBatch.arp"), true);
         for (const Slice& s : slices) {
             std::error_code sizeError;
-            if (fs::file_size(pathOf(s, "ArlequinBatch.arp"), sizeError) == 0) continue;
+            if (fs::file_size(joinPath(s.dir, "ArlequinBatch.arp"), sizeError) == 0) continue;
             std::string block;
             for (int64_t sim = s.m.first; sim <= s.last(); ++sim) {
+                checkStop(stop);
                 const int32_t n = static_cast<int32_t>(sim);
                 const std::string from = arlequinProjectPath(s.dir, n);
                 if (!fs::exists(from, ec)) refuse("incomplete slice: " + from + " is missing");
@@ -217,9 +519,9 @@ void joinSlices(const std::vector<std::string>& sliceDirs, const std::string& ou
             batch.write(block);
         }
     }
-    joinTable(slices, p.SummaryName, outDir);
+    joinTable(slices, p.SummaryName, outDir, stop);
     // The statistics table: one header line, a row per simulation.
-    if (p.Stats) joinTable(slices, p.StatsName, outDir);
+    if (p.Stats) joinTable(slices, p.StatsName, outDir, stop);
     // The VCF: the whole run's header, then the slices' records.
     if (p.Vcf && !p.Msats) {
         VcfWriter vcf;
@@ -228,9 +530,12 @@ void joinSlices(const std::vector<std::string>& sliceDirs, const std::string& ou
         layout.diploid = p.Diploid;
         layout.firstSimulation = 1;
         layout.simulationCount = total;
+        layout.sequenceLength = slices.front().m.log.SequenceLength;
         vcf.open(joinPath(outDir, p.VcfName), layout);
-        for (const Slice& s : slices)
-            vcf.copyRecordsFrom(pathOf(s, p.VcfName));
+        for (const Slice& s : slices) {
+            checkStop(stop);
+            vcf.copyRecordsFrom(joinPath(s.dir, p.VcfName));
+        }
         vcf.close();
     }
     // The ms file: the whole run's command line and seed, then the slices' blocks.
@@ -239,8 +544,13 @@ void joinSlices(const std::vector<std::string>& sliceDirs, const std::string& ou
         out.write(msCommandLine(form, p, slices.front().m.seed) + "\n" +
                   std::to_string(slices.front().m.seed) + "\n");
         for (const Slice& s : slices)
-            append(s, p.MsName, out, 2);
+            append(s, p.MsName, out, 2, stop);
     }
+    // The input file the log names.
+    if (p.Msats)
+        copyInputFile(slices, p.MsatParamsName, outDir);
+    else if (p.SeqInput)
+        copyInputFile(slices, p.SeqFileName, outDir);
 
     // The per-simulation files: from the slices' folders, under the whole run's names.
     if (form.chkEachSim) {
@@ -250,20 +560,17 @@ void joinSlices(const std::vector<std::string>& sliceDirs, const std::string& ou
         joinEachSimFolders(folders, joinPath(outDir, form.edtEachSim), total);
     }
 
+    checkStop(stop);
+    checkWrittenFiles();                    // no log beside a file of the join that has gone
     RunLogValues log = slices.back().m.log; // the population size after the last simulation
     log.SimCount = static_cast<int32_t>(total);
     log.Seed = slices.back().m.seed;
     log.StartTime = log.EndTime = std::chrono::system_clock::now();
     writeRunLog(form, log);
 
-    SliceManifest whole;
     whole.complete = true;
-    whole.seed = slices.front().m.seed;
-    whole.first = 1;
-    whole.count = total;
-    whole.inputDigest = slices.front().m.inputDigest;
     whole.log = log;
-    whole.form = form;
+    whole.files = sliceFileDigests(p, 1, total, stop);
     writeWholeFile(joinPath(outDir, kSliceManifestName), sliceManifestText(whole));
 }
 

@@ -108,13 +108,16 @@ std::string sliceManifestText(const SliceManifest& m) {
     const auto line = [&t](const std::string& key, const std::string& value) {
         t += key + " " + escaped(value) + "\n";
     };
-    line("quenlith-slice", "1");
+    line("quenlith-slice", "2");
     line("state", m.complete ? "complete" : "running");
     line("rng", "streams");
     line("seed", std::to_string(m.seed));
     line("first", std::to_string(m.first));
     line("count", std::to_string(m.count));
+    line("of", std::to_string(m.of));
     line("input", m.inputDigest);
+    for (const SliceFile& f : m.files)
+        line("file", std::to_string(f.size) + " " + f.sha256 + " " + f.name);
     const RunLogValues& v = m.log;
     line("log.SampleSize", std::to_string(v.SampleSize));
     line("log.PopSize", std::to_string(v.PopSize));
@@ -139,10 +142,14 @@ std::string sliceManifestText(const SliceManifest& m) {
 bool parseSliceManifest(const std::string& text, SliceManifest& m, std::string& error) {
     m = SliceManifest{};
     std::map<std::string, std::string> values;
-    std::vector<std::string> loci;
+    std::vector<std::string> loci, files;
     std::istringstream in(text);
     std::string row;
     while (std::getline(in, row)) {
+        // A raw carriage return is never written (values escape it): CR LF line ends of a
+        // copy made on another system.
+        if (!row.empty() && row.back() == '\r') row.pop_back();
+        if (row.empty()) continue;
         const size_t space = row.find(' ');
         if (space == std::string::npos) {
             error = "malformed line '" + row + "'";
@@ -152,11 +159,22 @@ bool parseSliceManifest(const std::string& text, SliceManifest& m, std::string& 
         const std::string value = unescaped(row.substr(space + 1));
         if (key == "log.locus")
             loci.push_back(value);
+        else if (key == "file")
+            files.push_back(value);
         else
             values[key] = value;
     }
-    if (values["quenlith-slice"] != "1") {
-        error = "not a slice manifest of this version";
+    const std::string version = values["quenlith-slice"];
+    if (version == "1") {
+        // Without the whole run's size and the files' digests a missing last slice or a cut
+        // file would pass unseen.
+        error = "written by an earlier version of quenlith, without the whole run's size and "
+                "the digests of its files: run that slice again";
+        return false;
+    }
+    if (version != "2") {
+        error = version.empty() ? "not a slice manifest (no quenlith-slice line)"
+                                : "a slice manifest of an unknown version '" + version + "'";
         return false;
     }
     const std::string state = values["state"];
@@ -179,7 +197,7 @@ bool parseSliceManifest(const std::string& text, SliceManifest& m, std::string& 
     m.inputDigest = values["input"];
     bool ok =
         readInt64(values["first"], m.first) && readInt64(values["count"], m.count) &&
-        readInt32(values["log.SampleSize"], v.SampleSize) &&
+        readInt64(values["of"], m.of) && readInt32(values["log.SampleSize"], v.SampleSize) &&
         readInt32(values["log.PopSize"], v.PopSize) &&
         readInt32(values["log.EnteredPopSize"], v.EnteredPopSize) &&
         readDouble(values["log.FreqA"], v.FreqA) && readDouble(values["log.FreqC"], v.FreqC) &&
@@ -195,6 +213,18 @@ bool parseSliceManifest(const std::string& text, SliceManifest& m, std::string& 
         ls >> p.LocusLabel >> p.MinSize >> p.MaxSize >> p.RepeatUnit >> rate;
         ok = ok && !ls.fail() && readDouble(rate, p.LocusMutationRate);
         v.loci.push_back(p);
+    }
+    for (const std::string& f : files) {
+        SliceFile file;
+        const size_t a = f.find(' '), b = a == std::string::npos ? a : f.find(' ', a + 1);
+        int64_t size = -1;
+        ok = ok && b != std::string::npos && readInt64(f.substr(0, a), size) && size >= 0 &&
+             b - a - 1 == 64 && b + 1 < f.size();
+        if (!ok) break;
+        file.size = static_cast<uint64_t>(size);
+        file.sha256 = f.substr(a + 1, 64);
+        file.name = f.substr(b + 1);
+        m.files.push_back(file);
     }
     if (!ok) {
         error = "malformed values";

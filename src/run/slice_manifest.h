@@ -3,14 +3,18 @@
 // directory, so that slices of one run can be joined into the whole run's files.
 //
 // Lines of "key value" (values escaped: "\\" for a backslash, "\n" for a line break):
-//   quenlith-slice 1            format version
+//   quenlith-slice 2            format version
 //   state running|complete      "running" from the start of the run until its log is written
 //   rng streams
 //   seed S                      the run's 64-bit seed
 //   first A                     the first simulation of the slice
 //   count B                     its number of simulations
+//   of S                        the number of simulations of the whole run
 //   input D                     digest of the input files the run read (root sequence,
 //                               microsatellite parameters), hexadecimal FNV-1a 64
+//   file SIZE SHA256 NAME       one per file the join reads, once the run completed; the
+//                               Arlequin projects as one entry "Arlequin/" (their names,
+//                               sizes and contents in simulation order)
 //   log.<name> V                the values the run log shows (sizes, frequencies, ...)
 //   log.locus L MIN MAX U RATE  one per locus of a microsatellite run, for the log
 //   form.<name> V               every control of the run, as FormValues holds it
@@ -26,12 +30,21 @@ namespace quenlith {
 
 inline constexpr const char* kSliceManifestName = "QuenlithSlice.txt";
 
+// A file of a slice as its run left it.
+struct SliceFile {
+    std::string name; // relative to the slice's folder
+    uint64_t size = 0;
+    std::string sha256;
+};
+
 struct SliceManifest {
     bool complete = false;
     uint64_t seed = 0;
     int64_t first = 1;
     int64_t count = 0;
+    int64_t of = 0; // the whole run's number of simulations
     std::string inputDigest;
+    std::vector<SliceFile> files;
     RunLogValues log; // times excepted
     FormValues form;
 };

@@ -133,12 +133,17 @@ TEST(CliPipeline, SlicesWithFilesOutsideTheirFolderAreNotJoined) {
     TempDir scratch, s1, s2, out, elsewhere;
     const std::string common =
         "--rng streams --seed 3 --sample-size 4 --quiet --stats " + elsewhere.file("s.csv") + " ";
+    // A whole run may write anywhere; a slice, whose files the join reads from its folder,
+    // is refused before it writes anything.
     ASSERT_EQ(program(scratch, common + "--sims 2 --workdir " + s1.str()).status, 0);
-    ASSERT_EQ(program(scratch, common + "--sims 2 --first-sim 3 --workdir " + s2.str()).status, 0);
+    EXPECT_TRUE(elsewhere.exists("s.csv"));
+    fs::remove(elsewhere.file("s.csv"));
+    EXPECT_EQ(program(scratch, common + "--sims 2 --first-sim 3 --of 4 --workdir " + s2.str()).status,
+              2);
+    EXPECT_FALSE(elsewhere.exists("s.csv"));
     const Shell r =
         program(scratch, "--join " + s1.str() + " " + s2.str() + " --workdir " + out.str());
-    EXPECT_EQ(r.status, 1);
-    EXPECT_NE(r.err.find("absolute name"), std::string::npos) << r.err;
+    EXPECT_NE(r.status, 0);
 }
 
 TEST(CliPipeline, QuietAndTheProgressLine) {

@@ -83,8 +83,12 @@ TEST(CliStreams, SlicesAndJoinFromTheCommandLine) {
         return extra;
     };
     ASSERT_EQ(run(with({"--sims", "5", "--workdir", sub("whole")})).status, 0);
-    ASSERT_EQ(run(with({"--sims", "2", "--workdir", sub("s1"), "--threads", "2"})).status, 0);
-    ASSERT_EQ(run(with({"--first-sim", "3", "--sims", "3", "--workdir", sub("s2")})).status, 0);
+    ASSERT_EQ(
+        run(with({"--sims", "2", "--of", "5", "--workdir", sub("s1"), "--threads", "2"})).status,
+        0);
+    ASSERT_EQ(
+        run(with({"--first-sim", "3", "--sims", "3", "--of", "5", "--workdir", sub("s2")})).status,
+        0);
     const std::string joined = (root.path() / "joined").string();
     ASSERT_EQ(run({"--join", sub("s2"), sub("s1"), "--workdir", joined}).status, 0);
     for (const char* f : {"NewickTrees.tre", "outfile.csv", "CoalDistrib.csv", "TreeMatFile.txt"})
@@ -94,4 +98,53 @@ TEST(CliStreams, SlicesAndJoinFromTheCommandLine) {
     const CliResult gap = run({"--join", sub("s2"), "--workdir", joined});
     EXPECT_EQ(gap.status, 1);
     EXPECT_NE(gap.err.find("gap: simulations 1 to 2"), std::string::npos) << gap.err;
+}
+
+// --slice I/N of --of S: the N slices cover 1 .. S once each, and join into the whole run.
+TEST(CliStreams, SliceShorthandCoversTheWholeRun) {
+    const auto slice = [](const std::string& i, const std::string& of) {
+        return parseCliOptions({"--rng", "streams", "--slice", i, "--of", of});
+    };
+    int64_t next = 1;
+    for (const char* i : {"1/3", "2/3", "3/3"}) {
+        const CliParse p = slice(i, "10");
+        ASSERT_EQ(p.error, "") << i;
+        EXPECT_EQ(p.options.form.firstSim, next) << i;
+        next += std::stoll(p.options.form.edtNumberSimulations);
+        EXPECT_TRUE(p.options.form.chkMultipleSims);
+    }
+    EXPECT_EQ(next, 11);
+    EXPECT_EQ(slice("7/7", "3").options.form.edtNumberSimulations, "1"); // more slices than sims
+    EXPECT_EQ(slice("1/7", "3").options.form.edtNumberSimulations, "0");
+    for (const char* bad : {"0/3", "4/3", "3", "a/b", "1/0"})
+        EXPECT_NE(slice(bad, "10").error.find("needs I/N"), std::string::npos) << bad;
+    EXPECT_NE(parseCliOptions({"--slice", "1/2"}).error.find("needs --of S"), std::string::npos);
+    EXPECT_NE(parseCliOptions({"--slice", "1/2", "--of", "4", "--sims", "2"}).error.find("--sims"),
+              std::string::npos);
+
+    TempDir root;
+    const std::vector<std::string> common = {"--rng",         "streams", "--seed", "99",
+                                             "--sample-size", "5",       "--of",   "7",
+                                             "--pop-size",    "30",      "--quiet"};
+    const auto with = [&](std::vector<std::string> extra) {
+        extra.insert(extra.begin(), common.begin(), common.end());
+        return extra;
+    };
+    std::vector<std::string> join = {"--join"};
+    for (const char* i : {"1/3", "2/3", "3/3"}) {
+        const std::string dir = (root.path() / ("s" + std::string(1, i[0]))).string();
+        std::filesystem::create_directories(dir);
+        ASSERT_EQ(run(with({"--slice", i, "--workdir", dir})).status, 0) << i;
+        join.push_back(dir);
+    }
+    const std::string whole = (root.path() / "whole").string();
+    std::filesystem::create_directories(whole);
+    ASSERT_EQ(run(with({"--sims", "7", "--workdir", whole})).status, 0);
+    const std::string joined = (root.path() / "joined").string();
+    join.insert(join.end(), {"--workdir", joined});
+    ASSERT_EQ(run(join).status, 0);
+    for (const char* f : {"NewickTrees.tre", "outfile.csv", "MutMatFile.txt"})
+        EXPECT_EQ(quenlith::testing::readFile(root.path() / "whole" / f),
+                  quenlith::testing::readFile(root.path() / "joined" / f))
+            << f;
 }

@@ -298,8 +298,8 @@ TEST(EachSim, StreamsSlicesJoinToTheWholeRunAtAnyThreadCount) {
     TempDir one, four, a, b, joined;
     ASSERT_EQ(runIn(one, with({"--sims", "7", "--threads", "1"})), 0);
     ASSERT_EQ(runIn(four, with({"--sims", "7", "--threads", "4"})), 0);
-    ASSERT_EQ(runIn(a, with({"--sims", "3"})), 0);
-    ASSERT_EQ(runIn(b, with({"--sims", "4", "--first-sim", "4"})), 0);
+    ASSERT_EQ(runIn(a, with({"--sims", "3", "--of", "7"})), 0);
+    ASSERT_EQ(runIn(b, with({"--sims", "4", "--first-sim", "4", "--of", "7"})), 0);
     ASSERT_EQ(runIn(joined, {"--join", b.str(), a.str()}), 0);
     auto folder = [](const TempDir& d) {
         std::map<std::string, std::string> files;

@@ -108,11 +108,12 @@ const char* kMsatParams = "1 100 140 2 0.001\r\n2 50 90 4 0.0005\r\n3 20 30 1 0.
 
 // Runs `form` in `dir` (created), as a slice first .. first + sims - 1.
 RunOutcome runIn(FormValues form, const fs::path& dir, uint64_t seed, int64_t first = 1,
-                 int32_t threads = 1) {
+                 int32_t threads = 1, int64_t of = 0) {
     fs::create_directories(dir);
     if (form.chkMsats) writeTo(dir / "msatparam.txt", kMsatParams);
     form.WorkDir = dir.string();
     form.firstSim = first;
+    form.ofSims = of;
     form.threads = threads;
     Quiet quiet;
     return RunSimulation(form, seed, quiet);
@@ -130,7 +131,7 @@ void expectJoinEqualsWholeRun(FormValues form, int sims,
     for (const auto& [first, count, threads] : slices) {
         const fs::path dir = root.path() / ("slice" + std::to_string(first));
         form.edtNumberSimulations = std::to_string(count);
-        ASSERT_EQ(runIn(form, dir, 42, first, threads).status, RunStatus::Completed);
+        ASSERT_EQ(runIn(form, dir, 42, first, threads, sims).status, RunStatus::Completed);
         dirs.insert(dirs.begin(), dir.string()); // any order
     }
     joinSlices(dirs, (root.path() / "run").string());
@@ -197,7 +198,7 @@ TEST(StreamsRun, ASimulationDependsOnItsStreamAlone) {
     // comes before it; another seed gives another genealogy.
     TempDir root;
     FormValues f = dnaForm("", 1);
-    runIn(f, root.path() / "alone", 3, 5);
+    runIn(f, root.path() / "alone", 3, 5, 1, 8);
     f.edtNumberSimulations = "8";
     runIn(f, root.path() / "run", 3, 1);
     runIn(f, root.path() / "other", 4, 1);
@@ -223,14 +224,20 @@ TEST(StreamsRun, RunControlIsRefusedBeforeAnythingIsWritten) {
         int32_t threads;
         std::string sims;
         const char* expected;
+        int64_t of = 2147483647;
     };
     const Case cases[] = {
-        {RandomKind::Lcg, 5, 2, 1, "10", "needs --rng streams"},
-        {RandomKind::Lcg, 4294967296ull, 1, 1, "10", "above 4294967295"},
+        {RandomKind::Lcg, 5, 2, 1, "10", "needs --rng streams", 0},
+        {RandomKind::Lcg, 5, 1, 1, "10", "(--of) needs --rng streams"},
+        {RandomKind::Lcg, 4294967296ull, 1, 1, "10", "above 4294967295", 0},
         {RandomKind::Streams, 5, 2147483600, 1, "100", "pass the last simulation number"},
         {RandomKind::Streams, 5, 2147483647, 1, "2", "pass the last simulation number"},
         {RandomKind::Streams, 5, 0, 1, "2", "must be 1 or more"},
         {RandomKind::Streams, 5, 1, -1, "2", "threads must be 1 or more"},
+        // A slice must know its whole run, and lie in it.
+        {RandomKind::Streams, 5, 3, 1, "2", "needs --of S", 0},
+        {RandomKind::Streams, 5, 9, 1, "3", "Simulations 9 to 11 are not in a run of 10", 10},
+        {RandomKind::Streams, 5, 11, 1, "0", "not in a run of 10", 10},
     };
     for (const Case& c : cases) {
         TempDir dir;
@@ -238,6 +245,7 @@ TEST(StreamsRun, RunControlIsRefusedBeforeAnythingIsWritten) {
         f.WorkDir = dir.str();
         f.rngKind = c.kind;
         f.firstSim = c.first;
+        f.ofSims = c.of;
         f.threads = c.threads;
         f.chkMultipleSims = true;
         f.edtNumberSimulations = c.sims;
@@ -251,23 +259,27 @@ TEST(StreamsRun, RunControlIsRefusedBeforeAnythingIsWritten) {
     FormValues f;
     f.rngKind = RandomKind::Streams;
     f.firstSim = 2147483647;
+    f.ofSims = 2147483647;
     EXPECT_EQ(runControlError(f, 1, ~uint64_t{0}), "");
 }
 
 TEST(StreamsRun, JoinRefusesWhatIsNotOneWholeRun) {
     TempDir root;
     const auto dir = [&](const std::string& n) { return (root.path() / n).string(); };
+    // Slices of 4 of a run of 16.
     FormValues f = dnaForm("", 4);
-    runIn(f, dir("a"), 9, 1);
-    runIn(f, dir("b"), 9, 5);
-    runIn(f, dir("gap"), 9, 10);
-    runIn(f, dir("over"), 9, 3);
-    runIn(f, dir("seed"), 10, 5);
+    f.ofSims = 16;
+    for (const auto& [name, first] : std::vector<std::pair<std::string, int>>{
+             {"a", 1}, {"b", 5}, {"c", 9}, {"d", 13}, {"over", 3}})
+        runIn(f, dir(name), 9, first, 1, 16);
+    runIn(f, dir("seed"), 10, 5, 1, 16);
+    runIn(f, dir("of20"), 9, 5, 1, 20);
     FormValues g = f;
     g.edtPopulationSize = "301";
-    runIn(g, dir("param"), 9, 5);
+    runIn(g, dir("param"), 9, 5, 1, 16);
     FormValues lcg = f;
     lcg.rngKind = RandomKind::Lcg;
+    lcg.ofSims = 0;
     runIn(lcg, dir("lcg"), 9, 1);
     // A slice stopped before its end keeps a manifest that says so.
     struct StopAtOnce : RunObserver {
@@ -275,15 +287,25 @@ TEST(StreamsRun, JoinRefusesWhatIsNotOneWholeRun) {
     } stop;
     f.WorkDir = dir("stopped");
     f.firstSim = 5;
+    f.ofSims = 16;
     fs::create_directories(f.WorkDir);
     EXPECT_EQ(RunSimulation(f, 9, stop).status, RunStatus::Stopped);
 
     const std::string out = dir("out");
-    EXPECT_EQ(joinError({dir("a"), dir("b")}, out), "");
-    EXPECT_NE(joinError({dir("a"), dir("gap")}, out).find("gap: simulations 5 to 9"),
+    const std::vector<std::string> all = {dir("d"), dir("b"), dir("c"), dir("a")};
+    EXPECT_EQ(joinError(all, out), "");
+    EXPECT_NE(joinError({dir("a"), dir("b"), dir("d")}, out).find("gap: simulations 9 to 12"),
               std::string::npos);
-    EXPECT_NE(joinError({dir("b")}, out).find("simulations 1 to 4 are in no slice"),
-              std::string::npos);
+    EXPECT_NE(
+        joinError({dir("b"), dir("c"), dir("d")}, out).find("simulations 1 to 4 are in no slice"),
+        std::string::npos);
+    // The last slice missing: the slices know the size of the whole run.
+    EXPECT_NE(joinError({dir("a"), dir("b"), dir("c")}, out)
+                  .find("missing slice: simulations 13 to 16 of the run of 16 are in no slice "
+                        "(the last slice is missing)"),
+              std::string::npos)
+        << joinError({dir("a"), dir("b"), dir("c")}, out);
+    EXPECT_NE(joinError({dir("a"), dir("of20")}, out).find("different runs"), std::string::npos);
     EXPECT_NE(joinError({dir("a"), dir("over")}, out).find("overlap: simulations 3 to 4"),
               std::string::npos);
     EXPECT_NE(joinError({dir("a"), dir("a")}, out).find("overlap"), std::string::npos);
@@ -295,15 +317,15 @@ TEST(StreamsRun, JoinRefusesWhatIsNotOneWholeRun) {
     EXPECT_NE(joinError({dir("lcg"), dir("b")}, out).find("default generator"), std::string::npos);
     EXPECT_NE(joinError({dir("a"), dir("stopped")}, out).find("incomplete slice"),
               std::string::npos);
-    EXPECT_NE(joinError({dir("a"), dir("b")}, dir("a")).find("is the slice"), std::string::npos);
+    EXPECT_NE(joinError(all, dir("a")).find("is the slice"), std::string::npos);
 
     // Another root sequence file gives another run.
     FormValues in = dnaForm("", 4);
     in.chkSeqInput = true;
     writeTo(root.path() / "in1" / "seqin.txt", "ACGTACGTAC");
     writeTo(root.path() / "in2" / "seqin.txt", "ACGTACGTAA");
-    runIn(in, dir("in1"), 9, 1);
-    runIn(in, dir("in2"), 9, 5);
+    runIn(in, dir("in1"), 9, 1, 1, 8);
+    runIn(in, dir("in2"), 9, 5, 1, 8);
     EXPECT_NE(joinError({dir("in1"), dir("in2")}, out).find("different input files"),
               std::string::npos);
 }
@@ -394,6 +416,9 @@ TEST(StreamsRun, ManifestReadsBackWhatItWrote) {
     m.seed = 18446744073709551615ull;
     m.first = 2147483000;
     m.count = 647;
+    m.of = 2147483647;
+    m.files = {{"a name with spaces", 12, std::string(64, 'e')},
+               {"Arlequin/", 0, std::string(64, '0')}};
     m.inputDigest = "00ff";
     m.log.PopSize = 123;
     m.log.MutationRate = 1e-7;
@@ -410,5 +435,21 @@ TEST(StreamsRun, ManifestReadsBackWhatItWrote) {
     EXPECT_EQ(back.log.FreqT, m.log.FreqT);
     EXPECT_EQ(back.form.edtSeqFile, m.form.edtSeqFile);
     EXPECT_EQ(back.log.loci.size(), 2u);
-    EXPECT_FALSE(parseSliceManifest("quenlith-slice 1\nstate done\n", back, error));
+    EXPECT_EQ(back.of, m.of);
+    ASSERT_EQ(back.files.size(), 2u);
+    EXPECT_EQ(back.files[0].name, "a name with spaces");
+    EXPECT_EQ(back.files[0].size, 12u);
+    // The same manifest with CR LF line ends, as a copy made on another system has.
+    std::string crlf;
+    for (const char c : sliceManifestText(m))
+        crlf += c == '\n' ? std::string("\r\n") : std::string(1, c);
+    ASSERT_TRUE(parseSliceManifest(crlf, back, error)) << error;
+    EXPECT_EQ(sliceManifestText(back), sliceManifestText(m));
+    // A manifest of the first version has neither the run's size nor the files' digests.
+    EXPECT_FALSE(parseSliceManifest("quenlith-slice 1\nstate complete\n", back, error));
+    EXPECT_NE(error.find("earlier version"), std::string::npos) << error;
+    EXPECT_FALSE(parseSliceManifest("quenlith-slice 2\nstate done\n", back, error));
+    std::string badFile = sliceManifestText(m);
+    badFile.replace(badFile.find("file 12 "), 8, "file -1 ");
+    EXPECT_FALSE(parseSliceManifest(badFile, back, error));
 }
