@@ -3,6 +3,7 @@
 // defaults. Both front ends fill this record; readRunParameters() turns it into a run.
 #include "base/random.h"
 #include "dna/substitution_model.h"
+#include "genealogy/genealogy_engine.h"
 #include "msat/msat_types.h"
 #include "output/output_format.h"
 
@@ -81,6 +82,9 @@ struct FormValues {
     // Run control of quenlith-cli only.
     int32_t threads = 0;  // worker threads of a streams run; 0: every core
     int64_t firstSim = 1; // first simulation of a slice of a streams run
+
+    // The genealogy engine of a streams run (quenlith-cli only; Default: events).
+    GenealogyEngine engine = GenealogyEngine::Default;
 };
 
 } // namespace quenlith

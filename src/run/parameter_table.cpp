@@ -129,6 +129,9 @@ const std::vector<ParameterEntry>& table() {
         // Run control of the command line only
         FIELD(threads) Kind::Number, "--threads", "T", "worker threads of a streams run", Tab::None, "", false, false, true, "", "every core" END,
         FIELD(firstSim) Kind::Number, "--first-sim", "A", "a slice of a streams run: simulations A .. A + --sims - 1", Tab::None, "", false, false END,
+        // The genealogy engine of a streams run
+        FIELD(engine) Kind::Choice, "--engine", "E", "genealogies of a streams run: events (drawn at the cost of their events) or generations (the generation walk)", Tab::None, "", true, true, true, "", "events with --rng streams",
+            {{"events", int(GenealogyEngine::Events)}, {"generations", int(GenealogyEngine::Generations)}} END,
     };
     // clang-format on
     return entries;

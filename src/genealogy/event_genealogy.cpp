@@ -1,0 +1,243 @@
+#include "genealogy/event_genealogy.h"
+
+#include "base/run_error.h"
+
+#include <algorithm>
+#include <cmath>
+#include <limits>
+#include <string>
+
+namespace quenlith {
+
+namespace {
+
+// A uniform in (0, 1] from two 32-bit words: (2^64 - W) 2^-64 for the 64-bit word W, exact
+// in extended precision, so that the tails of the geometric draws reach e^-44.
+template <typename Rng> long double openUniform(Rng& rng) {
+    const long double high = rng.RandomFloat();
+    const long double low = rng.RandomFloat();
+    return 1.0L - (high + low * 0x1p-32L);
+}
+
+// The number of failures before the first success of Bernoulli(q) trials, by inversion;
+// +inf for q = 0.
+template <typename Rng> long double geometricFailures(Rng& rng, long double q) {
+    if (!(q > 0)) return std::numeric_limits<long double>::infinity();
+    if (q >= 1) return 0;
+    return std::floor(std::log(openUniform(rng)) / std::log1p(-q));
+}
+
+} // namespace
+
+long double EventGenealogySimulator::repeatProbability(int32_t a, int32_t n) {
+    if (a < 2) return 0;
+    if (n <= 1 || a > n) return 1;
+    // The same summation as the draw of the first repeating lineage, so that its last
+    // cumulative value is this q exactly.
+    long double logDistinct = 0;
+    for (int32_t i = 1; i < a; ++i)
+        logDistinct += std::log1p(-static_cast<long double>(i) / n);
+    return -std::expm1(logDistinct);
+}
+
+template <typename Rng>
+void EventGenealogySimulator::drawDistinct(Rng& rng, int32_t count, int32_t n) {
+    int32_t bits = 1;
+    while ((int64_t{1} << bits) < 2 * int64_t{count})
+        ++bits;
+    seen_.assign(size_t{1} << bits, 0);
+    const uint32_t mask = (uint32_t{1} << bits) - 1;
+    for (int32_t m = 0; m < count; ++m) {
+        for (;;) {
+            const uint32_t v = static_cast<uint32_t>(rng.Random(n));
+            uint32_t slot = (v * 0x9E3779B1u) >> (32 - bits) & mask;
+            while (seen_[slot] != 0 && seen_[slot] != v + 1)
+                slot = (slot + 1) & mask;
+            if (seen_[slot] == v + 1) continue; // drawn before: draw again
+            seen_[slot] = v + 1;
+            parents_[static_cast<size_t>(m)] = v;
+            break;
+        }
+    }
+}
+
+template <typename Rng>
+void EventGenealogySimulator::drawRepeatingGeneration(Rng& rng, int32_t a, int32_t n) {
+    parents_.resize(static_cast<size_t>(a));
+    // The first lineage r whose parent repeats an earlier one: P(r <= i | a repeat) =
+    // (1 - P(the first i + 1 parents differ)) / q_a, by inversion on a uniform in [0, 1).
+    const long double q = repeatProbability(a, n);
+    const long double target = (1.0L - openUniform(rng)) * q;
+    int32_t r = a - 1;
+    long double logDistinct = 0;
+    for (int32_t i = 1; i < a - 1; ++i) {
+        logDistinct += std::log1p(-static_cast<long double>(i) / n);
+        if (target < -std::expm1(logDistinct)) {
+            r = i;
+            break;
+        }
+    }
+    // Lineages 0 .. r - 1 drew distinct parents, lineage r one of theirs, the rest any.
+    drawDistinct(rng, r, n);
+    parents_[static_cast<size_t>(r)] = parents_[static_cast<size_t>(rng.Random(r))];
+    for (int32_t i = r + 1; i < a; ++i)
+        parents_[static_cast<size_t>(i)] = static_cast<uint32_t>(rng.Random(n));
+}
+
+namespace {
+
+// The walk's rule on one generation's parents: j of the first occurrence, in ascending
+// order, of the smallest value drawn more than once (the number of draws below it), or -1.
+int32_t mergePosition(const std::vector<uint32_t>& parents, std::vector<uint32_t>& sorted) {
+    sorted = parents;
+    std::sort(sorted.begin(), sorted.end());
+    for (size_t i = 0; i + 1 < sorted.size(); ++i)
+        if (sorted[i] == sorted[i + 1]) return static_cast<int32_t>(i);
+    return -1;
+}
+
+} // namespace
+
+template <typename Rng>
+void EventGenealogySimulator::simulate(Genealogy& g, int32_t k, int32_t& popSize,
+                                       const Demography& demography,
+                                       const MutationProbability& mutation, Rng& rng,
+                                       const std::function<void()>& onCoalescence,
+                                       const std::atomic<bool>* stop) {
+    g.SampleSize = k;
+    g.Generation = 0;
+    g.CoalEvents.clear();
+    g.MutEvents.clear();
+    g.mutationNodes.clear();
+    const size_t nodes = static_cast<size_t>(k) + (k > 0 ? k - 1 : 0);
+    g.leafLo.resize(nodes);
+    g.leafHi.resize(nodes);
+    g.childA.clear();
+    g.childB.clear();
+    g.CoalEvents.reserve(k > 0 ? k - 1 : 0);
+    lineageOrder_.reset(k);
+    for (int32_t i = 0; i < k; ++i)
+        g.leafLo[i] = g.leafHi[i] = i;
+
+    const bool perGeneration = static_cast<bool>(mutation.perGeneration);
+    const long double p = mutation.constant;
+    int32_t lineages = k;
+    int32_t generation = 0;
+    const auto record = [&](int32_t eventGeneration, int32_t position) {
+        g.MutEvents.push_back({eventGeneration, position});
+        g.mutationNodes.push_back(lineageOrder_.nodeAt(position));
+    };
+    // With a constant p every (generation, draw) slot of the walk holds an event with
+    // probability p, independently: `skip` is the number of quiet slots before the next
+    // event. The gaps are memoryless, so the count carries over from one stretch to the next
+    // whatever the lineage count.
+    long double skip = perGeneration ? 0 : geometricFailures(rng, p);
+    const auto inWindow = [&](int32_t completed) {
+        return demography.growthStart < completed && completed < demography.growthEnd;
+    };
+
+    while (lineages > 1) {
+        if (stop && stop->load(std::memory_order_relaxed)) throw RunStopped();
+        // The size changes before the generation, as in the walk.
+        if (demography.fluctuating && inWindow(generation))
+            popSize =
+                fluctuatedSize(popSize, demography.changePercent, demography.singleExpression);
+        if (generation >= lastGeneration)
+            throw RunError("Range check error",
+                           "the genealogy passed generation " + std::to_string(lastGeneration) +
+                               " with " + std::to_string(lineages) +
+                               " lineages left (population size " + std::to_string(popSize) + ")");
+        const int32_t n = popSize;
+        // The generations this stretch may span: up to the next change of the size (none
+        // once the size is a fixed point of its change), and up to the last generation.
+        long double room = static_cast<long double>(lastGeneration) - generation;
+        if (demography.fluctuating &&
+            fluctuatedSize(n, demography.changePercent, demography.singleExpression) != n) {
+            const int64_t nextChange =
+                std::max<int64_t>(int64_t{generation} + 1, int64_t{demography.growthStart} + 1);
+            if (nextChange < demography.growthEnd)
+                room = std::min(room, static_cast<long double>(nextChange - generation));
+        }
+
+        if (lineages != cachedA_ || n != cachedN_) {
+            cachedA_ = lineages;
+            cachedN_ = n;
+            cachedQ_ = repeatProbability(lineages, n);
+        }
+        const long double q = cachedQ_;
+        int64_t span = 1; // generations of this stretch
+        int32_t j = -1;
+        bool conditioned = false;
+        if (q >= 0.5L) {
+            // Repeats are common: draw the generation as the walk does.
+            parents_.resize(static_cast<size_t>(lineages));
+            for (int32_t i = 0; i < lineages; ++i)
+                parents_[static_cast<size_t>(i)] = static_cast<uint32_t>(rng.Random(n));
+            j = mergePosition(parents_, sorted_);
+        } else {
+            const long double until = 1 + geometricFailures(rng, q);
+            if (until > room) {
+                span = static_cast<int64_t>(room);
+            } else {
+                span = static_cast<int64_t>(until);
+                conditioned = true;
+            }
+        }
+
+        // The mutation events of the stretch, on the positions before its merge.
+        if (perGeneration) {
+            for (int64_t t = 1; t <= span; ++t) {
+                const int32_t eventGeneration = generation + static_cast<int32_t>(t);
+                if (stop && eventGeneration % GenealogySimulator::kStopCheckGenerations == 0 &&
+                    stop->load(std::memory_order_relaxed))
+                    throw RunStopped();
+                const long double pg = mutation.perGeneration();
+                mutationDraw_.drawFresh(rng, lineages, pg, [&](int32_t position) {
+                    record(eventGeneration, position);
+                });
+            }
+        } else {
+            const int64_t slots = int64_t{lineages} * span;
+            int64_t used = 0;
+            while (skip < static_cast<long double>(slots - used)) {
+                const int64_t slot = used + static_cast<int64_t>(skip);
+                record(generation + 1 + static_cast<int32_t>(slot / lineages),
+                       rng.Random(lineages));
+                used = slot + 1;
+                skip = geometricFailures(rng, p);
+            }
+            skip -= static_cast<long double>(slots - used);
+        }
+
+        if (conditioned) {
+            drawRepeatingGeneration(rng, lineages, n);
+            j = mergePosition(parents_, sorted_);
+        }
+        generation += static_cast<int32_t>(span);
+        if (j >= 0) {
+            const int32_t e = static_cast<int32_t>(g.CoalEvents.size());
+            const int32_t node = k + e;
+            g.CoalEvents.push_back({generation, j, j + 1});
+            const auto [left, right] = lineageOrder_.merge(j, node);
+            g.childA.push_back(left);
+            g.childB.push_back(right);
+            g.leafLo[node] = g.leafLo[left];
+            g.leafHi[node] = g.leafHi[right];
+            --lineages;
+            if (onCoalescence) {
+                g.Generation = generation;
+                onCoalescence();
+            }
+        }
+    }
+    g.Generation = generation;
+}
+
+template void EventGenealogySimulator::simulate<StreamRandom>(
+    Genealogy&, int32_t, int32_t&, const Demography&, const MutationProbability&, StreamRandom&,
+    const std::function<void()>&, const std::atomic<bool>*);
+template void EventGenealogySimulator::simulate<PlainRunRandom>(
+    Genealogy&, int32_t, int32_t&, const Demography&, const MutationProbability&, PlainRunRandom&,
+    const std::function<void()>&, const std::atomic<bool>*);
+
+} // namespace quenlith
