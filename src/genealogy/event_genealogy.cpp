@@ -61,22 +61,35 @@ void EventGenealogySimulator::drawDistinct(Rng& rng, int32_t count, int32_t n) {
     }
 }
 
+const std::vector<long double>& EventGenealogySimulator::logDistinct(int32_t a, int32_t n) {
+    if (n != prefixN_) {
+        prefixN_ = n;
+        logDistinct_.assign(2, 0);
+    }
+    // Entry m: the log of the probability that m draws are distinct, the sum of
+    // log1p(-i/n) for i = 1 .. m - 1, in the order repeatProbability sums.
+    while (static_cast<int32_t>(logDistinct_.size()) <= a) {
+        const int32_t m = static_cast<int32_t>(logDistinct_.size());
+        logDistinct_.push_back(logDistinct_.back() +
+                               std::log1p(-static_cast<long double>(m - 1) / n));
+    }
+    return logDistinct_;
+}
+
 template <typename Rng>
 void EventGenealogySimulator::drawRepeatingGeneration(Rng& rng, int32_t a, int32_t n) {
     parents_.resize(static_cast<size_t>(a));
     // The first lineage r whose parent repeats an earlier one: P(r <= i | a repeat) =
-    // (1 - P(the first i + 1 parents differ)) / q_a, by inversion on a uniform in [0, 1).
-    const long double q = repeatProbability(a, n);
+    // (1 - P(the first i + 1 parents differ)) / q_a, by inversion on a uniform in [0, 1): r is
+    // the smallest i with target < 1 - exp(L[i + 1]), that is L[i + 1] < log(1 - target), L
+    // falling with i.
+    const std::vector<long double>& l = logDistinct(a, n);
+    const long double q = -std::expm1(l[static_cast<size_t>(a)]);
     const long double target = (1.0L - openUniform(rng)) * q;
-    int32_t r = a - 1;
-    long double logDistinct = 0;
-    for (int32_t i = 1; i < a - 1; ++i) {
-        logDistinct += std::log1p(-static_cast<long double>(i) / n);
-        if (target < -std::expm1(logDistinct)) {
-            r = i;
-            break;
-        }
-    }
+    const long double bound = std::log1p(-target);
+    const auto first = std::partition_point(l.begin() + 2, l.begin() + a,
+                                            [&](long double v) { return !(v < bound); });
+    const int32_t r = static_cast<int32_t>(first - l.begin()) - 1; // a - 1 at the end
     // Lineages 0 .. r - 1 drew distinct parents, lineage r one of theirs, the rest any.
     drawDistinct(rng, r, n);
     parents_[static_cast<size_t>(r)] = parents_[static_cast<size_t>(rng.Random(r))];
@@ -159,12 +172,10 @@ void EventGenealogySimulator::simulate(Genealogy& g, int32_t k, int32_t& popSize
                 room = std::min(room, static_cast<long double>(nextChange - generation));
         }
 
-        if (lineages != cachedA_ || n != cachedN_) {
-            cachedA_ = lineages;
-            cachedN_ = n;
-            cachedQ_ = repeatProbability(lineages, n);
-        }
-        const long double q = cachedQ_;
+        const long double q =
+            n <= 1 || lineages > n
+                ? 1.0L
+                : -std::expm1(logDistinct(lineages, n)[static_cast<size_t>(lineages)]);
         int64_t span = 1; // generations of this stretch
         int32_t j = -1;
         bool conditioned = false;
@@ -233,6 +244,8 @@ void EventGenealogySimulator::simulate(Genealogy& g, int32_t k, int32_t& popSize
     g.Generation = generation;
 }
 
+template void EventGenealogySimulator::drawRepeatingGeneration<StreamRandom>(StreamRandom&, int32_t,
+                                                                             int32_t);
 template void EventGenealogySimulator::simulate<StreamRandom>(
     Genealogy&, int32_t, int32_t&, const Demography&, const MutationProbability&, StreamRandom&,
     const std::function<void()>&, const std::atomic<bool>*);

@@ -40,8 +40,15 @@ class EventGenealogySimulator {
     // q_a for a lineages among n copies (n <= 1 as 1 copy), without cancellation at large n.
     static long double repeatProbability(int32_t a, int32_t n);
 
+    // The parents of one generation of a lineages among n copies (2 <= a <= n), drawn
+    // conditionally on holding a repeated parent, as a merging stretch ends.
+    template <typename Rng>
+    const std::vector<uint32_t>& repeatingGeneration(Rng& rng, int32_t a, int32_t n) {
+        drawRepeatingGeneration(rng, a, n);
+        return parents_;
+    }
+
   private:
-    // The draws of a generation conditioned on holding a repeated parent, into parents_.
     template <typename Rng> void drawRepeatingGeneration(Rng& rng, int32_t a, int32_t n);
     // Distinct values of Random(n) into parents_[0 .. count - 1] (count <= n).
     template <typename Rng> void drawDistinct(Rng& rng, int32_t count, int32_t n);
@@ -51,9 +58,10 @@ class EventGenealogySimulator {
     std::vector<uint32_t> seen_; // open-addressing set of values + 1 (0: empty)
     LineageOrder lineageOrder_;
     MutationDraw mutationDraw_;
-    // q_a of the last (a, n).
-    int32_t cachedA_ = -1, cachedN_ = -1;
-    long double cachedQ_ = 0;
+    // The logs of the probabilities that 0 .. a draws from n copies are distinct.
+    const std::vector<long double>& logDistinct(int32_t a, int32_t n);
+    std::vector<long double> logDistinct_;
+    int32_t prefixN_ = -1;
 };
 
 } // namespace quenlith
