@@ -19,12 +19,13 @@ template <typename Rng> long double openUniform(Rng& rng) {
     return 1.0L - (high + low * 0x1p-32L);
 }
 
-// The number of failures before the first success of Bernoulli(q) trials, by inversion;
-// +inf for q = 0.
-template <typename Rng> long double geometricFailures(Rng& rng, long double q) {
+// The number of failures before the first success of Bernoulli(q) trials, by inversion,
+// given log(1 - q); +inf for q = 0.
+template <typename Rng>
+long double geometricFailures(Rng& rng, long double q, long double logFailure) {
     if (!(q > 0)) return std::numeric_limits<long double>::infinity();
     if (q >= 1) return 0;
-    return std::floor(std::log(openUniform(rng)) / std::log1p(-q));
+    return std::floor(std::log(openUniform(rng)) / logFailure);
 }
 
 } // namespace
@@ -61,19 +62,20 @@ void EventGenealogySimulator::drawDistinct(Rng& rng, int32_t count, int32_t n) {
     }
 }
 
-const std::vector<long double>& EventGenealogySimulator::logDistinct(int32_t a, int32_t n) {
+void EventGenealogySimulator::prepareSize(int32_t a, int32_t n) {
     if (n != prefixN_) {
         prefixN_ = n;
         logDistinct_.assign(2, 0);
+        repeat_.assign(2, 0);
     }
     // Entry m: the log of the probability that m draws are distinct, the sum of
-    // log1p(-i/n) for i = 1 .. m - 1, in the order repeatProbability sums.
+    // log1p(-i/n) for i = 1 .. m - 1 in the order repeatProbability sums, and q_m.
     while (static_cast<int32_t>(logDistinct_.size()) <= a) {
         const int32_t m = static_cast<int32_t>(logDistinct_.size());
         logDistinct_.push_back(logDistinct_.back() +
                                std::log1p(-static_cast<long double>(m - 1) / n));
+        repeat_.push_back(-std::expm1(logDistinct_.back()));
     }
-    return logDistinct_;
 }
 
 template <typename Rng>
@@ -83,8 +85,9 @@ void EventGenealogySimulator::drawRepeatingGeneration(Rng& rng, int32_t a, int32
     // (1 - P(the first i + 1 parents differ)) / q_a, by inversion on a uniform in [0, 1): r is
     // the smallest i with target < 1 - exp(L[i + 1]), that is L[i + 1] < log(1 - target), L
     // falling with i.
-    const std::vector<long double>& l = logDistinct(a, n);
-    const long double q = -std::expm1(l[static_cast<size_t>(a)]);
+    prepareSize(a, n);
+    const std::vector<long double>& l = logDistinct_;
+    const long double q = repeat_[static_cast<size_t>(a)];
     const long double target = (1.0L - openUniform(rng)) * q;
     const long double bound = std::log1p(-target);
     const auto first = std::partition_point(l.begin() + 2, l.begin() + a,
@@ -97,19 +100,32 @@ void EventGenealogySimulator::drawRepeatingGeneration(Rng& rng, int32_t a, int32
         parents_[static_cast<size_t>(i)] = static_cast<uint32_t>(rng.Random(n));
 }
 
-namespace {
-
-// The walk's rule on one generation's parents: j of the first occurrence, in ascending
-// order, of the smallest value drawn more than once (the number of draws below it), or -1.
-int32_t mergePosition(const std::vector<uint32_t>& parents, std::vector<uint32_t>& sorted) {
-    sorted = parents;
-    std::sort(sorted.begin(), sorted.end());
-    for (size_t i = 0; i + 1 < sorted.size(); ++i)
-        if (sorted[i] == sorted[i + 1]) return static_cast<int32_t>(i);
-    return -1;
+int32_t EventGenealogySimulator::mergePosition() {
+    // The walk's rule: j of the first occurrence, in ascending order, of the smallest value
+    // drawn more than once (the number of draws below it), or -1. The repeats are found in
+    // an open-addressing set of the values.
+    const int32_t a = static_cast<int32_t>(parents_.size());
+    int32_t bits = 1;
+    while ((int64_t{1} << bits) < 2 * int64_t{a})
+        ++bits;
+    seen_.assign(size_t{1} << bits, 0);
+    const uint32_t mask = (uint32_t{1} << bits) - 1;
+    uint32_t smallest = std::numeric_limits<uint32_t>::max();
+    for (const uint32_t v : parents_) {
+        uint32_t slot = (v * 0x9E3779B1u) >> (32 - bits) & mask;
+        while (seen_[slot] != 0 && seen_[slot] != v + 1)
+            slot = (slot + 1) & mask;
+        if (seen_[slot] == v + 1)
+            smallest = std::min(smallest, v);
+        else
+            seen_[slot] = v + 1;
+    }
+    if (smallest == std::numeric_limits<uint32_t>::max()) return -1;
+    int32_t j = 0;
+    for (const uint32_t v : parents_)
+        j += v < smallest;
+    return j;
 }
-
-} // namespace
 
 template <typename Rng>
 void EventGenealogySimulator::simulate(Genealogy& g, int32_t k, int32_t& popSize,
@@ -144,7 +160,8 @@ void EventGenealogySimulator::simulate(Genealogy& g, int32_t k, int32_t& popSize
     // probability p, independently: `skip` is the number of quiet slots before the next
     // event. The gaps are memoryless, so the count carries over from one stretch to the next
     // whatever the lineage count.
-    long double skip = perGeneration ? 0 : geometricFailures(rng, p);
+    const long double logKeep = std::log1p(-p);
+    long double skip = perGeneration ? 0 : geometricFailures(rng, p, logKeep);
     const auto inWindow = [&](int32_t completed) {
         return demography.growthStart < completed && completed < demography.growthEnd;
     };
@@ -172,10 +189,11 @@ void EventGenealogySimulator::simulate(Genealogy& g, int32_t k, int32_t& popSize
                 room = std::min(room, static_cast<long double>(nextChange - generation));
         }
 
-        const long double q =
-            n <= 1 || lineages > n
-                ? 1.0L
-                : -std::expm1(logDistinct(lineages, n)[static_cast<size_t>(lineages)]);
+        long double q = 1;
+        if (n > 1 && lineages <= n) {
+            prepareSize(lineages, n);
+            q = repeat_[static_cast<size_t>(lineages)];
+        }
         int64_t span = 1; // generations of this stretch
         int32_t j = -1;
         bool conditioned = false;
@@ -184,9 +202,10 @@ void EventGenealogySimulator::simulate(Genealogy& g, int32_t k, int32_t& popSize
             parents_.resize(static_cast<size_t>(lineages));
             for (int32_t i = 0; i < lineages; ++i)
                 parents_[static_cast<size_t>(i)] = static_cast<uint32_t>(rng.Random(n));
-            j = mergePosition(parents_, sorted_);
+            j = mergePosition();
         } else {
-            const long double until = 1 + geometricFailures(rng, q);
+            const long double until =
+                1 + geometricFailures(rng, q, logDistinct_[static_cast<size_t>(lineages)]);
             if (until > room) {
                 span = static_cast<int64_t>(room);
             } else {
@@ -215,14 +234,14 @@ void EventGenealogySimulator::simulate(Genealogy& g, int32_t k, int32_t& popSize
                 record(generation + 1 + static_cast<int32_t>(slot / lineages),
                        rng.Random(lineages));
                 used = slot + 1;
-                skip = geometricFailures(rng, p);
+                skip = geometricFailures(rng, p, logKeep);
             }
             skip -= static_cast<long double>(slots - used);
         }
 
         if (conditioned) {
             drawRepeatingGeneration(rng, lineages, n);
-            j = mergePosition(parents_, sorted_);
+            j = mergePosition();
         }
         generation += static_cast<int32_t>(span);
         if (j >= 0) {

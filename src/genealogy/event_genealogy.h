@@ -54,13 +54,16 @@ class EventGenealogySimulator {
     template <typename Rng> void drawDistinct(Rng& rng, int32_t count, int32_t n);
 
     std::vector<uint32_t> parents_;
-    std::vector<uint32_t> sorted_;
     std::vector<uint32_t> seen_; // open-addressing set of values + 1 (0: empty)
     LineageOrder lineageOrder_;
     MutationDraw mutationDraw_;
-    // The logs of the probabilities that 0 .. a draws from n copies are distinct.
-    const std::vector<long double>& logDistinct(int32_t a, int32_t n);
-    std::vector<long double> logDistinct_;
+    // j of the walk's rule on parents_, or -1.
+    int32_t mergePosition();
+    // Fills logDistinct_ and repeat_ up to a for n copies (n >= 2, a <= n).
+    void prepareSize(int32_t a, int32_t n);
+    // Per m: the log of the probability that m draws from prefixN_ copies are distinct, and
+    // q_m, one minus that probability.
+    std::vector<long double> logDistinct_, repeat_;
     int32_t prefixN_ = -1;
 };
 
