@@ -51,7 +51,8 @@ double peakResidentMiB() {
     return static_cast<double>(usage.ru_maxrss) / 1024;
 }
 
-ChildResult runChild(const std::string& program, const std::vector<std::string>& args) {
+ChildResult runChild(const std::string& program, const std::vector<std::string>& args,
+                     const std::string& output) {
     std::vector<char*> argv;
     argv.push_back(const_cast<char*>(program.c_str()));
     for (const std::string& a : args)
@@ -60,7 +61,8 @@ ChildResult runChild(const std::string& program, const std::vector<std::string>&
 
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
+    posix_spawn_file_actions_addopen(&actions, 1, output.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
+                                     0644);
     posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
 
     ChildResult result;

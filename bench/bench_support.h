@@ -36,7 +36,9 @@ struct ChildResult {
     double peakResidentMiB = 0; // of the child alone
 };
 
-// Runs `program` with `args`, standard output and error to /dev/null, and waits for it.
-ChildResult runChild(const std::string& program, const std::vector<std::string>& args);
+// Runs `program` with `args`, standard output to `output` (created or truncated; /dev/null by
+// default) and standard error to /dev/null, and waits for it.
+ChildResult runChild(const std::string& program, const std::vector<std::string>& args,
+                     const std::string& output = "/dev/null");
 
 } // namespace quenlith::bench

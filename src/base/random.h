@@ -4,10 +4,12 @@
 // RunRandom, the default: a 32-bit linear congruential generator, one object per run,
 // passed by reference to everything that draws. Every draw first advances the state.
 //
-// StreamRandom: counter-based streams (Random123's Philox4x32-10), one stream per
-// simulation, so that simulations are independent of each other. Both form Random(n) and
-// RandomFloat from a 32-bit word in the same way; state() is the word of the last draw.
+// StreamRandom: one stream per simulation, so that simulations are independent of each other:
+// a PCG32 generator keyed per stream by counter-based Philox4x32-10 (Random123). Both form
+// Random(n) and RandomFloat from a 32-bit word in the same way; state() is the word of the
+// last draw.
 #include <Random123/philox.h>
+#include <pcg_random.hpp>
 
 #include <cstdint>
 
@@ -110,14 +112,23 @@ inline void RandomMany(RunRandom& rng, int32_t n, int32_t count, uint32_t* out) 
         rng.state(), count, [&](int32_t i, uint32_t state) { out[i] = drawnValue(state, range); }));
 }
 
-// Counter-based stream `stream` of a run keyed by a 64-bit seed. Its words are those of
-// Philox4x32-10 with key (seed low, seed high) and counter (block low, block high, 0, stream),
-// for block = 0, 1, 2, ..., four words a block, in order.
+// Stream `stream` of a run keyed by a 64-bit seed. The stream's key comes from a
+// counter-based generator: the Philox4x32-10 block with key (seed low, seed high) and counter
+// (0, 0, 0, stream), whose four words give the state (words 0, 1) and the increment (words
+// 2, 3) of a PCG32 generator (O'Neill's pcg32, 64-bit state, 32-bit words), whose words are
+// the stream's. Each simulation's stream so has a random state on a random sequence of its
+// own, and a draw costs one 64-bit multiply-add, as the default generator's does.
 class StreamRandom {
   public:
     StreamRandom(uint64_t seed, uint32_t stream) {
-        key_ = {{static_cast<uint32_t>(seed), static_cast<uint32_t>(seed >> 32)}};
-        ctr_ = {{0, 0, 0, stream}};
+        using Philox = r123::Philox4x32_R<10>;
+        const Philox::key_type key = {
+            {static_cast<uint32_t>(seed), static_cast<uint32_t>(seed >> 32)}};
+        const Philox::ctr_type ctr = {{0, 0, 0, stream}};
+        const Philox::ctr_type out = Philox()(ctr, key);
+        const uint64_t state = uint64_t{out.v[1]} << 32 | out.v[0];
+        const uint64_t sequence = uint64_t{out.v[3]} << 32 | out.v[2];
+        pcg_ = pcg32(state, sequence);
     }
 
     int32_t Random(int32_t n) {
@@ -138,33 +149,11 @@ class StreamRandom {
     uint64_t drawn() const { return drawn_; }
 
   private:
-    using Philox = r123::Philox4x32_R<10>;
-    // Words are made kBlocks counters at a time: the blocks are independent, so their
-    // rounds overlap in the processor instead of each draw waiting on one block.
-    static constexpr int32_t kBlocks = 16;
-    static constexpr int32_t kWords = 4 * kBlocks;
-    void refill() {
-        const uint64_t first = drawn_ >> 2;
-#pragma GCC unroll 4
-        for (int32_t b = 0; b < kBlocks; ++b) {
-            const uint64_t block = first + static_cast<uint64_t>(b);
-            ctr_.v[0] = static_cast<uint32_t>(block);
-            ctr_.v[1] = static_cast<uint32_t>(block >> 32);
-            const Philox::ctr_type out = Philox()(ctr_, key_);
-            for (int32_t j = 0; j < 4; ++j)
-                words_[4 * b + j] = out.v[j];
-        }
-        next_ = 0;
-    }
     void advance() {
-        if (next_ == kWords) refill();
-        word_ = words_[next_++];
+        word_ = pcg_();
         ++drawn_;
     }
-    Philox::key_type key_;
-    Philox::ctr_type ctr_;
-    uint32_t words_[kWords];
-    int32_t next_ = kWords;
+    pcg32 pcg_;
     uint64_t drawn_ = 0;
     uint32_t word_ = 0;
 };

@@ -76,6 +76,13 @@ std::string configText(const CliOptions& o) {
             else
                 text += name + " = " + e.get(o.form) + "\n";
             break;
+        case ParameterKind::Choice:
+            // A choice left to its default (the engine of the run's kind) has no option.
+            if (words.size() == 2)
+                text += name + " = " + quoted(words[1]) + "\n";
+            else
+                text += "# " + name + " = " + std::string(e.defaultNote) + "\n";
+            break;
         default:
             text += name + " = " + quoted(words.size() == 2 ? words[1] : e.get(o.form)) + "\n";
             break;

@@ -3,6 +3,7 @@
 // defaults. Both front ends fill this record; readRunParameters() turns it into a run.
 #include "base/random.h"
 #include "dna/substitution_model.h"
+#include "genealogy/genealogy_engine.h"
 #include "msat/msat_types.h"
 #include "output/output_format.h"
 
@@ -97,6 +98,8 @@ struct FormValues {
     // The whole run a slice belongs to (quenlith-cli's --of): its number of simulations;
     // 0 when the run is not a slice of a larger one.
     int64_t ofSims = 0;
+    // The genealogy engine of a streams run (quenlith-cli only; Default: events).
+    GenealogyEngine engine = GenealogyEngine::Default;
 };
 
 } // namespace quenlith

@@ -2,6 +2,7 @@
 
 #include "base/memory_check.h"
 #include "base/run_error.h"
+#include "genealogy/event_genealogy.h"
 #include "genealogy/genealogy.h"
 #include "msat/allele_models.h"
 #include "msat/genotype_table.h"
@@ -18,6 +19,7 @@
 #include <filesystem>
 #include <memory>
 #include <string>
+#include <type_traits>
 #include <vector>
 
 namespace quenlith {
@@ -57,7 +59,8 @@ std::vector<MsatLocusParams> readLoci(MsatParamReader& params, int32_t loci) {
 // own genealogy in 2N gene copies and its mutations, then the copies may be paired.
 class MsatSimulation {
   public:
-    MsatSimulation(const RunParameters& p, bool drawPairing) : p_(p), drawPairing_(drawPairing) {
+    MsatSimulation(const RunParameters& p, bool drawPairing, bool events = false)
+        : p_(p), drawPairing_(drawPairing), events_(events) {
         demography_.fluctuating = p.FluctuatingN;
         demography_.growthStart = p.GrowthStart;
         demography_.growthEnd = p.GrowthEnd;
@@ -85,8 +88,17 @@ class MsatSimulation {
             MutationProbability mutation;
             mutation.constant = locus.LocusMutationRate;
             Genealogy& g = r.genealogies[static_cast<size_t>(column)];
-            simulator_.simulate(g, k, r.popSize, demography_, mutation, rng, context.onCoalescence,
-                                context.stop);
+            if constexpr (std::is_same_v<Rng, StreamRandom>) {
+                if (events_)
+                    eventSimulator_.simulate(g, k, r.popSize, demography_, mutation, rng,
+                                             context.onCoalescence, context.stop);
+                else
+                    simulator_.simulate(g, k, r.popSize, demography_, mutation, rng,
+                                        context.onCoalescence, context.stop);
+            } else {
+                simulator_.simulate(g, k, r.popSize, demography_, mutation, rng,
+                                    context.onCoalescence, context.stop);
+            }
             int32_t largestSoFar = ancestral;
             applyLocusMutations(g, p_.AlleleModel, locus, column, r.sizes, largestSoFar, rng);
             afterLocus(column, g);
@@ -98,8 +110,10 @@ class MsatSimulation {
   private:
     const RunParameters& p_;
     const bool drawPairing_;
+    const bool events_;
     Demography demography_;
     GenealogySimulator simulator_;
+    EventGenealogySimulator eventSimulator_;
 };
 
 class MsatRun {
@@ -177,7 +191,8 @@ class MsatRun {
                     slice_.first, slice_.last(), slice_.threads, observer_, perSimulation,
                     progressMax,
                     [&] {
-                        return [&, sim = std::make_shared<MsatSimulation>(p_, drawPairing)](
+                        return [&, sim = std::make_shared<MsatSimulation>(p_, drawPairing,
+                                                                          slice_.events)](
                                    int32_t s, MsatResult& r, const SimulationContext& c) {
                             StreamRandom rng(seed, static_cast<uint32_t>(s));
                             sim->run(

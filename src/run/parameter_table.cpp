@@ -136,6 +136,9 @@ const std::vector<ParameterEntry>& table() {
         FIELD(firstSim) Kind::Number, "--first-sim", "A", "a slice of a streams run: simulations A .. A + --sims - 1 (needs --of)", Tab::None, "", false, false END,
         // The size of the whole run a slice belongs to
         FIELD(ofSims) Kind::Number, "--of", "S", "a slice of a streams run of S simulations in all (with --first-sim, or alone for 1 .. --sims)", Tab::None, "", false, false, true, "", "not a slice" END,
+        // The genealogy engine of a streams run
+        FIELD(engine) Kind::Choice, "--engine", "E", "genealogies of a streams run: events (drawn at the cost of their events) or generations (the generation walk)", Tab::None, "", true, true, true, "", "events with --rng streams",
+            {{"events", int(GenealogyEngine::Events)}, {"generations", int(GenealogyEngine::Generations)}} END,
         // A demographic model
         FIELD(chkDemes) Kind::Flag, "", "", "", Tab::Demographics, "Demographic model (Demes file)", true, true END,
         FIELD(edtDemes) Kind::CheckedText, "--demes", "FILE", "simulate the demographic model of a Demes file (YAML); implies --rng streams", Tab::Demographics, "", true, true, true, "chkDemes", "none" END,

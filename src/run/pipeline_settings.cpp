@@ -22,8 +22,12 @@ std::string checkPipelineOutputs(const RunParameters& p) {
     return {};
 }
 
-std::string msCommandLine(const FormValues& form, const RunParameters& p, uint64_t seed) {
+std::string msCommandLine(const FormValues& given, const RunParameters& p, uint64_t seed) {
     const FormValues defaults;
+    // A slice records the engine it ran; named or not, the default engine is left out.
+    FormValues form = given;
+    if (form.rngKind == RandomKind::Streams && form.engine == GenealogyEngine::Events)
+        form.engine = GenealogyEngine::Default;
     std::string line = "quenlith-cli " + std::to_string(p.SampleSize) + " " +
                        std::to_string(p.SimCount) + " --seed " + std::to_string(seed);
     auto quoted = [](const std::string& v) {

@@ -6,6 +6,7 @@
 #include "dna/dna_setup.h"
 #include "dna/substitution.h"
 #include "genealogy/structured_genealogy.h"
+#include "genealogy/event_genealogy.h"
 #include "msat/msat_params.h"
 #include "output/alignment.h"
 #include "output/arlequin.h"
@@ -61,9 +62,9 @@ struct DnaResult {
 // One DNA simulation, for one thread: a function of the run's values and a generator.
 class DnaSimulation {
   public:
-    DnaSimulation(const RunParameters& p, const DnaSetup& setup, bool drawPairing)
+    DnaSimulation(const RunParameters& p, const DnaSetup& setup, bool drawPairing, bool events)
         : p_(p), setup_(setup), model_(p.Model, p.FreqA, p.FreqC, p.FreqG, p.TiTv),
-          drawPairing_(drawPairing) {
+          drawPairing_(drawPairing), events_(events) {
         demography_.fluctuating = p.FluctuatingN;
         demography_.growthStart = p.GrowthStart;
         demography_.growthEnd = p.GrowthEnd;
@@ -87,9 +88,18 @@ class DnaSimulation {
         }
         if (p_.model)
             simulateModel(rng, r, context);
-        else
+        else if constexpr (std::is_same_v<Rng, StreamRandom>) {
+            if (events_) {
+                eventSimulator_.simulate(r.genealogy, k, popSize, demography_, mutation, rng,
+                                         context.onCoalescence, context.stop);
+            } else {
+                simulator_.simulate(r.genealogy, k, popSize, demography_, mutation, rng,
+                                    context.onCoalescence, context.stop);
+            }
+        } else {
             simulator_.simulate(r.genealogy, k, popSize, demography_, mutation, rng,
                                 context.onCoalescence, context.stop);
+        }
         if (p_.ScatterMut) ScatterMutations(r.genealogy, r.sequences, model_, rng);
         // The pairing's draws follow the scatter's. A model's individuals are pairs of
         // samples of one deme.
@@ -117,11 +127,13 @@ class DnaSimulation {
     const DnaSetup& setup_;
     const BaseChanger model_;
     const bool drawPairing_;
+    const bool events_;
     Demography demography_;
     GenealogySimulator simulator_;
     StructuredSimulator structured_;
     StructuredTree tree_;
     std::vector<int32_t> sampleOf_;
+    EventGenealogySimulator eventSimulator_;
 };
 
 // The writers of a DNA run: they take the results in simulation order.
@@ -310,7 +322,8 @@ class DnaRun {
                 finished = runSimulationsInOrder<DnaResult>(
                     slice_.first, slice_.last(), 1, observer_, k - 1, progressMax,
                     [&] {
-                        return [&, sim = std::make_shared<DnaSimulation>(p_, setup_, drawPairing)](
+                        return [&, sim = std::make_shared<DnaSimulation>(p_, setup_, drawPairing,
+                                                                         slice_.events)](
                                    int32_t, DnaResult& r, const SimulationContext& c) {
                             sim->run(*lcg_, popSize, r, c);
                         };
@@ -323,7 +336,8 @@ class DnaRun {
                 finished = runSimulationsInOrder<DnaResult>(
                     slice_.first, slice_.last(), slice_.threads, observer_, k - 1, progressMax,
                     [&] {
-                        return [&, sim = std::make_shared<DnaSimulation>(p_, setup_, drawPairing)](
+                        return [&, sim = std::make_shared<DnaSimulation>(p_, setup_, drawPairing,
+                                                                         slice_.events)](
                                    int32_t s, DnaResult& r, const SimulationContext& c) {
                             StreamRandom rng(seed, static_cast<uint32_t>(s));
                             int32_t popSize = startSize;
@@ -399,6 +413,9 @@ void writeManifest(const FormValues& form, const RunParameters& p, const RunSlic
     m.inputDigest = digest;
     m.log = log;
     m.form = form;
+    // The engine the slice ran, so that a default slice and one that names it agree.
+    if (m.form.engine == GenealogyEngine::Default)
+        m.form.engine = slice.events ? GenealogyEngine::Events : GenealogyEngine::Generations;
     writeWholeFile(joinPath(form.WorkDir, kSliceManifestName), sliceManifestText(m));
 }
 
@@ -442,6 +459,7 @@ RunOutcome runChecked(const FormValues& form, uint64_t seed, RunObserver& observ
     slice.first = slice.streams ? static_cast<int32_t>(form.firstSim) : 1;
     slice.count = p.SimCount > 0 ? p.SimCount : 0;
     slice.threads = slice.streams ? workerThreads(form.threads) : 1;
+    slice.events = slice.streams && form.engine != GenealogyEngine::Generations;
     RunRandom rng(static_cast<uint32_t>(seed));
 
     // The working directory's lock, the file names and an earlier run's end files, before
@@ -571,6 +589,9 @@ std::string runControlError(const FormValues& form, int32_t simCount, uint64_t s
                ") needs --rng streams: with the default generator every simulation depends on "
                "the ones before it";
     if (form.threads < 0) return "The number of threads must be 1 or more";
+    if (!streams && form.engine != GenealogyEngine::Default)
+        return "The genealogy engine (--engine) needs --rng streams: the default generator "
+               "always walks the generations";
     if (streams) {
         if (form.firstSim < 1)
             return "The first simulation of a slice must be 1 or more, not " +

@@ -11,6 +11,7 @@ struct RunSlice {
     int32_t first = 1;
     int32_t count = 0;
     int32_t threads = 1; // worker threads (streams only)
+    bool events = false; // streams: genealogies by the event-driven engine
     int32_t last() const { return first + count - 1; }
 };
 

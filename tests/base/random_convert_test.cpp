@@ -85,36 +85,39 @@ TEST(LenientReal, ExtendedKeepsTheRateExactly) {
     EXPECT_EQ(lenientDouble("0.1"), 0.1);
 }
 
-// The streams' words are those of Philox4x32-10 with key (seed low, seed high) and counter
-// (block low, block high, 0, stream), four a block in order: Random123's known answer for the
-// zero key and counter, and a block-by-block computation over many seeds, streams and draws
-// (across the generator's buffer refills).
-TEST(StreamRandom, WordsAreThoseOfPhiloxBlockByBlock) {
+// A stream's words are those of PCG32 whose state and increment are the Philox4x32-10 block
+// of key (seed low, seed high) and counter (0, 0, 0, stream): the libraries' known answers
+// (Random123's zero block, PCG's demonstration sequence for state 42 on sequence 54), and
+// the composition over many seeds, streams and draws.
+TEST(StreamRandom, WordsAreThoseOfPcg32KeyedByPhilox) {
     using Philox = r123::Philox4x32_R<10>;
-    StreamRandom zero(0, 0);
+    const Philox::ctr_type zeroBlock =
+        Philox()(Philox::ctr_type{{0, 0, 0, 0}}, Philox::key_type{{0, 0}});
     const uint32_t known[4] = {0x6627e8d5u, 0xe169c58du, 0xbc57ac4cu, 0x9b00dbd8u};
-    for (uint32_t w : known) {
-        zero.RandomFloat();
-        EXPECT_EQ(zero.state(), w);
-    }
+    for (int j = 0; j < 4; ++j)
+        EXPECT_EQ(zeroBlock.v[j], known[j]);
+    pcg32 demo(42u, 54u);
+    for (uint32_t w :
+         {0xa15c02b7u, 0x7b47f409u, 0xba1d3330u, 0x83d2f293u, 0xbfa4784bu, 0xcbed606eu})
+        EXPECT_EQ(demo(), w);
     RunRandom pick(99);
     for (int trial = 0; trial < 20; ++trial) {
-        const uint64_t seed =
-            (static_cast<uint64_t>(pick.Random(1 << 30)) << 34) ^ static_cast<uint64_t>(trial);
-        const uint32_t stream = static_cast<uint32_t>(pick.Random(2147483647));
+        const uint64_t seed = trial == 0 ? 0
+                                         : (static_cast<uint64_t>(pick.Random(1 << 30)) << 34) ^
+                                               static_cast<uint64_t>(trial);
+        const uint32_t stream = trial == 0 ? 0 : static_cast<uint32_t>(pick.Random(2147483647));
         StreamRandom rng(seed, stream);
-        const Philox::key_type key = {
-            {static_cast<uint32_t>(seed), static_cast<uint32_t>(seed >> 32)}};
-        for (uint32_t block = 0; block < 300; ++block) {
-            const Philox::ctr_type ctr = {{block, 0, 0, stream}};
-            const Philox::ctr_type out = Philox()(ctr, key);
-            for (int j = 0; j < 4; ++j) {
-                const int32_t n = 1 + pick.Random(1000000);
-                const int32_t v = rng.Random(n);
-                ASSERT_EQ(rng.state(), out.v[j]) << "trial " << trial << " block " << block;
-                ASSERT_EQ(
-                    v, static_cast<int32_t>((uint64_t{out.v[j]} * static_cast<uint32_t>(n)) >> 32));
-            }
+        const Philox::ctr_type block = Philox()(
+            Philox::ctr_type{{0, 0, 0, stream}},
+            Philox::key_type{{static_cast<uint32_t>(seed), static_cast<uint32_t>(seed >> 32)}});
+        pcg32 words(uint64_t{block.v[1]} << 32 | block.v[0],
+                    uint64_t{block.v[3]} << 32 | block.v[2]);
+        for (int i = 0; i < 1200; ++i) {
+            const uint32_t w = words();
+            const int32_t n = 1 + pick.Random(1000000);
+            const int32_t v = rng.Random(n);
+            ASSERT_EQ(rng.state(), w) << "trial " << trial << " draw " << i;
+            ASSERT_EQ(v, static_cast<int32_t>((uint64_t{w} * static_cast<uint32_t>(n)) >> 32));
         }
         EXPECT_EQ(rng.drawn(), 1200u);
     }

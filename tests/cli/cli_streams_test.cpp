@@ -56,9 +56,11 @@ TEST(CliStreams, RefusalsComeBeforeAnyFile) {
         {"--first-sim", "3", "--sims", "2"}, // a slice of a default run
         {"--rng", "streams", "--first-sim", "2147483647", "--sims", "2"}, // past the last
         {"--threads", "0", "--rng", "streams"},
+        {"--engine", "events"},                   // the default generator has one engine
+        {"--rng", "streams", "--engine", "skip"}, // no such engine
     };
     // Options the parser refuses exit with 2; the checks of the run's set-up with 1.
-    const std::vector<int> statuses = {2, 1, 1, 2};
+    const std::vector<int> statuses = {2, 1, 1, 2, 1, 2};
     for (size_t c = 0; c < cases.size(); ++c) {
         auto args = cases[c];
         args.insert(args.end(), {"--workdir", dir.str(), "--quiet"});

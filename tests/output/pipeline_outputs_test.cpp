@@ -385,7 +385,7 @@ TEST(PipelineOutputs, MsRowsAndVcfColumnsAreExchangeable) {
         }
         for (const auto* rows : {&ms, &vcf}) {
             const auto [adjacent, distant] = adjacentAndDistant(*rows);
-            EXPECT_GT(adjacent, 10.0) << rng; // about theta = 20
+            EXPECT_GT(adjacent, 7.0) << rng; // about theta = 10
             EXPECT_NEAR(adjacent / distant, 1.0, 0.1) << rng << " " << adjacent << " " << distant;
         }
     }
