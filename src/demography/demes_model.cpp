@@ -19,6 +19,7 @@ const char* sizeFunctionName(SizeFunction f) {
 
 double epochSizeAt(const Epoch& e, double start, double t) {
     if (e.sizeFunction == SizeFunction::Constant || std::isinf(start)) return e.startSize;
+    if (t == e.endTime) return e.endSize; // exactly, not through exp(log(...))
     // Fraction of the epoch elapsed, from its start (older) towards its end.
     const double dt = (start - t) / (start - e.endTime);
     if (e.sizeFunction == SizeFunction::Linear) return e.startSize + (e.endSize - e.startSize) * dt;

@@ -36,6 +36,16 @@ std::string inQuotes(const std::string& s) {
     return "'" + s + "'";
 }
 
+// What a value of the wrong type is, for messages: ", not a list" and so on.
+std::string found(const nlohmann::ordered_json& v) {
+    if (v.is_null()) return ", not empty (null)";
+    if (v.is_boolean()) return std::string(", not ") + (v.get<bool>() ? "true" : "false");
+    if (v.is_string()) return ", not the text " + inQuotes(v.get<std::string>());
+    if (v.is_array()) return ", not a list";
+    if (v.is_object()) return ", not a mapping";
+    return ", not " + v.dump();
+}
+
 // --- YAML to a typed tree ----------------------------------------------------------------
 // yaml-cpp leaves plain scalars untyped; they are resolved here by the YAML 1.2 core schema
 // (null, booleans, integers, floats with .inf and .nan, otherwise text). Quoted scalars are
@@ -244,18 +254,19 @@ class Resolver {
     void check(const Field& f, Kind kind) const {
         const Json& v = *f.value;
         auto needNumber = [&](const char* what) {
-            if (!isNumber(v)) fail(f.path, std::string("must be a number ") + what);
+            if (!isNumber(v)) fail(f.path, std::string("must be a number ") + what + found(v));
             return v.get<double>();
         };
         switch (kind) {
         case Kind::Text:
-            if (!v.is_string()) fail(f.path, "must be text");
+            if (!v.is_string()) fail(f.path, "must be text" + found(v));
             return;
         case Kind::NonEmptyText:
-            if (!v.is_string() || v.get<std::string>().empty()) fail(f.path, "must be a name");
+            if (!v.is_string() || v.get<std::string>().empty())
+                fail(f.path, "must be a name" + found(v));
             return;
         case Kind::Identifier:
-            if (!v.is_string()) fail(f.path, "must be a deme name");
+            if (!v.is_string()) fail(f.path, "must be a deme name" + found(v));
             if (!isIdentifier(v.get<std::string>()))
                 fail(f.path, inQuotes(v.get<std::string>()) +
                                  " is not a valid name (letters, digits and _, not starting "
@@ -280,14 +291,14 @@ class Resolver {
         }
         case Kind::PositiveOrInfinity: {
             if (v.is_string() && v.get<std::string>() == "Infinity") return;
-            if (!isNumber(v)) fail(f.path, "must be a number above 0 or \"Infinity\"");
+            if (!isNumber(v)) fail(f.path, "must be a number above 0 or \"Infinity\"" + found(v));
             const double x = v.get<double>();
             if (!(x > 0)) fail(f.path, "must be above 0, not " + number(x));
             return;
         }
         case Kind::IdentifierList:
         case Kind::NonEmptyIdentifierList:
-            if (!v.is_array()) fail(f.path, "must be a list of deme names");
+            if (!v.is_array()) fail(f.path, "must be a list of deme names" + found(v));
             if (kind == Kind::NonEmptyIdentifierList && v.empty())
                 fail(f.path, "must list at least one deme");
             for (size_t i = 0; i < v.size(); ++i)
@@ -295,7 +306,7 @@ class Resolver {
             return;
         case Kind::ProportionList:
         case Kind::PulseProportions: {
-            if (!v.is_array()) fail(f.path, "must be a list of proportions");
+            if (!v.is_array()) fail(f.path, "must be a list of proportions" + found(v));
             double sum = 0;
             for (size_t i = 0; i < v.size(); ++i) {
                 const std::string p = f.path + "[" + std::to_string(i) + "]";
@@ -311,7 +322,7 @@ class Resolver {
             return;
         }
         case Kind::Object:
-            if (!v.is_object()) fail(f.path, "must be a mapping of fields");
+            if (!v.is_object()) fail(f.path, "must be a mapping of fields" + found(v));
             return;
         }
     }

@@ -1,0 +1,87 @@
+// quenlith-cli with a Demes model: --resolve prints the resolved model, a refused model or
+// option exits with status 2 before anything is written.
+#include "cli/cli_run.h"
+#include "support/temp_dir.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <nlohmann/json.hpp>
+#include <sstream>
+
+namespace quenlith {
+namespace {
+
+using testing::TempDir;
+
+struct Result {
+    int status;
+    std::string out, err;
+};
+
+Result cli(std::vector<std::string> args) {
+    std::ostringstream out, err;
+    const int status = runCli(args, out, err, false);
+    return {status, out.str(), err.str()};
+}
+
+const std::string kModel = std::string(QUENLITH_TEST_DATA) + "/demes/examples/gutenkunst_ooa.yaml";
+
+TEST(CliDemes, ResolvePrintsTheModelAsJson) {
+    const Result r = cli({"--demes", kModel, "--resolve"});
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.err, "");
+    const auto model = nlohmann::json::parse(r.out);
+    EXPECT_EQ(model["time_units"], "years");
+    EXPECT_EQ(model["demes"].size(), 6u);
+    EXPECT_EQ(model["demes"][0]["start_time"], "Infinity");
+    // Four symmetric migrations, two directions each.
+    EXPECT_EQ(model["migrations"].size(), 8u);
+}
+
+TEST(CliDemes, RefusalsExitWithStatus2AndWriteNothing) {
+    TempDir dir;
+    const std::string bad = dir.file("bad.yaml");
+    {
+        std::ofstream f(bad);
+        f << "time_units: generations\ndemes:\n- name: A\n  epochs: [{start_size: 0}]\n";
+    }
+    const std::string wd = "--workdir=" + dir.str();
+    struct Case {
+        std::vector<std::string> args;
+        std::string message;
+    };
+    const std::vector<Case> cases = {
+        {{"--demes", bad, "--resolve"},
+         "error: --demes: " + bad +
+             ": demes[0].epochs[0].start_size: must be above 0 and finite, not 0 (line 4)\n"},
+        {{"--demes", dir.file("none.yaml"), "--resolve"},
+         "error: --demes: " + dir.file("none.yaml") +
+             ": cannot read the file: No such file or directory\n"},
+        {{"--resolve"}, "error: --resolve: needs a model file (--demes FILE)\n"},
+        {{"--demes", kModel, wd, "--seed", "3"},
+         "error: --demes: simulation of demographic models is not available yet (--resolve "
+         "prints the resolved model)\n"},
+        {{"--demes", kModel, wd, "--rng", "lcg"},
+         "error: --demes: a model runs with --rng streams, not --rng lcg\n"},
+        {{"--rng=lcg", "--demes", kModel, "--resolve"},
+         "error: --demes: a model runs with --rng streams, not --rng lcg\n"},
+        {{"--demes", kModel, wd, "--fluctuating"},
+         "error: --demes: the model gives the population sizes; --fluctuating cannot be used "
+         "with it\n"},
+        {{"--demes", kModel, wd, "--var-rep-success", "2"},
+         "error: --demes: the model gives the reproduction; --var-rep-success cannot be used "
+         "with it\n"},
+    };
+    for (const Case& c : cases) {
+        const Result r = cli(c.args);
+        EXPECT_EQ(r.status, 2) << c.message;
+        EXPECT_EQ(r.err, c.message);
+        EXPECT_EQ(r.out, "");
+    }
+    // Only the model file: no run log, no output file.
+    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.path()), {}), 1);
+}
+
+} // namespace
+} // namespace quenlith
