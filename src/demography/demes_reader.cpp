@@ -56,6 +56,13 @@ class YamlToJson {
     explicit YamlToJson(std::map<std::string, int>& lines) : lines_(lines) {}
 
     Json convert(const YAML::Node& n, const std::string& path) {
+        // Aliases repeat a node without repeating its text: a few lines can stand for
+        // billions of values. A model has far fewer.
+        if (++values_ > kMaxValues)
+            fail(path,
+                 "the model holds more than " + std::to_string(kMaxValues) +
+                     " values (through aliases?)",
+                 n.Mark().line + 1);
         lines_[path] = n.Mark().line + 1;
         switch (n.Type()) {
         case YAML::NodeType::Null:
@@ -136,7 +143,9 @@ class YamlToJson {
         return s;
     }
 
+    static constexpr size_t kMaxValues = 250000;
     std::map<std::string, int>& lines_;
+    size_t values_ = 0;
 };
 
 // --- Resolution --------------------------------------------------------------------------

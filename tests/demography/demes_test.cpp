@@ -199,6 +199,21 @@ TEST(DemesRefusal, TextThatIsNotAModel) {
     EXPECT_EQ(refusal("time_units: generations\ndemes: [{name: A, epochs: [{start_size: 1}]}]"),
               "accepted");
     EXPECT_THROW(readModelFile((kData / "no-such-file.yaml").string()), DemesError);
+    // Nine levels of ten aliases each stand for 10^9 values: refused, not expanded.
+    std::string bomb =
+        "time_units: generations\nmetadata:\n  a0: &a0 [x, x, x, x, x, x, x, x, x, x]\n";
+    for (int i = 1; i < 9; ++i) {
+        const std::string prev = "*a" + std::to_string(i - 1);
+        bomb += "  a" + std::to_string(i) + ": &a" + std::to_string(i) + " [" + prev;
+        for (int j = 1; j < 10; ++j)
+            bomb += ", " + prev;
+        bomb += "]\n";
+    }
+    EXPECT_NE(refusal(bomb).find("the model holds more than 250000 values (through aliases?)"),
+              std::string::npos);
+    // Nesting deeper than any model: refused by the YAML reader, not a stack overflow.
+    EXPECT_THROW(readModel("metadata: " + std::string(100000, '[') + std::string(100000, ']')),
+                 DemesError);
 }
 
 // Sizes and times in generations from the Out-of-Africa example (years, 25 per generation),
