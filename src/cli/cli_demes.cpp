@@ -37,6 +37,9 @@ int runDemesCli(const CliOptions& o, std::ostream& out, std::ostream& err) {
     } catch (const demes::DemesError& e) {
         err << "error: --demes: " << e.what() << "\n";
         return 2;
+    } catch (const std::exception& e) {
+        err << "error: --demes: " << o.demesFile << ": cannot be read: " << e.what() << "\n";
+        return 1;
     }
     if (o.resolveDemes) {
         out << demes::resolvedJson(model);

@@ -46,6 +46,29 @@ std::string found(const nlohmann::ordered_json& v) {
     return ", not " + v.dump();
 }
 
+// True when s is well-formed UTF-8 (no surrogates, no overlong forms).
+bool isUtf8(const std::string& s) {
+    const auto* bytes = reinterpret_cast<const uint8_t*>(s.data());
+    const int32_t length = static_cast<int32_t>(s.size());
+    for (int32_t i = 0; i < length;) {
+        UChar32 c;
+        U8_NEXT(bytes, i, length, c);
+        if (c < 0) return false;
+    }
+    return true;
+}
+
+// Non-finite numbers of the metadata as JSON can hold them: "Infinity", "-Infinity", "NaN".
+void finiteJson(nlohmann::ordered_json& v) {
+    if (v.is_number_float() && !std::isfinite(v.get<double>())) {
+        const double x = v.get<double>();
+        v = std::isnan(x) ? "NaN" : x > 0 ? "Infinity" : "-Infinity";
+    } else if (v.is_structured()) {
+        for (auto& item : v)
+            finiteJson(item);
+    }
+}
+
 // --- YAML to a typed tree ----------------------------------------------------------------
 // yaml-cpp leaves plain scalars untyped; they are resolved here by the YAML 1.2 core schema
 // (null, booleans, integers, floats with .inf and .nan, otherwise text). Quoted scalars are
@@ -82,6 +105,7 @@ class YamlToJson {
                 if (!kv.first.IsScalar())
                     fail(path, "a key is not a plain name", kv.first.Mark().line + 1);
                 const std::string key = kv.first.Scalar();
+                if (!isUtf8(key)) fail(path, "a key is not UTF-8 text", kv.first.Mark().line + 1);
                 const std::string keyPath = path.empty() ? key : path + "." + key;
                 if (out.contains(key))
                     fail(keyPath, "the key appears twice", kv.first.Mark().line + 1);
@@ -104,6 +128,7 @@ class YamlToJson {
     Json scalar(const YAML::Node& n, const std::string& path) {
         const std::string& tag = n.Tag();
         const std::string& s = n.Scalar();
+        if (!isUtf8(s)) fail(path, "not UTF-8 text", n.Mark().line + 1);
         static const std::string core = "tag:yaml.org,2002:";
         if (tag == "!" || tag == core + "str") return s;
         if (tag == "?" || tag.empty()) return plain(s);
@@ -442,7 +467,11 @@ class Resolver {
                 model_.doi.push_back(textOf(
                     {&(*f.value)[i], f.path + "[" + std::to_string(i) + "]"}, Kind::NonEmptyText));
         }
-        if (const Json* m = objectOf(field(root, "", "metadata"))) model_.metadataJson = m->dump();
+        if (const Json* m = objectOf(field(root, "", "metadata"))) {
+            Json metadata = *m;
+            finiteJson(metadata);
+            model_.metadataJson = metadata.dump();
+        }
     }
 
     size_t demeIndex(const std::string& name, const std::string& path) const {
@@ -871,7 +900,8 @@ std::string resolvedJson(const Model& model) {
                           {"time", p.time},
                           {"proportions", p.proportions}});
     out["pulses"] = pulses;
-    return out.dump(2) + "\n";
+    // Every text was checked to be UTF-8 when read; a model built otherwise gets U+FFFD.
+    return out.dump(2, ' ', false, Json::error_handler_t::replace) + "\n";
 }
 
 } // namespace quenlith::demes

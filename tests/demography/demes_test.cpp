@@ -199,6 +199,14 @@ TEST(DemesRefusal, TextThatIsNotAModel) {
     EXPECT_EQ(refusal("time_units: generations\ndemes: [{name: A, epochs: [{start_size: 1}]}]"),
               "accepted");
     EXPECT_THROW(readModelFile((kData / "no-such-file.yaml").string()), DemesError);
+    // Text that is not UTF-8 cannot be written as JSON: refused where it is.
+    EXPECT_EQ(refusal("time_units: generations\ndescription: \"a\xff\"\n"),
+              "m.yaml: description: not UTF-8 text (line 2)");
+    // Non-finite metadata numbers are written as the format writes infinity.
+    const Model m =
+        readModel("time_units: generations\nmetadata: {x: .nan, y: -.inf, z: [1, 2.5]}\n"
+                  "demes: [{name: A, epochs: [{start_size: 1}]}]\n");
+    EXPECT_EQ(m.metadataJson, R"({"x":"NaN","y":"-Infinity","z":[1,2.5]})");
     // Nine levels of ten aliases each stand for 10^9 values: refused, not expanded.
     std::string bomb =
         "time_units: generations\nmetadata:\n  a0: &a0 [x, x, x, x, x, x, x, x, x, x]\n";
