@@ -46,6 +46,10 @@ int runDemesCli(const CliOptions& o, std::ostream& out, std::ostream& err) {
         out.flush();
         return out ? 0 : 1;
     }
+    if (const std::string refusal = demes::genealogyRefusal(model); !refusal.empty()) {
+        err << "error: --demes: " << o.demesFile << ": " << refusal << "\n";
+        return 2;
+    }
     err << "error: --demes: simulation of demographic models is not available yet (--resolve "
            "prints the resolved model)\n";
     return 2;

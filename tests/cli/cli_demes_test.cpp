@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <fstream>
 #include <nlohmann/json.hpp>
 #include <sstream>
 
@@ -46,6 +47,12 @@ TEST(CliDemes, RefusalsExitWithStatus2AndWriteNothing) {
         std::ofstream f(bad);
         f << "time_units: generations\ndemes:\n- name: A\n  epochs: [{start_size: 0}]\n";
     }
+    const std::string selfing = dir.file("selfing.yaml");
+    {
+        std::ofstream f(selfing);
+        f << "time_units: generations\ndemes:\n- name: A\n  epochs:\n"
+             "  - {start_size: 10, end_time: 5}\n  - {start_size: 10, selfing_rate: 0.2}\n";
+    }
     const std::string wd = "--workdir=" + dir.str();
     struct Case {
         std::vector<std::string> args;
@@ -62,6 +69,9 @@ TEST(CliDemes, RefusalsExitWithStatus2AndWriteNothing) {
         {{"--demes", kModel, wd, "--seed", "3"},
          "error: --demes: simulation of demographic models is not available yet (--resolve "
          "prints the resolved model)\n"},
+        {{"--demes", selfing, wd},
+         "error: --demes: " + selfing +
+             ": demes[0].epochs[1].selfing_rate: models with selfing are not simulated\n"},
         {{"--demes", kModel, wd, "--rng", "lcg"},
          "error: --demes: a model runs with --rng streams, not --rng lcg\n"},
         {{"--rng=lcg", "--demes", kModel, "--resolve"},
@@ -79,8 +89,8 @@ TEST(CliDemes, RefusalsExitWithStatus2AndWriteNothing) {
         EXPECT_EQ(r.err, c.message);
         EXPECT_EQ(r.out, "");
     }
-    // Only the model file: no run log, no output file.
-    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.path()), {}), 1);
+    // Only the model files: no run log, no output file.
+    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.path()), {}), 2);
 }
 
 } // namespace

@@ -272,6 +272,17 @@ TEST(DemographyTimeline, OutOfAfricaInGenerations) {
     EXPECT_EQ(t.migrationRate(ooa, yri, 5600), 0);
     EXPECT_EQ(t.migrationRate(ooa, yri, 100), 0);
     EXPECT_EQ(t.migrationRate(ceu, chb, 10), 9.6e-5);
+    // Into YRI: from CEU and CHB after 848, from OOA before.
+    const auto into = t.migrationsInto(yri, 100);
+    ASSERT_EQ(into.size(), 2u);
+    EXPECT_EQ(into[0].deme, ceu);
+    EXPECT_EQ(into[0].proportion, 3e-5);
+    EXPECT_EQ(into[1].deme, chb);
+    EXPECT_EQ(into[1].proportion, 1.9e-5);
+    const auto early = t.migrationsInto(yri, 1000);
+    ASSERT_EQ(early.size(), 1u);
+    EXPECT_EQ(early[0].deme, ooa);
+    EXPECT_TRUE(t.migrationsInto(anc, 9000).empty());
     EXPECT_TRUE(t.pulses().empty());
 }
 
