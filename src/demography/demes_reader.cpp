@@ -571,7 +571,7 @@ class Resolver {
             const std::string p = ep + "[" + std::to_string(k) + "]";
             deme.epochs.push_back(readEpoch(epochs[k], p, local, join(path, "defaults.epoch"), k,
                                             epochs.size(), previousEnd,
-                                            k == 0 ? nullptr : &deme.epochs.back(), deme));
+                                            k == 0 ? nullptr : &deme.epochs.back()));
             previousEnd = deme.epochs.back().endTime;
         }
         model_.demes.push_back(std::move(deme));
@@ -585,7 +585,7 @@ class Resolver {
 
     Epoch readEpoch(const Json& data, const std::string& path, const Json* local,
                     const std::string& localPath, size_t k, size_t count, double start,
-                    const Epoch* previous, const Deme& deme) const {
+                    const Epoch* previous) const {
         check({&data, path}, Kind::Object);
         checkEpochFields(data, path);
         auto get = [&](const char* key) { return epochField(data, path, key, local, localPath); };
@@ -640,7 +640,6 @@ class Resolver {
                                     " differs from end_size " + number(e.endSize));
         if (const Field f = get("selfing_rate")) e.selfingRate = numberOf(f, Kind::Rate);
         if (const Field f = get("cloning_rate")) e.cloningRate = numberOf(f, Kind::Rate);
-        (void)deme;
         return e;
     }
 
