@@ -11,6 +11,7 @@
 #include <sstream>
 #include <unicode/uchar.h>
 #include <unicode/utf8.h>
+#include <yaml-cpp/eventhandler.h>
 #include <yaml-cpp/yaml.h>
 
 namespace quenlith::demes {
@@ -827,23 +828,61 @@ Json timeJson(double t) {
     return std::isinf(t) ? Json("Infinity") : Json(t);
 }
 
+// Counts the documents of a YAML text without building them. yaml-cpp 0.7 never gets past a
+// stray "," between documents (it yields empty documents without end), so a document that
+// starts where the previous one did is reported instead of read again.
+class DocumentCounter : public YAML::EventHandler {
+  public:
+    void OnDocumentStart(const YAML::Mark& m) override { start = m; }
+    void OnDocumentEnd() override {}
+    void OnNull(const YAML::Mark&, YAML::anchor_t) override {}
+    void OnAlias(const YAML::Mark&, YAML::anchor_t) override {}
+    void OnScalar(const YAML::Mark&, const std::string&, YAML::anchor_t,
+                  const std::string&) override {}
+    void OnSequenceStart(const YAML::Mark&, const std::string&, YAML::anchor_t,
+                         YAML::EmitterStyle::value) override {}
+    void OnSequenceEnd() override {}
+    void OnMapStart(const YAML::Mark&, const std::string&, YAML::anchor_t,
+                    YAML::EmitterStyle::value) override {}
+    void OnMapEnd() override {}
+    YAML::Mark start;
+};
+
+[[noreturn]] void notYaml(const std::string& source, const YAML::Mark& mark,
+                          const std::string& reason) {
+    throw DemesError(source + ": not a YAML file: line " + std::to_string(mark.line + 1) +
+                     ", column " + std::to_string(mark.column + 1) + ": " + reason);
+}
+
+// The number of documents in `text`, at most 3.
+int countDocuments(const std::string& text, const std::string& source) {
+    std::istringstream in(text);
+    YAML::Parser parser(in);
+    int count = 0;
+    int previous = -1;
+    for (DocumentCounter counter; count < 3 && parser.HandleNextDocument(counter); ++count) {
+        if (counter.start.pos == previous) notYaml(source, counter.start, "unexpected ','");
+        previous = counter.start.pos;
+    }
+    return count;
+}
+
 } // namespace
 
 Model readModel(const std::string& text, const std::string& source) {
-    std::vector<YAML::Node> docs;
+    YAML::Node doc;
     try {
-        docs = YAML::LoadAll(text);
+        const int documents = countDocuments(text, source);
+        if (documents == 0) throw DemesError(source + ": the file holds no model");
+        if (documents > 1)
+            throw DemesError(source + ": the file holds several YAML documents; a model is one");
+        doc = YAML::Load(text);
     } catch (const YAML::Exception& e) {
-        throw DemesError(source + ": not a YAML file: line " + std::to_string(e.mark.line + 1) +
-                         ", column " + std::to_string(e.mark.column + 1) + ": " + e.msg);
+        notYaml(source, e.mark, e.msg);
     }
-    if (docs.empty()) throw DemesError(source + ": the file holds no model");
-    if (docs.size() > 1)
-        throw DemesError(source + ": the file holds " + std::to_string(docs.size()) +
-                         " YAML documents; a model is one");
     try {
         std::map<std::string, int> lines;
-        const Json root = YamlToJson(lines).convert(docs[0], "");
+        const Json root = YamlToJson(lines).convert(doc, "");
         return Resolver(std::move(lines)).resolve(root);
     } catch (const DemesError& e) {
         throw DemesError(source + ": " + e.what());

@@ -194,8 +194,12 @@ TEST(DemesRefusal, TextThatIsNotAModel) {
     EXPECT_EQ(refusal("time_units: generations\ndemes:\n  - name: [A\n"),
               "m.yaml: not a YAML file: line 4, column 1: end of sequence flow not found");
     EXPECT_EQ(refusal(""), "m.yaml: the file holds no model");
+    EXPECT_EQ(refusal("# only a comment\n"), "m.yaml: the file holds no model");
+    // A stray comma, on which the YAML reader would otherwise loop without end.
+    EXPECT_EQ(refusal("[1, 2]\n,\n"), "m.yaml: not a YAML file: line 2, column 1: unexpected ','");
+    EXPECT_EQ(refusal(","), "m.yaml: not a YAML file: line 1, column 1: unexpected ','");
     EXPECT_EQ(refusal("a: 1\n---\nb: 2\n"),
-              "m.yaml: the file holds 2 YAML documents; a model is one");
+              "m.yaml: the file holds several YAML documents; a model is one");
     EXPECT_EQ(refusal("- 1\n- 2\n"),
               "m.yaml: the model must be a mapping of fields (time_units, demes, ...) (line 1)");
     // Quoted numbers are text; booleans are not numbers.
