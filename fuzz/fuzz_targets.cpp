@@ -3,6 +3,7 @@
 #include "base/convert.h"
 #include "base/run_error.h"
 #include "cli/cli_options.h"
+#include "demography/demes_reader.h"
 #include "dna/dna_setup.h"
 #include "msat/msat_params.h"
 #include "run/run_driver.h"
@@ -538,12 +539,31 @@ std::string cliOptionsTarget(std::string_view input) try {
     return std::string("unexpected exception: ") + e.what();
 }
 
+// A Demes model is resolved or refused with a DemesError, nothing else; a resolved model
+// reads back from its JSON to the same JSON.
+std::string demesModelTarget(std::string_view input) try {
+    std::string json;
+    try {
+        json = demes::resolvedJson(demes::readModel(std::string(input), "fuzz"));
+    } catch (const demes::DemesError& e) {
+        return std::string(e.what()).empty() ? "a refusal without a message" : "";
+    }
+    try {
+        if (demes::resolvedJson(demes::readModel(json, "resolved")) != json)
+            return "the resolved model resolves to another model";
+    } catch (const demes::DemesError& e) {
+        return std::string("the resolved model is refused: ") + e.what();
+    }
+    return {};
+} catch (const std::exception& e) {
+    return std::string("unexpected exception: ") + e.what();
+}
+
 const std::vector<Target>& allTargets() {
     static const std::vector<Target> targets = {
-        {"msat_params", msatParamsTarget},
-        {"root_sequence", rootSequenceTarget},
-        {"lenient_numbers", lenientNumbersTarget},
-        {"cli_options", cliOptionsTarget},
+        {"msat_params", msatParamsTarget},         {"root_sequence", rootSequenceTarget},
+        {"lenient_numbers", lenientNumbersTarget}, {"cli_options", cliOptionsTarget},
+        {"demes_model", demesModelTarget},
     };
     return targets;
 }

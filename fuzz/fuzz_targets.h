@@ -12,6 +12,7 @@
 //   lenient_numbers  the whole input is the text of an edit box.
 //   cli_options    the arguments of quenlith-cli, one per line; a small whole run follows
 //                  when the options describe one.
+//   demes_model    the whole input is a Demes model file.
 #include <string>
 #include <string_view>
 #include <vector>
@@ -22,6 +23,7 @@ std::string msatParamsTarget(std::string_view input);
 std::string rootSequenceTarget(std::string_view input);
 std::string lenientNumbersTarget(std::string_view input);
 std::string cliOptionsTarget(std::string_view input);
+std::string demesModelTarget(std::string_view input);
 
 struct Target {
     const char* name;

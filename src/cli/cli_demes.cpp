@@ -16,6 +16,9 @@ int runDemesCli(const CliOptions& o, std::ostream& out, std::ostream& err) {
     } catch (const demes::DemesError& e) {
         err << "error: --demes: " << e.what() << "\n";
         return 2;
+    } catch (const std::exception& e) {
+        err << "error: --demes: " << o.form.edtDemes << ": cannot be read: " << e.what() << "\n";
+        return 1;
     }
     out << demes::resolvedJson(model);
     out.flush();

@@ -19,10 +19,25 @@ const char* sizeFunctionName(SizeFunction f) {
 
 double epochSizeAt(const Epoch& e, double start, double t) {
     if (e.sizeFunction == SizeFunction::Constant || std::isinf(start)) return e.startSize;
+    if (t == e.endTime) return e.endSize; // exactly, not through exp(log(...))
     // Fraction of the epoch elapsed, from its start (older) towards its end.
     const double dt = (start - t) / (start - e.endTime);
     if (e.sizeFunction == SizeFunction::Linear) return e.startSize + (e.endSize - e.startSize) * dt;
     return e.startSize * std::exp(std::log(e.endSize / e.startSize) * dt);
+}
+
+std::string genealogyRefusal(const Model& model) {
+    for (size_t d = 0; d < model.demes.size(); ++d)
+        for (size_t i = 0; i < model.demes[d].epochs.size(); ++i) {
+            const Epoch& e = model.demes[d].epochs[i];
+            const std::string where =
+                "demes[" + std::to_string(d) + "].epochs[" + std::to_string(i) + "].";
+            if (e.selfingRate != 0)
+                return where + "selfing_rate: models with selfing are not simulated";
+            if (e.cloningRate != 0)
+                return where + "cloning_rate: models with cloning are not simulated";
+        }
+    return {};
 }
 
 DemographyTimeline::DemographyTimeline(Model model) : model_(std::move(model)) {
@@ -98,6 +113,14 @@ double DemographyTimeline::migrationRate(size_t source, size_t dest, double t) c
     for (const MigrationSpan& m : migrations_)
         if (m.source == source && m.dest == dest && m.start > t && t >= m.end) return m.rate;
     return 0;
+}
+
+std::vector<DemographyTimeline::Ancestry> DemographyTimeline::migrationsInto(size_t dest,
+                                                                             double t) const {
+    std::vector<Ancestry> out;
+    for (const MigrationSpan& m : migrations_)
+        if (m.dest == dest && m.start > t && t >= m.end) out.push_back({m.source, m.rate});
+    return out;
 }
 
 std::vector<DemographyTimeline::PulseEvent> DemographyTimeline::pulsesAt(double t) const {

@@ -68,6 +68,11 @@ struct Model {
     std::vector<Pulse> pulses; // oldest first; pulses of one time in the file's order
 };
 
+// Why genealogies of gene copies cannot be simulated under the model (an epoch with a selfing
+// or cloning rate other than 0: copies of one individual are then not independent), naming
+// the field; empty when they can.
+std::string genealogyRefusal(const Model& model);
+
 // Size at time t of an epoch spanning (start, end] (same units for all three).
 double epochSizeAt(const Epoch& e, double start, double t);
 
@@ -98,6 +103,9 @@ class DemographyTimeline {
 
     // Rate of migration from `source` into `dest` at generation t (0 when none is active).
     double migrationRate(size_t source, size_t dest, double t) const;
+    // Every migration into `dest` active at generation t: its source and its rate, in the
+    // model's order (backwards in time, a lineage in `dest` moves to the source).
+    std::vector<Ancestry> migrationsInto(size_t dest, double t) const;
 
     struct PulseEvent {
         std::vector<Ancestry> sources;

@@ -11,6 +11,7 @@
 #include <sstream>
 #include <unicode/uchar.h>
 #include <unicode/utf8.h>
+#include <yaml-cpp/eventhandler.h>
 #include <yaml-cpp/yaml.h>
 
 namespace quenlith::demes {
@@ -36,6 +37,39 @@ std::string inQuotes(const std::string& s) {
     return "'" + s + "'";
 }
 
+// What a value of the wrong type is, for messages: ", not a list" and so on.
+std::string found(const nlohmann::ordered_json& v) {
+    if (v.is_null()) return ", not empty (null)";
+    if (v.is_boolean()) return std::string(", not ") + (v.get<bool>() ? "true" : "false");
+    if (v.is_string()) return ", not the text " + inQuotes(v.get<std::string>());
+    if (v.is_array()) return ", not a list";
+    if (v.is_object()) return ", not a mapping";
+    return ", not " + v.dump();
+}
+
+// True when s is well-formed UTF-8 (no surrogates, no overlong forms).
+bool isUtf8(const std::string& s) {
+    const auto* bytes = reinterpret_cast<const uint8_t*>(s.data());
+    const int32_t length = static_cast<int32_t>(s.size());
+    for (int32_t i = 0; i < length;) {
+        UChar32 c;
+        U8_NEXT(bytes, i, length, c);
+        if (c < 0) return false;
+    }
+    return true;
+}
+
+// Non-finite numbers of the metadata as JSON can hold them: "Infinity", "-Infinity", "NaN".
+void finiteJson(nlohmann::ordered_json& v) {
+    if (v.is_number_float() && !std::isfinite(v.get<double>())) {
+        const double x = v.get<double>();
+        v = std::isnan(x) ? "NaN" : x > 0 ? "Infinity" : "-Infinity";
+    } else if (v.is_structured()) {
+        for (auto& item : v)
+            finiteJson(item);
+    }
+}
+
 // --- YAML to a typed tree ----------------------------------------------------------------
 // yaml-cpp leaves plain scalars untyped; they are resolved here by the YAML 1.2 core schema
 // (null, booleans, integers, floats with .inf and .nan, otherwise text). Quoted scalars are
@@ -46,6 +80,13 @@ class YamlToJson {
     explicit YamlToJson(std::map<std::string, int>& lines) : lines_(lines) {}
 
     Json convert(const YAML::Node& n, const std::string& path) {
+        // Aliases repeat a node without repeating its text: a few lines can stand for
+        // billions of values. A model has far fewer.
+        if (++values_ > kMaxValues)
+            fail(path,
+                 "the model holds more than " + std::to_string(kMaxValues) +
+                     " values (through aliases?)",
+                 n.Mark().line + 1);
         lines_[path] = n.Mark().line + 1;
         switch (n.Type()) {
         case YAML::NodeType::Null:
@@ -65,6 +106,7 @@ class YamlToJson {
                 if (!kv.first.IsScalar())
                     fail(path, "a key is not a plain name", kv.first.Mark().line + 1);
                 const std::string key = kv.first.Scalar();
+                if (!isUtf8(key)) fail(path, "a key is not UTF-8 text", kv.first.Mark().line + 1);
                 const std::string keyPath = path.empty() ? key : path + "." + key;
                 if (out.contains(key))
                     fail(keyPath, "the key appears twice", kv.first.Mark().line + 1);
@@ -87,6 +129,7 @@ class YamlToJson {
     Json scalar(const YAML::Node& n, const std::string& path) {
         const std::string& tag = n.Tag();
         const std::string& s = n.Scalar();
+        if (!isUtf8(s)) fail(path, "not UTF-8 text", n.Mark().line + 1);
         static const std::string core = "tag:yaml.org,2002:";
         if (tag == "!" || tag == core + "str") return s;
         if (tag == "?" || tag.empty()) return plain(s);
@@ -126,7 +169,9 @@ class YamlToJson {
         return s;
     }
 
+    static constexpr size_t kMaxValues = 250000;
     std::map<std::string, int>& lines_;
+    size_t values_ = 0;
 };
 
 // --- Resolution --------------------------------------------------------------------------
@@ -244,18 +289,19 @@ class Resolver {
     void check(const Field& f, Kind kind) const {
         const Json& v = *f.value;
         auto needNumber = [&](const char* what) {
-            if (!isNumber(v)) fail(f.path, std::string("must be a number ") + what);
+            if (!isNumber(v)) fail(f.path, std::string("must be a number ") + what + found(v));
             return v.get<double>();
         };
         switch (kind) {
         case Kind::Text:
-            if (!v.is_string()) fail(f.path, "must be text");
+            if (!v.is_string()) fail(f.path, "must be text" + found(v));
             return;
         case Kind::NonEmptyText:
-            if (!v.is_string() || v.get<std::string>().empty()) fail(f.path, "must be a name");
+            if (!v.is_string() || v.get<std::string>().empty())
+                fail(f.path, "must be a name" + found(v));
             return;
         case Kind::Identifier:
-            if (!v.is_string()) fail(f.path, "must be a deme name");
+            if (!v.is_string()) fail(f.path, "must be a deme name" + found(v));
             if (!isIdentifier(v.get<std::string>()))
                 fail(f.path, inQuotes(v.get<std::string>()) +
                                  " is not a valid name (letters, digits and _, not starting "
@@ -280,14 +326,14 @@ class Resolver {
         }
         case Kind::PositiveOrInfinity: {
             if (v.is_string() && v.get<std::string>() == "Infinity") return;
-            if (!isNumber(v)) fail(f.path, "must be a number above 0 or \"Infinity\"");
+            if (!isNumber(v)) fail(f.path, "must be a number above 0 or \"Infinity\"" + found(v));
             const double x = v.get<double>();
             if (!(x > 0)) fail(f.path, "must be above 0, not " + number(x));
             return;
         }
         case Kind::IdentifierList:
         case Kind::NonEmptyIdentifierList:
-            if (!v.is_array()) fail(f.path, "must be a list of deme names");
+            if (!v.is_array()) fail(f.path, "must be a list of deme names" + found(v));
             if (kind == Kind::NonEmptyIdentifierList && v.empty())
                 fail(f.path, "must list at least one deme");
             for (size_t i = 0; i < v.size(); ++i)
@@ -295,7 +341,7 @@ class Resolver {
             return;
         case Kind::ProportionList:
         case Kind::PulseProportions: {
-            if (!v.is_array()) fail(f.path, "must be a list of proportions");
+            if (!v.is_array()) fail(f.path, "must be a list of proportions" + found(v));
             double sum = 0;
             for (size_t i = 0; i < v.size(); ++i) {
                 const std::string p = f.path + "[" + std::to_string(i) + "]";
@@ -311,7 +357,7 @@ class Resolver {
             return;
         }
         case Kind::Object:
-            if (!v.is_object()) fail(f.path, "must be a mapping of fields");
+            if (!v.is_object()) fail(f.path, "must be a mapping of fields" + found(v));
             return;
         }
     }
@@ -422,7 +468,11 @@ class Resolver {
                 model_.doi.push_back(textOf(
                     {&(*f.value)[i], f.path + "[" + std::to_string(i) + "]"}, Kind::NonEmptyText));
         }
-        if (const Json* m = objectOf(field(root, "", "metadata"))) model_.metadataJson = m->dump();
+        if (const Json* m = objectOf(field(root, "", "metadata"))) {
+            Json metadata = *m;
+            finiteJson(metadata);
+            model_.metadataJson = metadata.dump();
+        }
     }
 
     size_t demeIndex(const std::string& name, const std::string& path) const {
@@ -522,7 +572,7 @@ class Resolver {
             const std::string p = ep + "[" + std::to_string(k) + "]";
             deme.epochs.push_back(readEpoch(epochs[k], p, local, join(path, "defaults.epoch"), k,
                                             epochs.size(), previousEnd,
-                                            k == 0 ? nullptr : &deme.epochs.back(), deme));
+                                            k == 0 ? nullptr : &deme.epochs.back()));
             previousEnd = deme.epochs.back().endTime;
         }
         model_.demes.push_back(std::move(deme));
@@ -536,7 +586,7 @@ class Resolver {
 
     Epoch readEpoch(const Json& data, const std::string& path, const Json* local,
                     const std::string& localPath, size_t k, size_t count, double start,
-                    const Epoch* previous, const Deme& deme) const {
+                    const Epoch* previous) const {
         check({&data, path}, Kind::Object);
         checkEpochFields(data, path);
         auto get = [&](const char* key) { return epochField(data, path, key, local, localPath); };
@@ -591,7 +641,6 @@ class Resolver {
                                     " differs from end_size " + number(e.endSize));
         if (const Field f = get("selfing_rate")) e.selfingRate = numberOf(f, Kind::Rate);
         if (const Field f = get("cloning_rate")) e.cloningRate = numberOf(f, Kind::Rate);
-        (void)deme;
         return e;
     }
 
@@ -779,23 +828,61 @@ Json timeJson(double t) {
     return std::isinf(t) ? Json("Infinity") : Json(t);
 }
 
+// Counts the documents of a YAML text without building them. yaml-cpp 0.7 never gets past a
+// stray "," between documents (it yields empty documents without end), so a document that
+// starts where the previous one did is reported instead of read again.
+class DocumentCounter : public YAML::EventHandler {
+  public:
+    void OnDocumentStart(const YAML::Mark& m) override { start = m; }
+    void OnDocumentEnd() override {}
+    void OnNull(const YAML::Mark&, YAML::anchor_t) override {}
+    void OnAlias(const YAML::Mark&, YAML::anchor_t) override {}
+    void OnScalar(const YAML::Mark&, const std::string&, YAML::anchor_t,
+                  const std::string&) override {}
+    void OnSequenceStart(const YAML::Mark&, const std::string&, YAML::anchor_t,
+                         YAML::EmitterStyle::value) override {}
+    void OnSequenceEnd() override {}
+    void OnMapStart(const YAML::Mark&, const std::string&, YAML::anchor_t,
+                    YAML::EmitterStyle::value) override {}
+    void OnMapEnd() override {}
+    YAML::Mark start;
+};
+
+[[noreturn]] void notYaml(const std::string& source, const YAML::Mark& mark,
+                          const std::string& reason) {
+    throw DemesError(source + ": not a YAML file: line " + std::to_string(mark.line + 1) +
+                     ", column " + std::to_string(mark.column + 1) + ": " + reason);
+}
+
+// The number of documents in `text`, at most 3.
+int countDocuments(const std::string& text, const std::string& source) {
+    std::istringstream in(text);
+    YAML::Parser parser(in);
+    int count = 0;
+    int previous = -1;
+    for (DocumentCounter counter; count < 3 && parser.HandleNextDocument(counter); ++count) {
+        if (counter.start.pos == previous) notYaml(source, counter.start, "unexpected ','");
+        previous = counter.start.pos;
+    }
+    return count;
+}
+
 } // namespace
 
 Model readModel(const std::string& text, const std::string& source) {
-    std::vector<YAML::Node> docs;
+    YAML::Node doc;
     try {
-        docs = YAML::LoadAll(text);
+        const int documents = countDocuments(text, source);
+        if (documents == 0) throw DemesError(source + ": the file holds no model");
+        if (documents > 1)
+            throw DemesError(source + ": the file holds several YAML documents; a model is one");
+        doc = YAML::Load(text);
     } catch (const YAML::Exception& e) {
-        throw DemesError(source + ": not a YAML file: line " + std::to_string(e.mark.line + 1) +
-                         ", column " + std::to_string(e.mark.column + 1) + ": " + e.msg);
+        notYaml(source, e.mark, e.msg);
     }
-    if (docs.empty()) throw DemesError(source + ": the file holds no model");
-    if (docs.size() > 1)
-        throw DemesError(source + ": the file holds " + std::to_string(docs.size()) +
-                         " YAML documents; a model is one");
     try {
         std::map<std::string, int> lines;
-        const Json root = YamlToJson(lines).convert(docs[0], "");
+        const Json root = YamlToJson(lines).convert(doc, "");
         return Resolver(std::move(lines)).resolve(root);
     } catch (const DemesError& e) {
         throw DemesError(source + ": " + e.what());
@@ -851,7 +938,8 @@ std::string resolvedJson(const Model& model) {
                           {"time", p.time},
                           {"proportions", p.proportions}});
     out["pulses"] = pulses;
-    return out.dump(2) + "\n";
+    // Every text was checked to be UTF-8 when read; a model built otherwise gets U+FFFD.
+    return out.dump(2, ' ', false, Json::error_handler_t::replace) + "\n";
 }
 
 } // namespace quenlith::demes

@@ -138,8 +138,8 @@ TEST(CliPipeline, SlicesWithFilesOutsideTheirFolderAreNotJoined) {
     ASSERT_EQ(program(scratch, common + "--sims 2 --workdir " + s1.str()).status, 0);
     EXPECT_TRUE(elsewhere.exists("s.csv"));
     fs::remove(elsewhere.file("s.csv"));
-    EXPECT_EQ(program(scratch, common + "--sims 2 --first-sim 3 --of 4 --workdir " + s2.str()).status,
-              2);
+    EXPECT_EQ(
+        program(scratch, common + "--sims 2 --first-sim 3 --of 4 --workdir " + s2.str()).status, 2);
     EXPECT_FALSE(elsewhere.exists("s.csv"));
     const Shell r =
         program(scratch, "--join " + s1.str() + " " + s2.str() + " --workdir " + out.str());
