@@ -8,6 +8,7 @@
 #include "output/newick.h"
 
 #include <string>
+#include <vector>
 
 namespace quenlith {
 
@@ -24,15 +25,17 @@ class GenealogyFiles {
         mutMat_ = BlockFile(joinPath(workDir, kMutMatFile), true);
     }
 
-    // The distribution blocks and the Newick line of g.
-    void writeTrees(const Genealogy& g) {
+    // The distribution blocks and the Newick line of g, its leaves named by `labels` when
+    // given (a run with a demographic model), by their index otherwise.
+    void writeTrees(const Genealogy& g, const std::vector<std::string>* labels = nullptr) {
         coalBlock_.clear();
         mutBlock_.clear();
         appendDistributionBlocks(g, coalBlock_, mutBlock_);
         coal_.write(coalBlock_);
         mut_.write(mutBlock_);
         line_.clear();
-        appendNewickLine(g, line_);
+        appendNewickTree(g, labels, line_);
+        line_ += "\r\n";
         newick_.write(line_);
     }
 
@@ -46,8 +49,9 @@ class GenealogyFiles {
     }
 
     // Every file of genealogy `record`, in the order above.
-    void write(int32_t record, const Genealogy& g) {
-        writeTrees(g);
+    void write(int32_t record, const Genealogy& g,
+               const std::vector<std::string>* labels = nullptr) {
+        writeTrees(g, labels);
         writeMatrices(record, g);
     }
 

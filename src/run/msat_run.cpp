@@ -4,6 +4,7 @@
 #include "base/run_error.h"
 #include "genealogy/event_genealogy.h"
 #include "genealogy/genealogy.h"
+#include "genealogy/structured_genealogy.h"
 #include "msat/allele_models.h"
 #include "msat/genotype_table.h"
 #include "msat/msat_params.h"
@@ -12,6 +13,7 @@
 #include "output/pairing.h"
 #include "output/summary_table.h"
 #include "run/genealogy_files.h"
+#include "run/run_model.h"
 #include "run/sim_pipeline.h"
 #include "run/summary_parts.h"
 
@@ -33,6 +35,8 @@ struct MsatResult {
     AlleleSizes sizes;
     std::vector<int32_t> pairing;
     std::vector<int32_t> repeatUnits; // of each locus
+    // With a demographic model, per locus: the names of its genealogy's leaves.
+    std::vector<std::vector<std::string>> leafLabels;
     int32_t popSize = 0;
 };
 
@@ -88,7 +92,18 @@ class MsatSimulation {
             MutationProbability mutation;
             mutation.constant = locus.LocusMutationRate;
             Genealogy& g = r.genealogies[static_cast<size_t>(column)];
-            if constexpr (std::is_same_v<Rng, StreamRandom>) {
+            if (p_.model) {
+                if constexpr (std::is_same_v<Rng, StreamRandom>) {
+                    structured_.simulate(p_.model->history, p_.model->copies, rng, tree_,
+                                         context.stop);
+                    structuredGenealogy(tree_, locus.LocusMutationRate, rng, g, sampleOf_);
+                    r.leafLabels.resize(static_cast<size_t>(count));
+                    r.leafLabels[static_cast<size_t>(column)] = leafLabels(*p_.model, sampleOf_);
+                } else {
+                    throw RunError("Range check error",
+                                   "a demographic model runs with --rng streams");
+                }
+            } else if constexpr (std::is_same_v<Rng, StreamRandom>) {
                 if (events_)
                     eventSimulator_.simulate(g, k, r.popSize, demography_, mutation, rng,
                                              context.onCoalescence, context.stop);
@@ -101,10 +116,25 @@ class MsatSimulation {
             }
             int32_t largestSoFar = ancestral;
             applyLocusMutations(g, p_.AlleleModel, locus, column, r.sizes, largestSoFar, rng);
+            if (p_.model) {
+                // Every locus lists the copies in sample order, deme by deme.
+                column_.resize(static_cast<size_t>(k));
+                for (int32_t i = 0; i < k; ++i)
+                    column_[static_cast<size_t>(sampleOf_[static_cast<size_t>(i)])] =
+                        r.sizes.at(i, column);
+                for (int32_t i = 0; i < k; ++i)
+                    r.sizes.at(i, column) = column_[static_cast<size_t>(i)];
+            }
             afterLocus(column, g);
         }
         r.pairing.clear();
-        if (drawPairing_) r.pairing = drawPairingOrder(k, rng);
+        if (p_.model) {
+            // Individuals are pairs of copies of one deme.
+            for (int32_t i = 1; i <= k; ++i)
+                r.pairing.push_back(i);
+        } else if (drawPairing_) {
+            r.pairing = drawPairingOrder(k, rng);
+        }
     }
 
   private:
@@ -114,6 +144,9 @@ class MsatSimulation {
     Demography demography_;
     GenealogySimulator simulator_;
     EventGenealogySimulator eventSimulator_;
+    StructuredSimulator structured_;
+    StructuredTree tree_;
+    std::vector<int32_t> sampleOf_, column_;
 };
 
 class MsatRun {
@@ -240,12 +273,13 @@ class MsatRun {
     }
 
     // The files and tables of the genealogy of locus l of simulation s.
-    void writeGenealogy(int32_t s, int32_t l, const Genealogy& g) {
+    void writeGenealogy(int32_t s, int32_t l, const Genealogy& g,
+                        const std::vector<std::string>* labels = nullptr) {
         const int32_t row = s - slice_.first + 1;
         const size_t index = tables_.index(tableRow(s), l);
         tables_.MsatTmrca[index] = g.Generation;
         tables_.MsatInfAlleles[index] = g.MutEventCount() + 1;
-        files_.write((s - 1) * loci_ + l, g);
+        files_.write((s - 1) * loci_ + l, g, labels);
         mutCounts_[static_cast<size_t>((row - 1) * loci_ + l - 1)] = g.MutEventCount();
     }
 
@@ -253,7 +287,9 @@ class MsatRun {
         const int32_t row = s - slice_.first + 1;
         if (!genealogiesWritten_)
             for (int32_t l = 1; l <= loci_; ++l)
-                writeGenealogy(s, l, r.genealogies[static_cast<size_t>(l - 1)]);
+                writeGenealogy(s, l, r.genealogies[static_cast<size_t>(l - 1)],
+                               r.leafLabels.empty() ? nullptr
+                                                    : &r.leafLabels[static_cast<size_t>(l - 1)]);
         if (p_.MSatOut && p_.AlleleModel != MsatModel::InfiniteAlleles) {
             genotypeBlock_.clear();
             appendGenotypeBlock(r.sizes, r.pairing, genotypeBlock_);

@@ -5,8 +5,8 @@
 #include "base/run_error.h"
 #include "dna/dna_setup.h"
 #include "dna/substitution.h"
-#include "genealogy/structured_genealogy.h"
 #include "genealogy/event_genealogy.h"
+#include "genealogy/structured_genealogy.h"
 #include "msat/msat_params.h"
 #include "output/alignment.h"
 #include "output/arlequin.h"
@@ -53,9 +53,10 @@ struct DnaResult {
     Genealogy genealogy;
     SampleSequences sequences;
     std::vector<int32_t> pairing;
-    // With a model: the copy (1-based) of each sample, deme by deme in the order of the
-    // samples, for the files that list the samples in that order.
+    // With a model: the copies in sample order (1 .. k, deme by deme), and the names of the
+    // genealogy's leaves.
     std::vector<int32_t> rowOrder;
+    std::vector<std::string> leafLabels;
     int32_t popSize = 0;
 };
 
@@ -101,6 +102,7 @@ class DnaSimulation {
                                 context.onCoalescence, context.stop);
         }
         if (p_.ScatterMut) ScatterMutations(r.genealogy, r.sequences, model_, rng);
+        if (p_.model) inSampleOrder(r.sequences);
         // The pairing's draws follow the scatter's. A model's individuals are pairs of
         // samples of one deme.
         r.pairing.clear();
@@ -117,10 +119,24 @@ class DnaSimulation {
         if constexpr (std::is_same_v<Rng, StreamRandom>) {
             structured_.simulate(p_.model->history, p_.model->copies, rng, tree_, context.stop);
             structuredGenealogy(tree_, setup_.SeqMutProb, rng, r.genealogy, sampleOf_);
-            r.rowOrder = sampleRows(sampleOf_);
+            r.leafLabels = leafLabels(*p_.model, sampleOf_);
+            r.rowOrder.resize(sampleOf_.size());
+            for (size_t i = 0; i < r.rowOrder.size(); ++i)
+                r.rowOrder[i] = static_cast<int32_t>(i) + 1;
         } else {
             throw RunError("Range check error", "a demographic model runs with --rng streams");
         }
+    }
+
+    // The sequences' rows moved from the order of the tree's leaves to that of the samples,
+    // so that every file lists the copies deme by deme.
+    void inSampleOrder(SampleSequences& seqs) {
+        moved_.resize(seqs.data.size());
+        const auto length = static_cast<size_t>(seqs.length);
+        for (size_t i = 0; i < sampleOf_.size(); ++i)
+            std::copy_n(seqs.copy(static_cast<int32_t>(i)), length,
+                        moved_.data() + static_cast<size_t>(sampleOf_[i]) * length);
+        seqs.data.swap(moved_);
     }
 
     const RunParameters& p_;
@@ -133,6 +149,7 @@ class DnaSimulation {
     StructuredSimulator structured_;
     StructuredTree tree_;
     std::vector<int32_t> sampleOf_;
+    std::vector<char> moved_;
     EventGenealogySimulator eventSimulator_;
 };
 
@@ -184,7 +201,7 @@ class DnaWriter {
 
     void write(int32_t s, const DnaResult& r) {
         const Genealogy& g = r.genealogy;
-        genealogyFiles_.writeTrees(g);
+        genealogyFiles_.writeTrees(g, r.leafLabels.empty() ? nullptr : &r.leafLabels);
 
         const int32_t infiniteSegSites = p_.SegSites ? g.MutEventCount() : 0;
         const int32_t finiteSegSites = p_.ScatterMut ? countFiniteSegSites(r.sequences) : 0;

@@ -78,9 +78,20 @@ std::string readRunModel(const FormValues& form, RunModel& out) {
         !error.empty())
         return "--samples: " + error;
     out.copies = sampledCopies(out.samples);
+    for (const DemeSample& d : out.samples)
+        for (int32_t i = 1; i <= d.count; ++i)
+            out.sampleNames.push_back(d.name + "_" + std::to_string(i));
     if (out.copies.size() < 2) return "--samples: at least two copies are needed";
     if (out.copies.size() > 2147483647u) return "--samples: too many copies";
     return {};
+}
+
+std::vector<std::string> leafLabels(const RunModel& m, const std::vector<int32_t>& order) {
+    std::vector<std::string> labels;
+    labels.reserve(order.size());
+    for (const int32_t sample : order)
+        labels.push_back(m.sampleNames[static_cast<size_t>(sample)]);
+    return labels;
 }
 
 std::vector<std::string> runModelLogLines(const RunModel& m) {

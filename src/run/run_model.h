@@ -18,6 +18,7 @@ struct RunModel {
     std::vector<DemeSample> samples;      // in the order of --samples
     std::vector<StructuredSample> copies; // one per copy, deme by deme
     std::vector<std::string> notes;       // how rounding changed the model
+    std::vector<std::string> sampleNames; // per copy: NAME_i, the i-th copy of deme NAME
     int32_t sampleSize() const { return static_cast<int32_t>(copies.size()); }
 };
 
@@ -27,6 +28,10 @@ struct RunModel {
 // size, the variance in reproductive success, gamma rates per generation, the default
 // generator).
 std::string readRunModel(const FormValues& form, RunModel& out);
+
+// The names of the copies of a genealogy in the order of its leaves (order: the sample of
+// each leaf, as structuredGenealogy gives it).
+std::vector<std::string> leafLabels(const RunModel& m, const std::vector<int32_t>& order);
 
 // The model's lines of the run log: the file and its digest, the demes with their epochs,
 // the migrations and pulses, the samples, the rounding.
