@@ -14,8 +14,9 @@ namespace quenlith {
 int32_t DiscreteHistory::epochAt(int32_t d, int64_t t) const {
     const DiscreteDeme& deme = demes[static_cast<size_t>(d)];
     if (t <= deme.end || t > deme.start) return -1;
-    // Epochs are oldest first: the youngest whose end lies below t holds it.
-    for (size_t e = deme.epochs.size(); e-- > 0;)
+    // Epochs are oldest first, their ends decreasing: the oldest whose end lies below t
+    // holds it.
+    for (size_t e = 0; e < deme.epochs.size(); ++e)
         if (deme.epochs[e].end < t) return static_cast<int32_t>(e);
     return -1;
 }

@@ -162,6 +162,57 @@ TEST(StructuredTheory, SplitWithoutMigration) {
     EXPECT_NEAR(var, 9900, 0.15 * 9900);
 }
 
+// Two copies in one deme whose size changes by epochs (a bottleneck) and grows: the chance to
+// meet in generation t is 1 / copies(t), with the copies worked out here from the epochs.
+TEST(StructuredTheory, EpochsOfOneDeme) {
+    DiscreteHistory h;
+    h.demes = {constantDeme("A", 500)};
+    DiscreteEpoch oldest, bottleneck, growth;
+    oldest.end = 400;
+    oldest.startSize = oldest.endSize = 500;
+    bottleneck.end = 200;
+    bottleneck.startSize = bottleneck.endSize = 20;
+    bottleneck.startTime = 400;
+    bottleneck.endTime = 200;
+    growth.end = 0;
+    growth.function = SizeFunction::Exponential;
+    growth.startSize = 50;
+    growth.endSize = 400;
+    growth.startTime = 200;
+    growth.endTime = 0;
+    h.demes[0].epochs = {oldest, bottleneck, growth};
+    ASSERT_EQ(h.check(), "");
+    auto copies = [](int64_t t) {
+        if (t > 400) return 1000.0;
+        if (t > 200) return 40.0;
+        return std::round(2 * 50 * std::pow(400.0 / 50.0, (200.0 - t) / 200.0));
+    };
+    for (const int64_t t : {1, 100, 200, 201, 400, 401, 5000})
+        EXPECT_EQ(static_cast<double>(h.copies(0, t)), copies(t)) << t;
+    std::vector<double> survival = {1};
+    while (survival.back() > 1e-13)
+        survival.push_back(survival.back() *
+                           (1 - 1 / copies(static_cast<int64_t>(survival.size()))));
+    double mean = 0, second = 0;
+    for (size_t t = 0; t < survival.size(); ++t) {
+        mean += survival[t];
+        second += (2.0 * static_cast<double>(t) + 1) * survival[t];
+    }
+    StructuredSimulator sim;
+    StructuredTree tree;
+    const int n = 4000;
+    std::vector<int64_t> times;
+    double sum = 0;
+    for (int s = 0; s < n; ++s) {
+        StreamRandom rng(9, static_cast<uint32_t>(s));
+        sim.simulate(h, {{0, 0}, {0, 0}}, rng, tree);
+        times.push_back(tree.tmrca());
+        sum += static_cast<double>(tree.tmrca());
+    }
+    EXPECT_NEAR(sum / n, mean, 4 * std::sqrt((second - mean * mean) / n));
+    EXPECT_LT(ksAgainst(times, survival), 1.95 / std::sqrt(n));
+}
+
 namespace {
 
 // The plain process, one generation after the other, with a generator of its own.
