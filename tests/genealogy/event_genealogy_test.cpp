@@ -8,10 +8,12 @@
 #include "dna/dna_setup.h"
 #include "genealogy/genealogy.h"
 
+#include "support/two_sample.h"
 #include <algorithm>
 #include <atomic>
 #include <cmath>
 #include <functional>
+
 #include <gtest/gtest.h>
 #include <map>
 #include <string>
@@ -137,23 +139,7 @@ Sample simulateMany(const Setting& c, bool events, uint64_t seed, int replicates
     return s;
 }
 
-// Two-sample Kolmogorov-Smirnov statistic.
-double ksDistance(std::vector<double> a, std::vector<double> b) {
-    std::sort(a.begin(), a.end());
-    std::sort(b.begin(), b.end());
-    double d = 0;
-    size_t i = 0, j = 0;
-    while (i < a.size() && j < b.size()) {
-        const double x = std::min(a[i], b[j]);
-        while (i < a.size() && a[i] == x)
-            ++i;
-        while (j < b.size() && b[j] == x)
-            ++j;
-        d = std::max(
-            d, std::abs(static_cast<double>(i) / a.size() - static_cast<double>(j) / b.size()));
-    }
-    return d;
-}
+using quenlith::testing::ksDistance;
 
 // The critical distance at the 0.001 level.
 double ksCritical(size_t n, size_t m) {

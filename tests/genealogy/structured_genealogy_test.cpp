@@ -2,6 +2,7 @@
 // theory, and against a plain generation-by-generation simulation of the same history.
 #include "base/random.h"
 #include "genealogy/structured_genealogy.h"
+#include "support/two_sample.h"
 
 #include <algorithm>
 #include <cmath>
@@ -61,6 +62,16 @@ std::vector<double> pairSurvival(const DiscreteHistory& h, int startState) {
     return survival;
 }
 
+// The mean and standard deviation of a time from its survival function P(T > t).
+std::pair<double, double> meanAndSd(const std::vector<double>& survival) {
+    double mean = 0, second = 0;
+    for (size_t t = 0; t < survival.size(); ++t) {
+        mean += survival[t];
+        second += (2.0 * static_cast<double>(t) + 1) * survival[t];
+    }
+    return {mean, std::sqrt(second - mean * mean)};
+}
+
 double ksAgainst(std::vector<int64_t> sample, const std::vector<double>& survival) {
     std::sort(sample.begin(), sample.end());
     const double n = static_cast<double>(sample.size());
@@ -71,23 +82,6 @@ double ksAgainst(std::vector<int64_t> sample, const std::vector<double>& surviva
             ++i;
         const double exact = 1 - survival[t];
         worst = std::max(worst, std::fabs(static_cast<double>(i) / n - exact));
-    }
-    return worst;
-}
-
-double ksTwoSample(std::vector<double> a, std::vector<double> b) {
-    std::sort(a.begin(), a.end());
-    std::sort(b.begin(), b.end());
-    double worst = 0;
-    size_t i = 0, j = 0;
-    while (i < a.size() && j < b.size()) {
-        const double x = std::min(a[i], b[j]);
-        while (i < a.size() && a[i] <= x)
-            ++i;
-        while (j < b.size() && b[j] <= x)
-            ++j;
-        worst = std::max(worst, std::fabs(static_cast<double>(i) / static_cast<double>(a.size()) -
-                                          static_cast<double>(j) / static_cast<double>(b.size())));
     }
     return worst;
 }
@@ -107,12 +101,7 @@ TEST(StructuredTheory, TwoDemesWithMigration) {
         ASSERT_EQ(h.check(), "");
         for (const int state : {0, 2}) {
             const std::vector<double> survival = pairSurvival(h, state);
-            double mean = 0, second = 0;
-            for (size_t t = 0; t < survival.size(); ++t) {
-                mean += survival[t];
-                second += (2.0 * static_cast<double>(t) + 1) * survival[t];
-            }
-            const double sd = std::sqrt(second - mean * mean);
+            const auto [mean, sd] = meanAndSd(survival);
             const std::vector<StructuredSample> samples = {{0, 0}, {state == 0 ? 0 : 1, 0}};
             StructuredSimulator sim;
             StructuredTree tree;
@@ -193,11 +182,7 @@ TEST(StructuredTheory, EpochsOfOneDeme) {
     while (survival.back() > 1e-13)
         survival.push_back(survival.back() *
                            (1 - 1 / copies(static_cast<int64_t>(survival.size()))));
-    double mean = 0, second = 0;
-    for (size_t t = 0; t < survival.size(); ++t) {
-        mean += survival[t];
-        second += (2.0 * static_cast<double>(t) + 1) * survival[t];
-    }
+    const auto [mean, sd] = meanAndSd(survival);
     StructuredSimulator sim;
     StructuredTree tree;
     const int n = 4000;
@@ -209,7 +194,7 @@ TEST(StructuredTheory, EpochsOfOneDeme) {
         times.push_back(tree.tmrca());
         sum += static_cast<double>(tree.tmrca());
     }
-    EXPECT_NEAR(sum / n, mean, 4 * std::sqrt((second - mean * mean) / n));
+    EXPECT_NEAR(sum / n, mean, 4 * sd / std::sqrt(n));
     EXPECT_LT(ksAgainst(times, survival), 1.95 / std::sqrt(n));
 }
 
@@ -355,7 +340,7 @@ TEST(StructuredTheory, EventDrivenEqualsThePlainWalk) {
     }
     // Two-sample Kolmogorov-Smirnov at the 0.1 % level: 1.95 sqrt(2 / n).
     const double critical = 1.95 * std::sqrt(2.0 / n);
-    EXPECT_LT(ksTwoSample(tmrca[0], tmrca[1]), critical);
-    EXPECT_LT(ksTwoSample(length[0], length[1]), critical);
-    EXPECT_LT(ksTwoSample(moves[0], moves[1]), critical);
+    EXPECT_LT(quenlith::testing::ksDistance(tmrca[0], tmrca[1]), critical);
+    EXPECT_LT(quenlith::testing::ksDistance(length[0], length[1]), critical);
+    EXPECT_LT(quenlith::testing::ksDistance(moves[0], moves[1]), critical);
 }

@@ -7,10 +7,12 @@
 #include "run/slice_join.h"
 #include "support/temp_dir.h"
 
+#include "support/two_sample.h"
 #include <algorithm>
 #include <cmath>
 #include <filesystem>
 #include <fstream>
+
 #include <gtest/gtest.h>
 #include <sstream>
 
@@ -58,22 +60,7 @@ RunOutcome runIn(FormValues f, const fs::path& dir, uint64_t seed, int64_t first
     return RunSimulation(f, seed, quiet);
 }
 
-double ksDistance(std::vector<int32_t> a, std::vector<int32_t> b) {
-    std::sort(a.begin(), a.end());
-    std::sort(b.begin(), b.end());
-    double d = 0;
-    size_t i = 0, j = 0;
-    while (i < a.size() && j < b.size()) {
-        const int32_t x = std::min(a[i], b[j]);
-        while (i < a.size() && a[i] == x)
-            ++i;
-        while (j < b.size() && b[j] == x)
-            ++j;
-        d = std::max(
-            d, std::abs(static_cast<double>(i) / a.size() - static_cast<double>(j) / b.size()));
-    }
-    return d;
-}
+using quenlith::testing::ksDistance;
 
 } // namespace
 
