@@ -84,6 +84,9 @@ TEST(CliDemes, RefusalsExitWithStatus2AndWriteNothing) {
         {{"--demes", kModel, wd, "--var-rep-success", "2", "--quiet", "--samples", "YRI:2"},
          "the model gives the reproduction; \"Variance in reproductive success\" "
          "(--var-rep-success) cannot be used with it"},
+        {{wd, "--quiet", "--samples", "YRI:3"},
+         "--samples and --ploidy describe the samples of a "
+         "demographic model: they need --demes"},
         {{"--demes", kModel, wd, "--diploid", "--quiet", "--samples", "YRI:3"},
          "--samples: YRI:3: a diploid run pairs the copies of each deme"},
     };
