@@ -7,6 +7,7 @@
 #include "dna/dna_setup.h"
 #include "msat/msat_params.h"
 #include "run/run_driver.h"
+#include "run/run_model.h"
 #include "run/run_parameters.h"
 
 #include <cerrno>
@@ -519,12 +520,30 @@ std::string cliOptionsTarget(std::string_view input) try {
     f.edtMutDistrib = defaults.edtMutDistrib;
     f.edtCoalDistrib = defaults.edtCoalDistrib;
     f.edtLogFile = defaults.edtLogFile;
+    if (const std::string refusal = modelControlsError(f); !refusal.empty()) {
+        const WholeRun run = runWhole(f, 1);
+        if (run.kind != WholeRun::Rejected)
+            return "refused model controls (" + refusal + "): the run " + describe(run);
+        return {};
+    }
     const ReadParameters read = readRunParameters(f);
     if (!read.warning.empty()) {
         const WholeRun run = runWhole(f, 1);
         if (run.kind != WholeRun::Rejected || run.text != read.warning)
             return "refused parameters (" + read.warning + "): the run " + describe(run);
         return {};
+    }
+    // A model's own refusals (its file, its samples, the options it replaces) come from
+    // reading it at the run's start.
+    if (f.chkDemes) {
+        RunModel model;
+        const std::string refusal = readRunModel(f, model);
+        if (!refusal.empty()) {
+            const WholeRun run = runWhole(f, 1);
+            if (run.kind != WholeRun::Rejected)
+                return "refused model (" + refusal + "): the run " + describe(run);
+            return {};
+        }
     }
     if (!smallRun(read.params)) return {};
     writeScratch(f.edtSeqFile, "acgtACGTnn\r\nacgt\r\n");

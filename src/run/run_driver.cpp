@@ -453,11 +453,8 @@ RunOutcome runChecked(const FormValues& form, uint64_t seed, RunObserver& observ
     if (outcome.warning.empty()) outcome.warning = checkEachSim(form, p);
     if (outcome.warning.empty()) outcome.warning = checkOutputPaths(form, p);
     if (!outcome.warning.empty()) return outcome;
-    if (!form.chkDemes && (!form.edtSamples.empty() || form.edtPloidy != FormValues{}.edtPloidy)) {
-        outcome.warning = "--samples and --ploidy describe the samples of a demographic model: "
-                          "they need --demes";
-        return outcome;
-    }
+    outcome.warning = modelControlsError(form);
+    if (!outcome.warning.empty()) return outcome;
     // A demographic model, read and matched with its samples; its copies set the sample size.
     if (form.chkDemes && read.warning.empty()) {
         auto model = std::make_shared<RunModel>();

@@ -36,6 +36,13 @@ const char* functionName(SizeFunction f) {
 
 } // namespace
 
+std::string modelControlsError(const FormValues& form) {
+    if (!form.chkDemes && (!form.edtSamples.empty() || form.edtPloidy != FormValues{}.edtPloidy))
+        return "--samples and --ploidy describe the samples of a demographic model: they need "
+               "--demes";
+    return {};
+}
+
 std::string readRunModel(const FormValues& form, RunModel& out) {
     if (form.rngKind != RandomKind::Streams)
         return "A demographic model runs with independent streams (--rng streams): the default "

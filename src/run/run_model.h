@@ -22,6 +22,10 @@ struct RunModel {
     int32_t sampleSize() const { return static_cast<int32_t>(copies.size()); }
 };
 
+// The refusal of a model's controls given without a model (the samples, the ploidy), empty
+// otherwise; checked before anything is written.
+std::string modelControlsError(const FormValues& form);
+
 // Reads the model of a run with "Demographic model" ticked. Returns the refusal's text (the
 // option or field and the reason), empty when the model can run: a file that is not YAML or
 // not a valid model, samples that do not fit it, options the model replaces (the fluctuating
