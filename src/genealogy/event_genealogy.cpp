@@ -133,20 +133,8 @@ void EventGenealogySimulator::simulate(Genealogy& g, int32_t k, int32_t& popSize
                                        const MutationProbability& mutation, Rng& rng,
                                        const std::function<void()>& onCoalescence,
                                        const std::atomic<bool>* stop) {
-    g.SampleSize = k;
-    g.Generation = 0;
-    g.CoalEvents.clear();
-    g.MutEvents.clear();
-    g.mutationNodes.clear();
-    const size_t nodes = static_cast<size_t>(k) + (k > 0 ? k - 1 : 0);
-    g.leafLo.resize(nodes);
-    g.leafHi.resize(nodes);
-    g.childA.clear();
-    g.childB.clear();
-    g.CoalEvents.reserve(k > 0 ? k - 1 : 0);
+    g.startSample(k);
     lineageOrder_.reset(k);
-    for (int32_t i = 0; i < k; ++i)
-        g.leafLo[i] = g.leafHi[i] = i;
 
     const bool perGeneration = static_cast<bool>(mutation.perGeneration);
     const long double p = mutation.constant;

@@ -10,6 +10,22 @@
 
 namespace quenlith {
 
+void Genealogy::startSample(int32_t k) {
+    SampleSize = k;
+    Generation = 0;
+    CoalEvents.clear();
+    MutEvents.clear();
+    mutationNodes.clear();
+    const size_t nodes = static_cast<size_t>(k) + (k > 0 ? k - 1 : 0);
+    leafLo.resize(nodes);
+    leafHi.resize(nodes);
+    childA.clear();
+    childB.clear();
+    CoalEvents.reserve(k > 0 ? k - 1 : 0);
+    for (int32_t i = 0; i < k; ++i)
+        leafLo[i] = leafHi[i] = i;
+}
+
 void Genealogy::rebuildTree() {
     const int32_t k = SampleSize;
     const size_t events = CoalEvents.size();
@@ -735,20 +751,8 @@ void GenealogySimulator::simulate(Genealogy& g, int32_t k, int32_t& popSize,
     // The run generator's own algebra (states computed ahead, draws taken back) serves only
     // RunRandom; any other generator draws one number after the other.
     constexpr bool kCongruential = std::is_same_v<Rng, RunRandom>;
-    g.SampleSize = k;
-    g.Generation = 0;
-    g.CoalEvents.clear();
-    g.MutEvents.clear();
-    g.mutationNodes.clear();
-    const size_t nodes = static_cast<size_t>(k) + (k > 0 ? k - 1 : 0);
-    g.leafLo.resize(nodes);
-    g.leafHi.resize(nodes);
-    g.childA.clear();
-    g.childB.clear();
-    g.CoalEvents.reserve(k > 0 ? k - 1 : 0);
+    g.startSample(k);
     lineageOrder_.reset(k);
-    for (int32_t i = 0; i < k; ++i)
-        g.leafLo[i] = g.leafHi[i] = i;
 
     // The loop draws from a copy of the generator that never leaves this function, so its
     // state stays in a register; the copy is written back before anything else draws.

@@ -45,6 +45,8 @@ struct Genealogy {
     int32_t MutEventCount() const { return static_cast<int32_t>(MutEvents.size()); }
     // Generation of the last coalescence (0 without events).
     int32_t tmrca() const { return CoalEvents.empty() ? 0 : CoalEvents.back().generation; }
+    // k sample copies and no event yet: every leaf its own range.
+    void startSample(int32_t k);
     // Rebuilds the tree (children and leaf ranges) from CoalEvents alone.
     void rebuildTree();
 };

@@ -72,6 +72,20 @@ std::pair<double, double> meanAndSd(const std::vector<double>& survival) {
     return {mean, std::sqrt(second - mean * mean)};
 }
 
+// TMRCAs of n genealogies of two copies, simulation s drawing from stream s of `seed`.
+std::vector<int64_t> pairTimes(const DiscreteHistory& h,
+                               const std::vector<StructuredSample>& samples, uint64_t seed, int n) {
+    StructuredSimulator sim;
+    StructuredTree tree;
+    std::vector<int64_t> times;
+    for (int s = 0; s < n; ++s) {
+        StreamRandom rng(seed, static_cast<uint32_t>(s));
+        sim.simulate(h, samples, rng, tree);
+        times.push_back(tree.time.size() == 3 ? tree.tmrca() : -1);
+    }
+    return times;
+}
+
 double ksAgainst(std::vector<int64_t> sample, const std::vector<double>& survival) {
     std::sort(sample.begin(), sample.end());
     const double n = static_cast<double>(sample.size());
@@ -84,6 +98,20 @@ double ksAgainst(std::vector<int64_t> sample, const std::vector<double>& surviva
         worst = std::max(worst, std::fabs(static_cast<double>(i) / n - exact));
     }
     return worst;
+}
+
+// The sample's mean against the exact mean (within four standard errors) and its law against
+// the exact one (Kolmogorov-Smirnov at the 0.1 % level).
+void expectLaw(const std::vector<int64_t>& times, const std::vector<double>& survival) {
+    const auto [mean, sd] = meanAndSd(survival);
+    double sum = 0;
+    for (const int64_t t : times) {
+        ASSERT_GE(t, 1) << "not one merge of the two copies";
+        sum += static_cast<double>(t);
+    }
+    const double n = static_cast<double>(times.size());
+    EXPECT_NEAR(sum / n, mean, 4 * sd / std::sqrt(n));
+    EXPECT_LT(ksAgainst(times, survival), 1.95 / std::sqrt(n));
 }
 
 } // namespace
@@ -101,24 +129,8 @@ TEST(StructuredTheory, TwoDemesWithMigration) {
         ASSERT_EQ(h.check(), "");
         for (const int state : {0, 2}) {
             const std::vector<double> survival = pairSurvival(h, state);
-            const auto [mean, sd] = meanAndSd(survival);
-            const std::vector<StructuredSample> samples = {{0, 0}, {state == 0 ? 0 : 1, 0}};
-            StructuredSimulator sim;
-            StructuredTree tree;
-            const int n = 4000;
-            std::vector<int64_t> times;
-            double sum = 0;
-            for (int s = 0; s < n; ++s) {
-                StreamRandom rng(77 + static_cast<uint64_t>(state), static_cast<uint32_t>(s));
-                sim.simulate(h, samples, rng, tree);
-                ASSERT_EQ(tree.time.size(), 3u);
-                times.push_back(tree.tmrca());
-                sum += static_cast<double>(tree.tmrca());
-            }
-            const double se = sd / std::sqrt(n);
-            EXPECT_NEAR(sum / n, mean, 4 * se) << c.size0 << " " << state;
-            // Kolmogorov-Smirnov at the 0.1 % level.
-            EXPECT_LT(ksAgainst(times, survival), 1.95 / std::sqrt(n)) << c.size0 << " " << state;
+            SCOPED_TRACE(std::to_string(c.size0) + " " + std::to_string(state));
+            expectLaw(pairTimes(h, {{0, 0}, {state == 0 ? 0 : 1, 0}}, 77 + state, 4000), survival);
         }
     }
 }
@@ -182,20 +194,7 @@ TEST(StructuredTheory, EpochsOfOneDeme) {
     while (survival.back() > 1e-13)
         survival.push_back(survival.back() *
                            (1 - 1 / copies(static_cast<int64_t>(survival.size()))));
-    const auto [mean, sd] = meanAndSd(survival);
-    StructuredSimulator sim;
-    StructuredTree tree;
-    const int n = 4000;
-    std::vector<int64_t> times;
-    double sum = 0;
-    for (int s = 0; s < n; ++s) {
-        StreamRandom rng(9, static_cast<uint32_t>(s));
-        sim.simulate(h, {{0, 0}, {0, 0}}, rng, tree);
-        times.push_back(tree.tmrca());
-        sum += static_cast<double>(tree.tmrca());
-    }
-    EXPECT_NEAR(sum / n, mean, 4 * sd / std::sqrt(n));
-    EXPECT_LT(ksAgainst(times, survival), 1.95 / std::sqrt(n));
+    expectLaw(pairTimes(h, {{0, 0}, {0, 0}}, 9, 4000), survival);
 }
 
 namespace {
