@@ -233,14 +233,7 @@ void EventGenealogySimulator::simulate(Genealogy& g, int32_t k, int32_t& popSize
         }
         generation += static_cast<int32_t>(span);
         if (j >= 0) {
-            const int32_t e = static_cast<int32_t>(g.CoalEvents.size());
-            const int32_t node = k + e;
-            g.CoalEvents.push_back({generation, j, j + 1});
-            const auto [left, right] = lineageOrder_.merge(j, node);
-            g.childA.push_back(left);
-            g.childB.push_back(right);
-            g.leafLo[node] = g.leafLo[left];
-            g.leafHi[node] = g.leafHi[right];
+            g.recordMerge(generation, j, lineageOrder_);
             --lineages;
             if (onCoalescence) {
                 g.Generation = generation;

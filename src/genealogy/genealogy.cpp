@@ -26,6 +26,16 @@ void Genealogy::startSample(int32_t k) {
         leafLo[i] = leafHi[i] = i;
 }
 
+void Genealogy::recordMerge(int32_t generation, int32_t j, LineageOrder& order) {
+    const int32_t node = SampleSize + static_cast<int32_t>(CoalEvents.size());
+    CoalEvents.push_back({generation, j, j + 1});
+    const auto [left, right] = order.merge(j, node);
+    childA.push_back(left);
+    childB.push_back(right);
+    leafLo[node] = leafLo[left];
+    leafHi[node] = leafHi[right];
+}
+
 void Genealogy::rebuildTree() {
     const int32_t k = SampleSize;
     const size_t events = CoalEvents.size();
@@ -845,14 +855,7 @@ void GenealogySimulator::simulate(Genealogy& g, int32_t k, int32_t& popSize,
         }
 
         if (j >= 0) {
-            const int32_t e = static_cast<int32_t>(g.CoalEvents.size());
-            const int32_t node = k + e;
-            g.CoalEvents.push_back({generation, j, j + 1});
-            const auto [left, right] = lineageOrder_.merge(j, node);
-            g.childA.push_back(left);
-            g.childB.push_back(right);
-            g.leafLo[node] = g.leafLo[left];
-            g.leafHi[node] = g.leafHi[right];
+            g.recordMerge(generation, j, lineageOrder_);
             --lineages;
             if (!perGeneration) mutationDraw_.prepare(lineages, p, true);
             if (onCoalescence) {

@@ -29,6 +29,8 @@ struct MutEvent {
     int32_t position; // position of the mutated lineage at the start of that generation
 };
 
+class LineageOrder;
+
 struct Genealogy {
     int32_t SampleSize = 0;
     int32_t Generation = 0;
@@ -45,6 +47,9 @@ struct Genealogy {
     int32_t MutEventCount() const { return static_cast<int32_t>(MutEvents.size()); }
     // Generation of the last coalescence (0 without events).
     int32_t tmrca() const { return CoalEvents.empty() ? 0 : CoalEvents.back().generation; }
+    // The merge of the lineages at positions j and j + 1 in `generation`: its event, its node
+    // (taking the lineages' place in `order`) and the node's children and leaves.
+    void recordMerge(int32_t generation, int32_t j, LineageOrder& order);
     // k sample copies and no event yet: every leaf its own range.
     void startSample(int32_t k);
     // Rebuilds the tree (children and leaf ranges) from CoalEvents alone.

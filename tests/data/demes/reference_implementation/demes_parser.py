@@ -11,7 +11,7 @@
 # The entry point is the ``parse`` function, which returns a fully-qualified
 # Graph. The implementation is written with clarity and correctness as the main
 # priorities. Its main purpose is to remove any potential ambiguities that may
-# exist in the written specification and to simplify the process of writing
+# exist in the written format description and to simplify the process of writing
 # other parsers. In the interest of simplicity, the parser does not generate
 # useful error messages in all cases (but we would hope that practical
 # implementations would).
@@ -41,7 +41,7 @@ def parse(data: dict) -> Graph:
     # creating the appropriate Python objects. We ensure that extra items
     # have not been included in the data payload by checking if the objects
     # are empty once we have removed all the values defined in the
-    # specification. Type and range validation of simple items (e.g., the
+    # format description. Type and range validation of simple items (e.g., the
     # value must be a positive integer) is performed at the same time,
     # using the pop_x functions. Once the full object model of the input
     # data has been built, the rules for creating a fully-qualified Demes
@@ -822,5 +822,5 @@ class Graph:
         # sorted as part of the parser.
         # Note that Python implements "stable" sorting, which maintains the order
         # of pulses that have the same time value to start with (as required by
-        # the spec).
+        # the format's text).
         self.pulses.sort(key=lambda pulse: pulse.time, reverse=True)
