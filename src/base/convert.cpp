@@ -1,4 +1,5 @@
 #include "base/convert.h"
+#include "base/limits.h"
 
 #include <algorithm>
 #include <charconv>
@@ -141,7 +142,7 @@ int32_t lenientInt(std::string_view t) {
         int d = base == 16 ? hexDigit(t[i]) : (isDigit(t[i]) ? t[i] - '0' : -1);
         if (d < 0) break;
         int64_t next = value * base + d;
-        if (next > 2147483647) break;
+        if (next > kLargestCount) break;
         value = next;
     }
     return static_cast<int32_t>(negative ? -value : value);

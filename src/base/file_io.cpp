@@ -15,26 +15,27 @@
 namespace quenlith {
 
 std::string standardErrorText(int err) {
+    const auto text = [](ErrorCode code) { return std::string(standardText(code)); };
     switch (err) {
     case ENOENT:
     case ENOTDIR:
-        return "File not found";
+        return text(ErrorCode::FileNotFound);
     case EACCES:
     case EPERM:
     case EROFS:
     case EISDIR:
-        return "File access denied";
+        return text(ErrorCode::FileAccessDenied);
     case ENOSPC:
     case EDQUOT:
-        return "Disk full";
+        return text(ErrorCode::DiskFull);
     case EFBIG:
-        return "File too large";
+        return text(ErrorCode::FileTooLarge);
     case ENAMETOOLONG:
-        return "File name too long";
+        return text(ErrorCode::FileNameTooLong);
     case ENOMEM:
-        return "Out of memory";
+        return text(ErrorCode::OutOfMemory);
     default:
-        return "I/O error " + std::to_string(err);
+        return text(ErrorCode::IoError) + " " + std::to_string(err);
     }
 }
 

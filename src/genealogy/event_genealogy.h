@@ -11,6 +11,7 @@
 // events are a Bernoulli(p) process over the (generation, lineage draw) slots of the walk,
 // drawn by its geometric gaps; each event falls on a uniformly drawn lineage of its
 // generation. The walk's draws are not reproduced: the two agree in distribution.
+#include "base/limits.h"
 #include "genealogy/genealogy.h"
 #include "genealogy/genealogy_engine.h"
 
@@ -35,7 +36,7 @@ class EventGenealogySimulator {
                   const std::function<void()>& onCoalescence,
                   const std::atomic<bool>* stop = nullptr);
 
-    int32_t lastGeneration = 2147483647;
+    int32_t lastGeneration = kLargestCount;
 
     // q_a for a lineages among n copies (n <= 1 as 1 copy), without cancellation at large n.
     static long double repeatProbability(int32_t a, int32_t n);

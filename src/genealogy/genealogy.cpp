@@ -1,4 +1,5 @@
 #include "genealogy/genealogy.h"
+#include "base/limits.h"
 
 #include "base/run_error.h"
 
@@ -67,7 +68,8 @@ int32_t fluctuatedSize(int32_t n, double changePercent, bool singleExpression) {
         next = static_cast<double>(static_cast<long double>(n) + d);
     }
     next = std::trunc(next);
-    if (!(next < 2147483647.0L)) return std::numeric_limits<int32_t>::max();
+    if (!(next < static_cast<long double>(kLargestCount)))
+        return std::numeric_limits<int32_t>::max();
     if (!(next > 0)) return 0;
     return static_cast<int32_t>(next);
 }

@@ -8,6 +8,7 @@
 // the event tables. Internally every lineage is also a node of a tree: leaves 0 .. k-1, and
 // node k + e is the ancestor formed by coalescence event e. Because merges always join
 // neighbours, the leaves under a node are a contiguous range of sample copies.
+#include "base/limits.h"
 #include "base/random.h"
 
 #include <atomic>
@@ -231,7 +232,7 @@ class GenealogySimulator {
     // Generation is a 32-bit counter: a genealogy that reaches this generation before its
     // most recent common ancestor stops the run with "Range check error" rather than wrap
     // round. Tests lower it.
-    int32_t lastGeneration = 2147483647;
+    int32_t lastGeneration = kLargestCount;
 
   private:
     // Draws the parents of a > 8 lineages; returns j of the first occurrence of the

@@ -20,6 +20,7 @@
 // Stretches of generations over which nothing of the history changes are crossed at once:
 // the generations until the next one with a migration or a repeated parent are geometric,
 // and that generation is drawn conditionally on holding one (see structured_genealogy.cpp).
+#include "base/limits.h"
 #include "genealogy/genealogy.h"
 
 #include <atomic>
@@ -124,7 +125,7 @@ class StructuredSimulator {
     void simulate(const DiscreteHistory& history, const std::vector<StructuredSample>& samples,
                   Rng& rng, StructuredTree& tree, const std::atomic<bool>* stop = nullptr);
 
-    int64_t lastGeneration = 2147483647;
+    int64_t lastGeneration = kLargestCount;
 
   private:
     struct Lineage {

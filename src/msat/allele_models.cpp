@@ -1,4 +1,5 @@
 #include "msat/allele_models.h"
+#include "base/limits.h"
 
 #include "base/run_error.h"
 
@@ -12,7 +13,7 @@ namespace {
 // A size that leaves the 32-bit range cannot be stored: the run stops with a range error
 // instead of wrapping round to a meaningless size.
 int32_t checkedSize(int64_t size) {
-    if (size > 2147483647LL || size < -2147483648LL)
+    if (size > int64_t{kLargestCount} || size < int64_t{kSmallestInt32})
         throw RunError("Range check error",
                        "allele size " + std::to_string(size) + " leaves the 32-bit range");
     return static_cast<int32_t>(size);

@@ -1,4 +1,5 @@
 #include "msat/msat_params.h"
+#include "base/limits.h"
 
 #include "base/file_io.h"
 #include "base/run_error.h"
@@ -50,7 +51,7 @@ bool parseParamInteger(std::string_view t, int32_t& value) {
         if (magnitude > 2147483648LL) return false;
     }
     const int64_t v = negative ? -magnitude : magnitude;
-    if (v > 2147483647LL) return false;
+    if (v > int64_t{kLargestCount}) return false;
     value = static_cast<int32_t>(v);
     return true;
 }
@@ -296,7 +297,7 @@ void checkLocusParams(const MsatLocusParams& p, int32_t locus, const std::string
         throw RunError(l + "MaxSize (" + std::to_string(p.MaxSize) + ") is below MinSize (" +
                            std::to_string(p.MinSize) + ")",
                        path);
-    if (static_cast<int64_t>(p.MaxSize) - p.MinSize > 2147483647LL)
+    if (static_cast<int64_t>(p.MaxSize) - p.MinSize > int64_t{kLargestCount})
         throw RunError(l + "the size range MinSize .. MaxSize is wider than 2147483647", path);
     if (p.RepeatUnit < 0)
         throw RunError(l + "RepeatUnit (" + std::to_string(p.RepeatUnit) + ") is negative", path);

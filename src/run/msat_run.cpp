@@ -1,4 +1,5 @@
 #include "run/msat_run.h"
+#include "base/limits.h"
 
 #include "base/memory_check.h"
 #include "base/run_error.h"
@@ -167,7 +168,7 @@ class MsatRun {
             throw RunError("Range check error", "number of simulations " + std::to_string(sims_));
         const int64_t records = static_cast<int64_t>(sims_) * loci_;
         const int64_t lastRecord = static_cast<int64_t>(slice_.last()) * loci_;
-        if (records > 2147483647LL || lastRecord > 2147483647LL)
+        if (records > int64_t{kLargestCount} || lastRecord > int64_t{kLargestCount})
             throw RunError("Range check error", "simulations times loci " +
                                                     std::to_string(lastRecord) +
                                                     " exceeds 2147483647 genealogies");

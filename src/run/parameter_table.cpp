@@ -1,4 +1,5 @@
 #include "run/parameter_table.h"
+#include "base/limits.h"
 
 #include <cerrno>
 #include <cstdlib>
@@ -218,7 +219,7 @@ bool strictWholeNumber(const std::string& text) {
     long long value = 0;
     while (i < text.size() && text[i] >= '0' && text[i] <= '9') {
         value = value * 10 + (text[i] - '0');
-        if (value > 2147483647) return false; // the lenient reading would cut it
+        if (value > kLargestCount) return false; // the lenient reading would cut it
         ++i;
     }
     if (i == digits) return false;

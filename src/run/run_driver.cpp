@@ -1,4 +1,5 @@
 #include "run/run_driver.h"
+#include "base/limits.h"
 
 #include "base/file_io.h"
 #include "base/memory_check.h"
@@ -499,7 +500,7 @@ RunOutcome runChecked(const FormValues& form, uint64_t seed, RunObserver& observ
     uint64_t digest = textDigest("");
     const bool rootFromFile = !p.Msats && p.SeqInput;
     if (rootFromFile) {
-        const std::string content = readWholeFile(joinPath(p.WorkDir, p.SeqFileName), 2147483647,
+        const std::string content = readWholeFile(joinPath(p.WorkDir, p.SeqFileName), kLargestCount,
                                                   "the longest sequence a run can use");
         digest = textDigest(content, digest);
         rootSites = rootSitesFromFileContent(content);
@@ -616,7 +617,7 @@ std::string runControlError(const FormValues& form, int32_t simCount, uint64_t s
             return "The first simulation of a slice must be 1 or more, not " +
                    std::to_string(form.firstSim);
         const int64_t last = form.firstSim + std::max<int64_t>(simCount, 1) - 1;
-        if (last > 2147483647LL)
+        if (last > int64_t{kLargestCount})
             return "Simulations " + std::to_string(form.firstSim) + " to " + std::to_string(last) +
                    " pass the last simulation number of a run, 2147483647";
     }

@@ -1,4 +1,5 @@
 #include "run/run_model.h"
+#include "base/limits.h"
 
 #include "base/file_io.h"
 #include "base/run_error.h"
@@ -89,7 +90,7 @@ std::string readRunModel(const FormValues& form, RunModel& out) {
         for (int32_t i = 1; i <= d.count; ++i)
             out.sampleNames.push_back(d.name + "_" + std::to_string(i));
     if (out.copies.size() < 2) return "--samples: at least two copies are needed";
-    if (out.copies.size() > 2147483647u) return "--samples: too many copies";
+    if (out.copies.size() > uint32_t{kLargestCount}) return "--samples: too many copies";
     return {};
 }
 

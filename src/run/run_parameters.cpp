@@ -1,4 +1,5 @@
 #include "run/run_parameters.h"
+#include "base/limits.h"
 
 #include "base/convert.h"
 #include "genealogy/genealogy.h"
@@ -149,7 +150,7 @@ ReadParameters readRunParameters(const FormValues& f) {
             return refuse("The variance in reproductive success must not be negative");
         if (p.MeanOffspring < 0) return refuse("The mean number of offspring must not be negative");
         const int64_t numerator = static_cast<int64_t>(p.PopSize) * p.MeanOffspring - 1;
-        if (numerator > 2147483647 || numerator < -2147483647 - 1LL)
+        if (numerator > kLargestCount || numerator < int64_t{kSmallestInt32})
             return refuse("Population Size (N) is too large");
         long double ne = static_cast<long double>(numerator) /
                          (static_cast<long double>(p.OffspringVariance) / p.MeanOffspring +

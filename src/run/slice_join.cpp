@@ -1,4 +1,5 @@
 #include "run/slice_join.h"
+#include "base/limits.h"
 
 #include "run/parameter_table.h"
 
@@ -10,8 +11,8 @@
 #include "output/each_sim.h"
 #include "output/matrix_files.h"
 #include "output/vcf_writer.h"
-#include "run/output_paths.h"
 #include "run/file_digest.h"
+#include "run/output_paths.h"
 #include "run/pipeline_settings.h"
 #include "run/run_log.h"
 #include "run/run_start.h"
@@ -226,7 +227,7 @@ void checkCoverage(const std::vector<Slice>& slices) {
     if (expected - 1 < of)
         refuse("missing slice: " + range(expected, of) + " of the run of " + std::to_string(of) +
                " are in no slice" + (expected > 1 ? " (the last slice is missing)" : ""));
-    if (of > 2147483647LL) refuse("the slices pass simulation 2147483647");
+    if (of > int64_t{kLargestCount}) refuse("the slices pass simulation 2147483647");
 }
 
 // Every file of every slice as its run wrote it: sizes first (a cut or emptied file is named

@@ -1,4 +1,5 @@
 #include "run/slice_manifest.h"
+#include "base/limits.h"
 
 #include "run/parameter_table.h"
 
@@ -74,7 +75,7 @@ bool readInt64(const std::string& v, int64_t& out) {
 
 bool readInt32(const std::string& v, int32_t& out) {
     int64_t n;
-    if (!readInt64(v, n) || n < -2147483648LL || n > 2147483647LL) return false;
+    if (!readInt64(v, n) || n < int64_t{kSmallestInt32} || n > int64_t{kLargestCount}) return false;
     out = static_cast<int32_t>(n);
     return true;
 }

@@ -246,7 +246,7 @@ TEST(GenealogyBrowser, MatrixFileThatIsNotARegularFileOrTooLarge) {
         b.loadShown(g);
         ADD_FAILURE() << "a 1 TiB matrix file was read";
     } catch (const RunError& e) {
-        EXPECT_EQ(e.text(), "Out of memory");
+        EXPECT_EQ(e.code(), ErrorCode::OutOfMemory);
         EXPECT_EQ(e.detail(), tree);
     }
 }

@@ -65,7 +65,7 @@ TEST(GenerationLimit, AGenealogyPastTheLastGenerationStopsTheRun) {
         simulator.simulate(g, 2, popSize, Demography{}, MutationProbability{}, rng, {});
         FAIL() << "a pair in 10^9 copies coalesced within 1000 generations";
     } catch (const RunError& e) {
-        EXPECT_EQ(e.text(), "Range check error");
+        EXPECT_EQ(e.code(), ErrorCode::RangeCheck);
         EXPECT_NE(e.detail().find("passed generation 1000"), std::string::npos) << e.detail();
     }
     // Up to the last generation itself a genealogy completes: N = 1 merges one pair a

@@ -466,7 +466,7 @@ TEST(DeletedFileFault, NoRunSucceedsWithAFileOfItsOwnGone) {
                 RunSimulation(f, 5, observer);
                 ADD_FAILURE() << "the run succeeded";
             } catch (const RunError& e) {
-                EXPECT_EQ(e.text(), "File not found");
+                EXPECT_EQ(e.code(), ErrorCode::FileNotFound);
                 EXPECT_EQ(e.detail().rfind(dir.file(name) + " (", 0), 0u) << e.detail();
             }
             EXPECT_FALSE(dir.exists("logFile.txt"));
@@ -600,7 +600,7 @@ TEST(WorkingDirectoryFault, MissingDirectoryIsCreatedByTheCommandLineAndNamedByT
         runGuarded(f, 1);
         ADD_FAILURE() << "the run succeeded";
     } catch (const RunError& e) {
-        EXPECT_EQ(e.text(), "File not found");
+        EXPECT_EQ(e.code(), ErrorCode::FileNotFound);
         EXPECT_EQ(e.detail(), dir.file("absent") + " (the working directory does not exist)");
     }
     EXPECT_FALSE(fs::exists(dir.file("absent")));

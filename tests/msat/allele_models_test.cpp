@@ -65,7 +65,7 @@ TEST(DrawSizeInRange, EmptyRangeAndZeroRepeat) {
         DrawSizeInRange({1, 100, 140, 0, 0}, rng);
         FAIL() << "a repeat unit of 0 must stop the draw";
     } catch (const RunError& e) {
-        EXPECT_EQ(e.text(), "Division by zero");
+        EXPECT_EQ(e.code(), ErrorCode::DivisionByZero);
     }
 }
 

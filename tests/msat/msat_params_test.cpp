@@ -95,7 +95,7 @@ TEST(MsatParamFile, StrictNumbers) {
           "1 100 140 2 inf\n", "1 100 140 2 nan\n", "1 100 140 2 1e999\n",
           "2147483648 100 140 2 0.1\n", "- 100 140 2 0.1\n"}) {
         const RunError e = readError(bad, 1);
-        EXPECT_EQ(e.text(), "Invalid numeric input") << bad;
+        EXPECT_EQ(e.code(), ErrorCode::InvalidNumericInput) << bad;
     }
     // The detail names the file, the locus and the field.
     const RunError e = readError("1 100 140 2 0.1\n2 180 2x0 4 0.1\n", 2);
@@ -140,7 +140,7 @@ TEST(MsatParamFile, ReopeningReadsFromTheTop) {
         reader.open();
         FAIL() << "a removed file must not be read";
     } catch (const RunError& e) {
-        EXPECT_EQ(e.text(), "File not found");
+        EXPECT_EQ(e.code(), ErrorCode::FileNotFound);
         EXPECT_EQ(e.detail(), dir.file("p.txt"));
     }
 }

@@ -272,7 +272,7 @@ TEST(MsatRun, NoLociStillWritesEverySimulationsGenotypeBlock) {
 
     // The file is still opened by every simulation, so it must exist.
     std::filesystem::remove(dir.file("p.txt"));
-    EXPECT_EQ(runError(f, obs).text(), "File not found");
+    EXPECT_EQ(runError(f, obs).code(), ErrorCode::FileNotFound);
 }
 
 TEST(MsatRun, AMissingParameterFileLeavesTheCreatedFilesEmpty) {
@@ -282,7 +282,7 @@ TEST(MsatRun, AMissingParameterFileLeavesTheCreatedFilesEmpty) {
     f.chkMSatOut = true;
     Recorder obs;
     const RunError e = runError(f, obs);
-    EXPECT_EQ(e.text(), "File not found");
+    EXPECT_EQ(e.code(), ErrorCode::FileNotFound);
     EXPECT_EQ(e.detail(), dir.str() + "/absent.txt");
     for (const char* name : {"CoalDistrib.csv", "MutDistrib.csv", "NewickTrees.tre", "MsatData.csv",
                              "TreeMatFile.txt", "MutMatFile.txt"}) {
@@ -344,7 +344,7 @@ TEST(MsatRun, AFileRemovedDuringTheRunStopsTheNextSimulation) {
         if (s == 3) std::filesystem::remove(dir.file("p.txt"));
     };
     const RunError e = runError(f, obs);
-    EXPECT_EQ(e.text(), "File not found");
+    EXPECT_EQ(e.code(), ErrorCode::FileNotFound);
     EXPECT_EQ(obs.started, (std::vector<int32_t>{1, 2, 3}));
     EXPECT_EQ(lines(dir.read("NewickTrees.tre")).size(), 6u);
     EXPECT_FALSE(dir.exists("logFile.txt"));
@@ -368,7 +368,7 @@ TEST(MsatRun, NegativeSimulationCountIsARangeError) {
     TempDir dir;
     FormValues f = msatForm(dir, kThreeLoci, 3, -1, MsatModel::Stepwise);
     Recorder obs;
-    EXPECT_EQ(runError(f, obs).text(), "Range check error");
+    EXPECT_EQ(runError(f, obs).code(), ErrorCode::RangeCheck);
     EXPECT_EQ(dir.read("NewickTrees.tre"), "");
 }
 
@@ -402,7 +402,7 @@ TEST(MsatRun, AFileChangedDuringTheRunReachesTheNextSimulation) {
         if (s == 2) again.write("p.txt", "1   100 140   2   0.0005\r\n2   180 2x0   4   0.001\r\n");
     };
     const RunError e = runError(g, obs2);
-    EXPECT_EQ(e.text(), "Invalid numeric input");
+    EXPECT_EQ(e.code(), ErrorCode::InvalidNumericInput);
     EXPECT_NE(e.detail().find("locus 2, MaxSize \"2x0\""), std::string::npos) << e.detail();
     EXPECT_EQ(lines(again.read("NewickTrees.tre")).size(), 4u);
 }

@@ -245,7 +245,7 @@ TEST(DnaRunOutputs, FailuresKeepWrittenBlocksAndWriteNoTableOrLog) {
             RunSimulation(f, 3, obs);
             FAIL() << "no error";
         } catch (const RunError& e) {
-            EXPECT_EQ(e.text(), "File not found");
+            EXPECT_EQ(e.code(), ErrorCode::FileNotFound);
             EXPECT_EQ(e.detail(), dir.str() + "/Arlequin/sim_1.arp");
         }
         EXPECT_EQ(countOf(dir.read("seqout.txt"), "#NEXUS"), 1u);
@@ -263,7 +263,7 @@ TEST(DnaRunOutputs, FailuresKeepWrittenBlocksAndWriteNoTableOrLog) {
             RunSimulation(f, 3, obs);
             FAIL() << "no error";
         } catch (const RunError& e) {
-            EXPECT_EQ(e.text(), "Disk full");
+            EXPECT_EQ(e.code(), ErrorCode::DiskFull);
         }
         EXPECT_FALSE(dir.exists("outfile.csv"));
         EXPECT_FALSE(dir.exists("logFile.txt"));

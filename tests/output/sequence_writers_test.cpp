@@ -186,7 +186,7 @@ TEST(Arlequin, BatchLineThenProjectAndFailures) {
         writeArlequinProject(batch2, bare.str(), 1, "x");
         FAIL() << "no error";
     } catch (const RunError& e) {
-        EXPECT_EQ(e.text(), "File not found");
+        EXPECT_EQ(e.code(), ErrorCode::FileNotFound);
         EXPECT_EQ(e.detail(), bare.str() + "/Arlequin/sim_1.arp");
     }
     EXPECT_EQ(bare.read("ArlequinBatch.arp"), bare.str() + "/Arlequin/sim_1.arp\r\n");

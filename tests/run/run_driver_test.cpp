@@ -103,7 +103,7 @@ TEST(RunDriver, ZeroAndNegativeSimulationCounts) {
         RunSimulation(f, 1, obs);
         FAIL() << "a negative count must stop the run";
     } catch (const RunError& e) {
-        EXPECT_EQ(e.text(), "Range check error");
+        EXPECT_EQ(e.code(), ErrorCode::RangeCheck);
     }
     EXPECT_TRUE(neg.exists("NewickTrees.tre"));
     EXPECT_EQ(neg.read("TreeMatFile.txt"), "");
@@ -169,7 +169,7 @@ TEST(RunDriver, RootSequenceFile) {
         RunSimulation(f, 1, obs);
         FAIL() << "missing root file";
     } catch (const RunError& e) {
-        EXPECT_EQ(e.text(), "File not found");
+        EXPECT_EQ(e.code(), ErrorCode::FileNotFound);
         EXPECT_NE(e.detail().find("seqin.txt"), std::string::npos);
     }
     EXPECT_FALSE(dir.exists("NewickTrees.tre"));
@@ -190,7 +190,7 @@ TEST(RunDriver, MissingWorkingDirectory) {
         RunSimulation(f, 1, obs);
         FAIL();
     } catch (const RunError& e) {
-        EXPECT_EQ(e.text(), "File not found");
+        EXPECT_EQ(e.code(), ErrorCode::FileNotFound);
     }
 }
 
