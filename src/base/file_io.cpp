@@ -78,16 +78,16 @@ void recordWritten(int fd, const std::string& path) {
     throw RunError("File not found", path + " (" + how + " during the run)");
 }
 
-int openForWriting(const std::string& path, bool truncate) {
+UniqueFd openForWriting(const std::string& path, bool truncate) {
     ignoreFileSizeSignal();
     // O_NONBLOCK: a FIFO in place of the file must not hold the run at open(); it is cleared
     // again so that writes wait as usual.
     int flags = O_WRONLY | O_CREAT | O_CLOEXEC | O_NONBLOCK | (truncate ? O_TRUNC : O_APPEND);
-    int fd = ::open(path.c_str(), flags, 0666);
-    if (fd < 0) throwIoError(errno, path);
-    const int status = ::fcntl(fd, F_GETFL);
-    if (status >= 0) ::fcntl(fd, F_SETFL, status & ~O_NONBLOCK);
-    recordWritten(fd, path);
+    UniqueFd fd(::open(path.c_str(), flags, 0666));
+    if (!fd.valid()) throwIoError(errno, path);
+    const int status = ::fcntl(fd.get(), F_GETFL);
+    if (status >= 0) ::fcntl(fd.get(), F_SETFL, status & ~O_NONBLOCK);
+    recordWritten(fd.get(), path);
     return fd;
 }
 
@@ -106,69 +106,41 @@ void writeAll(int fd, std::string_view data, const std::string& path) {
 } // namespace
 
 void createEmptyFile(const std::string& path) {
-    int fd = openForWriting(path, true);
-    ::close(fd);
+    openForWriting(path, true);
 }
 
 BlockFile::BlockFile(const std::string& path, bool truncate) : path_(path) {
     if (path == kStandardOutput) {
         // Standard output as the shell gave it: never truncated, never reopened by name.
-        fd_ = ::fcntl(STDOUT_FILENO, F_DUPFD_CLOEXEC, 0);
-        if (fd_ < 0) throwIoError(errno, "standard output");
+        fd_.reset(::fcntl(STDOUT_FILENO, F_DUPFD_CLOEXEC, 0));
+        if (!fd_.valid()) throwIoError(errno, "standard output");
         return;
     }
     fd_ = openForWriting(path, truncate);
     if (truncate) {
         // Reopen in append mode so that every block goes to the end.
-        ::close(fd_);
+        fd_.reset();
         fd_ = openForWriting(path, false);
     }
 }
 
-BlockFile::BlockFile(BlockFile&& o) noexcept : fd_(o.fd_), path_(std::move(o.path_)) {
-    o.fd_ = -1;
-}
-
-BlockFile& BlockFile::operator=(BlockFile&& o) noexcept {
-    if (this != &o) {
-        reset();
-        fd_ = o.fd_;
-        path_ = std::move(o.path_);
-        o.fd_ = -1;
-    }
-    return *this;
-}
-
-BlockFile::~BlockFile() {
-    reset();
-}
-
-void BlockFile::reset() {
-    if (fd_ >= 0) ::close(fd_);
-    fd_ = -1;
-}
-
 void BlockFile::write(std::string_view block) {
-    if (fd_ < 0 && path_ == kStandardOutput) throwIoError(EBADF, "standard output");
-    if (fd_ < 0) fd_ = openForWriting(path_, false);
+    if (!fd_.valid() && path_ == kStandardOutput) throwIoError(EBADF, "standard output");
+    if (!fd_.valid()) fd_ = openForWriting(path_, false);
     struct stat before {};
-    const bool known = ::fstat(fd_, &before) == 0;
+    const bool known = ::fstat(fd_.get(), &before) == 0;
     if (known && S_ISREG(before.st_mode) && before.st_nlink == 0) throwGone(path_, "deleted");
     try {
-        writeAll(fd_, block, path_);
+        writeAll(fd_.get(), block, path_);
     } catch (...) {
         // Take back what reached the file of this block; a device has nothing to cut.
-        if (known && S_ISREG(before.st_mode)) (void)!::ftruncate(fd_, before.st_size);
+        if (known && S_ISREG(before.st_mode)) (void)!::ftruncate(fd_.get(), before.st_size);
         throw;
     }
 }
 
 void BlockFile::close() {
-    if (fd_ >= 0) {
-        int rc = ::close(fd_);
-        fd_ = -1;
-        if (rc != 0 && errno != EINTR) throwIoError(errno, path_);
-    }
+    if (const int err = fd_.close()) throwIoError(err, path_);
 }
 
 void forgetWrittenFiles() {
@@ -207,56 +179,41 @@ void checkWrittenFiles() {
 }
 
 void writeWholeFile(const std::string& path, std::string_view content) {
-    int fd = openForWriting(path, true);
+    UniqueFd fd = openForWriting(path, true);
     try {
-        writeAll(fd, content, path);
+        writeAll(fd.get(), content, path);
     } catch (...) {
         // Half a file would pass for a whole one: leave none.
-        ::close(fd);
+        fd.reset();
         ::unlink(path.c_str());
         throw;
     }
-    if (::close(fd) != 0 && errno != EINTR) {
-        const int err = errno;
+    if (const int err = fd.close()) {
         ::unlink(path.c_str());
         throwIoError(err, path);
     }
 }
 
-int openRegularFile(const std::string& path) {
+UniqueFd openRegularFile(const std::string& path) {
     // O_NONBLOCK: opening a FIFO for reading would otherwise wait for a writer.
-    int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
-    if (fd < 0) throwIoError(errno, path);
+    UniqueFd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
+    if (!fd.valid()) throwIoError(errno, path);
     struct stat st {};
-    if (::fstat(fd, &st) != 0) {
-        const int err = errno;
-        ::close(fd);
-        throwIoError(err, path);
-    }
-    if (S_ISDIR(st.st_mode)) {
-        ::close(fd);
-        throwIoError(EISDIR, path);
-    }
+    if (::fstat(fd.get(), &st) != 0) throwIoError(errno, path);
+    if (S_ISDIR(st.st_mode)) throwIoError(EISDIR, path);
     // A FIFO, a socket or a device (such as /dev/zero) may never end or never answer.
-    if (!S_ISREG(st.st_mode)) {
-        ::close(fd);
-        throw RunError("File access denied", path + " (not a regular file)");
-    }
-    const int status = ::fcntl(fd, F_GETFL);
-    if (status >= 0) ::fcntl(fd, F_SETFL, status & ~O_NONBLOCK);
+    if (!S_ISREG(st.st_mode))
+        throw RunError(ErrorCode::FileAccessDenied, path + " (not a regular file)");
+    const int status = ::fcntl(fd.get(), F_GETFL);
+    if (status >= 0) ::fcntl(fd.get(), F_SETFL, status & ~O_NONBLOCK);
     return fd;
 }
 
 std::string readWholeFile(const std::string& path, uint64_t maxBytes, const char* what) {
-    int fd = openRegularFile(path);
+    const UniqueFd fd = openRegularFile(path);
     struct stat st {};
-    if (::fstat(fd, &st) != 0) {
-        const int err = errno;
-        ::close(fd);
-        throwIoError(err, path);
-    }
+    if (::fstat(fd.get(), &st) != 0) throwIoError(errno, path);
     auto tooLarge = [&] {
-        ::close(fd);
         std::string detail = path + " (more than " + std::to_string(maxBytes) + " bytes";
         if (what) detail += std::string(", ") + what;
         throw RunError("File too large", detail + ")");
@@ -267,12 +224,10 @@ std::string readWholeFile(const std::string& path, uint64_t maxBytes, const char
         out.reserve(static_cast<size_t>(st.st_size));
         char buf[65536];
         for (;;) {
-            ssize_t n = ::read(fd, buf, sizeof buf);
+            ssize_t n = ::read(fd.get(), buf, sizeof buf);
             if (n < 0) {
                 if (errno == EINTR || errno == EAGAIN) continue;
-                int err = errno;
-                ::close(fd);
-                throwIoError(err, path);
+                throwIoError(errno, path);
             }
             if (n == 0) break;
             // The file may have grown since it was measured.
@@ -280,13 +235,10 @@ std::string readWholeFile(const std::string& path, uint64_t maxBytes, const char
             out.append(buf, static_cast<size_t>(n));
         }
     } catch (const std::bad_alloc&) {
-        ::close(fd);
-        throw RunError("Out of memory", path);
+        throw RunError(ErrorCode::OutOfMemory, path);
     } catch (const std::length_error&) {
-        ::close(fd);
-        throw RunError("Out of memory", path);
+        throw RunError(ErrorCode::OutOfMemory, path);
     }
-    ::close(fd);
     return out;
 }
 

@@ -1,5 +1,7 @@
 #pragma once
 // The file layer: every failure throws RunError with the standard text and the path.
+#include "base/unique_fd.h"
+
 #include <cstddef>
 #include <cstdint>
 #include <string>
@@ -28,20 +30,16 @@ class BlockFile {
     // Opens for appending; with `truncate` the file is created empty first. The name "-"
     // (kStandardOutput) writes to standard output.
     BlockFile(const std::string& path, bool truncate);
-    BlockFile(BlockFile&& other) noexcept;
-    BlockFile& operator=(BlockFile&& other) noexcept;
-    BlockFile(const BlockFile&) = delete;
-    BlockFile& operator=(const BlockFile&) = delete;
-    ~BlockFile();
+    BlockFile(BlockFile&& other) noexcept = default;
+    BlockFile& operator=(BlockFile&& other) noexcept = default;
 
     void write(std::string_view block);
     void close();
-    bool isOpen() const { return fd_ >= 0; }
+    bool isOpen() const { return fd_.valid(); }
     const std::string& path() const { return path_; }
 
   private:
-    void reset();
-    int fd_ = -1;
+    UniqueFd fd_;
     std::string path_;
 };
 
@@ -66,7 +64,7 @@ inline constexpr uint64_t kAnySize = UINT64_MAX;
 // Opens a file for reading: "File not found" and the like for a missing one, "File access
 // denied" with "(not a regular file)" for anything but a regular file (a FIFO is never waited
 // on). Returns the descriptor, in blocking mode.
-int openRegularFile(const std::string& path);
+UniqueFd openRegularFile(const std::string& path);
 
 // Reads a whole file. A missing file gives "File not found"; anything but a regular file (a
 // directory, a FIFO, a device) is refused without blocking on it; a file of more than

@@ -21,11 +21,10 @@ namespace {
 
 // The process number written into a lock file by its holder; 0 when unknown.
 long holderOf(const std::string& path) {
-    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
-    if (fd < 0) return 0;
+    const UniqueFd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
+    if (!fd.valid()) return 0;
     char buf[32] = {};
-    const ssize_t n = ::read(fd, buf, sizeof buf - 1);
-    ::close(fd);
+    const ssize_t n = ::read(fd.get(), buf, sizeof buf - 1);
     if (n <= 0) return 0;
     long pid = 0;
     for (ssize_t i = 0; i < n && buf[i] >= '0' && buf[i] <= '9' && pid < 100000000; ++i)
@@ -57,52 +56,45 @@ RunLock::RunLock(const std::string& workDir) {
     // A holder that ends between our open() and flock() removes the file we opened; then the
     // name belongs to a new file (or none) and the lock is taken again on that.
     for (int attempt = 0; attempt < 100; ++attempt) {
-        const int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0666);
-        if (fd < 0) {
+        UniqueFd fd(::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0666));
+        if (!fd.valid()) {
             const int err = errno;
             if (err != EACCES && err != EROFS && err != EPERM) throwOpenError(err, workDir, path);
             // A folder where no file can be created: lock the folder itself. Such a run can
             // only write into files that are already there.
-            const int dir = ::open(workDir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-            if (dir < 0) throwOpenError(errno, workDir, workDir);
-            if (::flock(dir, LOCK_EX | LOCK_NB) != 0) {
-                ::close(dir);
-                throwInUse(workDir, 0);
-            }
-            fd_ = dir;
+            UniqueFd dir(::open(workDir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+            if (!dir.valid()) throwOpenError(errno, workDir, workDir);
+            if (::flock(dir.get(), LOCK_EX | LOCK_NB) != 0) throwInUse(workDir, 0);
+            fd_ = std::move(dir);
             return;
         }
-        if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
+        if (::flock(fd.get(), LOCK_EX | LOCK_NB) != 0) {
             const int err = errno;
-            ::close(fd);
+            fd.reset();
             if (err == EWOULDBLOCK) throwInUse(workDir, holderOf(path));
             throwIoError(err, path);
         }
         struct stat open {
         }, named{};
-        if (::fstat(fd, &open) == 0 && ::stat(path.c_str(), &named) == 0 &&
+        if (::fstat(fd.get(), &open) == 0 && ::stat(path.c_str(), &named) == 0 &&
             open.st_dev == named.st_dev && open.st_ino == named.st_ino) {
             const std::string pid = std::to_string(::getpid()) + "\n";
-            if (::ftruncate(fd, 0) == 0) (void)!::write(fd, pid.data(), pid.size());
-            fd_ = fd;
+            if (::ftruncate(fd.get(), 0) == 0) (void)!::write(fd.get(), pid.data(), pid.size());
+            fd_ = std::move(fd);
             path_ = path;
             return;
         }
-        ::close(fd);
     }
     throwInUse(workDir, 0);
 }
 
-RunLock::RunLock(RunLock&& o) noexcept : fd_(o.fd_), path_(std::move(o.path_)) {
-    o.fd_ = -1;
-}
+RunLock::RunLock(RunLock&& o) noexcept : fd_(std::move(o.fd_)), path_(std::move(o.path_)) {}
 
 RunLock& RunLock::operator=(RunLock&& o) noexcept {
     if (this != &o) {
         release();
-        fd_ = o.fd_;
+        fd_ = std::move(o.fd_);
         path_ = std::move(o.path_);
-        o.fd_ = -1;
     }
     return *this;
 }
@@ -112,12 +104,11 @@ RunLock::~RunLock() {
 }
 
 void RunLock::release() {
-    if (fd_ < 0) return;
+    if (!fd_.valid()) return;
     // Removed while still held, so that no other run can take a lock on a name that is about
     // to vanish.
     if (!path_.empty()) ::unlink(path_.c_str());
-    ::close(fd_);
-    fd_ = -1;
+    fd_.reset();
 }
 
 } // namespace quenlith

@@ -2,6 +2,8 @@
 // One run at a time per working directory. Two runs writing into one folder would interleave
 // their records in every file, so a run holds an exclusive lock on its working directory
 // from before it touches the first file until it ends.
+#include "base/unique_fd.h"
+
 #include <string>
 
 namespace quenlith {
@@ -23,11 +25,11 @@ class RunLock {
     RunLock& operator=(const RunLock&) = delete;
     ~RunLock();
 
-    bool held() const { return fd_ >= 0; }
+    bool held() const { return fd_.valid(); }
 
   private:
     void release();
-    int fd_ = -1;
+    UniqueFd fd_;
     std::string path_; // empty when the directory itself is locked (no lock file)
 };
 

@@ -113,34 +113,8 @@ constexpr size_t kMaxFileBytes = 268435456;
 
 } // namespace
 
-MsatParamReader::~MsatParamReader() {
-    closeFile();
-}
-
-MsatParamReader::MsatParamReader(MsatParamReader&& o) noexcept
-    : path_(std::move(o.path_)), text_(std::move(o.text_)), pos_(o.pos_), fd_(o.fd_),
-      loaded_(o.loaded_), whole_(o.whole_), reached_(o.reached_) {
-    o.fd_ = -1;
-}
-
-MsatParamReader& MsatParamReader::operator=(MsatParamReader&& o) noexcept {
-    if (this != &o) {
-        closeFile();
-        path_ = std::move(o.path_);
-        text_ = std::move(o.text_);
-        pos_ = o.pos_;
-        fd_ = o.fd_;
-        loaded_ = o.loaded_;
-        whole_ = o.whole_;
-        reached_ = o.reached_;
-        o.fd_ = -1;
-    }
-    return *this;
-}
-
 void MsatParamReader::closeFile() {
-    if (fd_ >= 0) ::close(fd_);
-    fd_ = -1;
+    fd_.reset();
 }
 
 void MsatParamReader::startReading() {
@@ -154,12 +128,12 @@ void MsatParamReader::startReading() {
 }
 
 bool MsatParamReader::readUpTo(size_t i) {
-    if (fd_ < 0) {
+    if (!fd_.valid()) {
         if (whole_) return false;
         // Only the bytes checked at open() are held: read on from a fresh start.
         startReading();
     }
-    while (i >= text_.size() && fd_ >= 0) {
+    while (i >= text_.size() && fd_.valid()) {
         const size_t held = text_.size();
         if (held >= kMaxFileBytes) {
             closeFile();
@@ -169,7 +143,7 @@ bool MsatParamReader::readUpTo(size_t i) {
                                " bytes, far more than the parameters of any run)");
         }
         text_.resize(held + kReadBlock);
-        const ssize_t n = ::read(fd_, text_.data() + held, kReadBlock);
+        const ssize_t n = ::read(fd_.get(), text_.data() + held, kReadBlock);
         const int err = errno;
         text_.resize(held + static_cast<size_t>(std::max<ssize_t>(n, 0)));
         if (n < 0 && err == EINTR) continue;
@@ -192,20 +166,19 @@ bool MsatParamReader::checkedPartUnchanged() const {
     // shorter at that point is told apart.
     const size_t want = reached_ + 1;
     // A file that is no longer a regular one counts as changed: the fresh reading refuses it.
-    const int fd = ::open(path_.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
-    if (fd < 0) return false;
+    const UniqueFd fd(::open(path_.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
+    if (!fd.valid()) return false;
     struct stat st {};
     std::string now(want, '\0');
     size_t got = 0;
-    bool ok = ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode);
+    bool ok = ::fstat(fd.get(), &st) == 0 && S_ISREG(st.st_mode);
     while (ok && got < want) {
-        const ssize_t n = ::read(fd, now.data() + got, want - got);
+        const ssize_t n = ::read(fd.get(), now.data() + got, want - got);
         if (n < 0 && errno == EINTR) continue;
         if (n < 0) ok = false;
         if (n <= 0) break;
         got += static_cast<size_t>(n);
     }
-    ::close(fd);
     // Either the file still holds `want` bytes, or it ends exactly where text_ ended.
     const size_t expected = whole_ ? std::min(want, text_.size()) : want;
     return ok && text_.size() >= expected && got == expected &&

@@ -3,6 +3,7 @@
 // minimum size, maximum size, repeat unit) and a real (the mutation rate). Numbers are
 // separated by any bytes up to 32 and may cross line ends; after the fifth number the rest
 // of the line is skipped; numbers missing at the end of the file read as 0.
+#include "base/unique_fd.h"
 #include "msat/msat_types.h"
 
 #include <cstddef>
@@ -25,9 +26,8 @@ namespace quenlith {
 class MsatParamReader {
   public:
     explicit MsatParamReader(std::string path) : path_(std::move(path)) {}
-    ~MsatParamReader();
-    MsatParamReader(MsatParamReader&& other) noexcept;
-    MsatParamReader& operator=(MsatParamReader&& other) noexcept;
+    MsatParamReader(MsatParamReader&& other) noexcept = default;
+    MsatParamReader& operator=(MsatParamReader&& other) noexcept = default;
     MsatParamReader(const MsatParamReader&) = delete;
     MsatParamReader& operator=(const MsatParamReader&) = delete;
 
@@ -61,7 +61,7 @@ class MsatParamReader {
     std::string path_;
     std::string text_; // the file's first bytes
     size_t pos_ = 0;
-    int fd_ = -1; // open while the file is being read on
+    UniqueFd fd_; // open while the file is being read on
     bool loaded_ = false;
     bool whole_ = false; // text_ is the whole file
     size_t reached_ = 0; // the furthest position read since the file was read afresh

@@ -50,22 +50,21 @@ void removeEachSimFiles(const std::string& folder) {
 // Writes a whole small file, leaving none when it cannot be written whole. These files are
 // not recorded with the run's other files: a run may write millions of them.
 void writeSmallFile(const std::string& path, const std::string& text) {
-    const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
-    if (fd < 0) throwIoError(errno, path);
+    UniqueFd fd(::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666));
+    if (!fd.valid()) throwIoError(errno, path);
     size_t done = 0;
     while (done < text.size()) {
-        const ssize_t n = ::write(fd, text.data() + done, text.size() - done);
+        const ssize_t n = ::write(fd.get(), text.data() + done, text.size() - done);
         if (n < 0 && errno == EINTR) continue;
         if (n <= 0) {
             const int err = n < 0 ? errno : ENOSPC;
-            ::close(fd);
+            fd.reset();
             ::unlink(path.c_str());
             throwIoError(err, path);
         }
         done += static_cast<size_t>(n);
     }
-    if (::close(fd) != 0 && errno != EINTR) {
-        const int err = errno;
+    if (const int err = fd.close()) {
         ::unlink(path.c_str());
         throwIoError(err, path);
     }

@@ -98,17 +98,13 @@ namespace {
 // renames it over the old one.
 void replaceFirstLine(const std::string& path, const std::string& firstLine) {
     const std::string part = path + ".part";
-    const int fd = openRegularFile(path);
-    struct Closer {
-        int fd;
-        ~Closer() { ::close(fd); }
-    } closer{fd};
+    const UniqueFd fd = openRegularFile(path);
     BlockFile out(part, true);
     out.write(firstLine + "\n");
     std::string block(1 << 20, '\0');
     bool skipping = true;
     for (;;) {
-        const ssize_t n = ::read(fd, block.data(), block.size());
+        const ssize_t n = ::read(fd.get(), block.data(), block.size());
         if (n < 0 && (errno == EINTR || errno == EAGAIN)) continue;
         if (n < 0) throwIoError(errno, path);
         if (n == 0) break;

@@ -36,27 +36,21 @@ std::string Sha256::hex() {
 }
 
 FileDigest digestFile(const std::string& path, const std::atomic<bool>* stop) {
-    const int fd = openRegularFile(path);
+    const UniqueFd fd = openRegularFile(path);
     FileDigest d;
     Sha256 hash;
     std::string block(1 << 20, '\0');
     for (;;) {
-        if (stop && stop->load()) {
-            ::close(fd);
-            throw RunStopped();
-        }
-        const ssize_t n = ::read(fd, block.data(), block.size());
+        if (stop && stop->load()) throw RunStopped();
+        const ssize_t n = ::read(fd.get(), block.data(), block.size());
         if (n < 0) {
             if (errno == EINTR || errno == EAGAIN) continue;
-            const int err = errno;
-            ::close(fd);
-            throwIoError(err, path);
+            throwIoError(errno, path);
         }
         if (n == 0) break;
         hash.update(std::string_view(block.data(), static_cast<size_t>(n)));
         d.size += static_cast<uint64_t>(n);
     }
-    ::close(fd);
     d.sha256 = hash.hex();
     return d;
 }

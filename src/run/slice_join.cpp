@@ -333,21 +333,14 @@ void checkOutputsAreNotInputs(const std::vector<Slice>& slices, const FormValues
 void append(const Slice& s, const std::string& name, BlockFile& out, int skipLines,
             const std::atomic<bool>* stop) {
     const std::string path = joinPath(s.dir, name);
-    const int fd = openRegularFile(path);
+    const UniqueFd fd = openRegularFile(path);
     std::string block(1 << 20, '\0');
     int skipping = skipLines;
     for (;;) {
-        if (stop && stop->load()) {
-            ::close(fd);
-            throw RunStopped();
-        }
-        const ssize_t n = ::read(fd, block.data(), block.size());
+        if (stop && stop->load()) throw RunStopped();
+        const ssize_t n = ::read(fd.get(), block.data(), block.size());
         if (n < 0 && (errno == EINTR || errno == EAGAIN)) continue;
-        if (n < 0) {
-            const int err = errno;
-            ::close(fd);
-            throwIoError(err, path);
-        }
+        if (n < 0) throwIoError(errno, path);
         if (n == 0) break;
         std::string_view got(block.data(), static_cast<size_t>(n));
         while (skipping > 0) {
@@ -359,14 +352,8 @@ void append(const Slice& s, const std::string& name, BlockFile& out, int skipLin
             got.remove_prefix(eol + 1);
             --skipping;
         }
-        try {
-            if (!got.empty()) out.write(got);
-        } catch (...) {
-            ::close(fd);
-            throw;
-        }
+        if (!got.empty()) out.write(got);
     }
-    ::close(fd);
     if (skipping > 0) refuse("incomplete slice: " + path + " has no complete header");
 }
 
