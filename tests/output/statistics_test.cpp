@@ -4,6 +4,7 @@
 // published worked example of Tajima's D and Fu and Li's own form of D*.
 #include "output/statistics.h"
 
+#include <algorithm>
 #include <cmath>
 #include <gtest/gtest.h>
 #include <map>
@@ -289,4 +290,134 @@ TEST(Statistics, TableLinesHaveOneFieldPerColumnAndReadBack) {
     EXPECT_EQ(msatStatisticsHeader(2), "simulation,alleles_1,expected_heterozygosity_1,size_"
                                        "variance_1,garza_williamson_M_1,alleles_2,expected_"
                                        "heterozygosity_2,size_variance_2,garza_williamson_M_2\n");
+}
+
+namespace {
+
+// Random demes of k copies: 1 to 4 of them, some of one copy.
+DemeGroups randomDemes(std::mt19937_64& gen, int32_t k) {
+    DemeGroups g;
+    const int32_t demes = std::min<int32_t>(k, 1 + static_cast<int32_t>(gen() % 4));
+    for (int32_t d = 0, left = k; d < demes; ++d) {
+        const int32_t n =
+            d + 1 == demes ? left : 1 + static_cast<int32_t>(gen() % (left - demes + d + 1));
+        g.names.push_back("D" + std::to_string(d));
+        g.counts.push_back(n);
+        left -= n;
+    }
+    return g;
+}
+
+// The mean over pairs (x from deme a, y from deme b, x != y) of f(x, y), from the definitions.
+template <typename F> double meanOverPairs(const DemeGroups& g, size_t a, size_t b, F&& f) {
+    double sum = 0, pairs = 0;
+    for (int32_t x = 0; x < g.counts[a]; ++x)
+        for (int32_t y = a == b ? x + 1 : 0; y < g.counts[b]; ++y, ++pairs)
+            sum += f(g.start(a) + x, g.start(b) + y);
+    return sum / pairs;
+}
+
+} // namespace
+
+TEST(Statistics, PerDemeAgainstDefinitionsOnRandomSamples) {
+    std::mt19937_64 gen(20261209);
+    int fsts = 0, rsts = 0;
+    for (int trial = 0; trial < 300; ++trial) {
+        const int32_t k = 2 + static_cast<int32_t>(gen() % 20);
+        const int32_t L = 1 + static_cast<int32_t>(gen() % 40);
+        const Alignment a = randomAlignment(gen, k, L);
+        const DemeGroups g = randomDemes(gen, k);
+        const DemeDnaStatistics st = computeDemeDnaStatistics(a.seqs, g);
+        const auto differing = [&](int32_t x, int32_t y) {
+            double d = 0;
+            for (int32_t j = 0; j < L; ++j)
+                d += up(a.copies[static_cast<size_t>(x)][static_cast<size_t>(j)]) !=
+                     up(a.copies[static_cast<size_t>(y)][static_cast<size_t>(j)]);
+            return d;
+        };
+        for (size_t d = 0; d < g.names.size(); ++d) {
+            Alignment sub;
+            sub.root = a.root;
+            sub.copies.assign(a.copies.begin() + g.start(d),
+                              a.copies.begin() + g.start(d) + g.counts[d]);
+            const int32_t n = g.counts[d];
+            const Plain p = n >= 2 ? plain(sub) : Plain{};
+            ASSERT_EQ(st.demes[d].segregatingSites, p.S) << trial;
+            if (n < 2) {
+                EXPECT_FALSE(st.demes[d].pi || st.demes[d].thetaW || st.demes[d].tajimaD);
+                continue;
+            }
+            expectNear(meanOverPairs(g, d, d, differing) / L, st.demes[d].pi, "pi");
+            expectNear(p.S / harmonic(n, 1) / L, st.demes[d].thetaW, "theta_W");
+            if (n >= 4 && p.S > 0)
+                expectNear(plainTajima(n, p.khat, p.S), st.demes[d].tajimaD, "D");
+        }
+        for (size_t x = 0, pair = 0; x < g.names.size(); ++x)
+            for (size_t y = x + 1; y < g.names.size(); ++y, ++pair) {
+                const double dxy = meanOverPairs(g, x, y, differing) / L;
+                expectNear(dxy, st.pairs[pair].dxy, "d_xy");
+                if (g.counts[x] < 2 || g.counts[y] < 2 || dxy == 0) {
+                    EXPECT_FALSE(st.pairs[pair].fst);
+                    continue;
+                }
+                ++fsts;
+                expectNear(1 - (*st.demes[x].pi + *st.demes[y].pi) / 2 / dxy, st.pairs[pair].fst,
+                           "F_ST");
+            }
+        // Microsatellites: sizes in a few repeat units.
+        const int32_t unit = 1 + static_cast<int32_t>(gen() % 4);
+        AlleleSizes sizes;
+        sizes.recreate(k, 1);
+        for (int32_t i = 0; i < k; ++i)
+            sizes.at(i, 0) = 100 + unit * static_cast<int32_t>(gen() % 4);
+        const DemeMsatStatistics ms = computeDemeMsatStatistics(sizes, 0, unit, true, g);
+        const auto unequal = [&](int32_t x, int32_t y) {
+            return sizes.at(x, 0) != sizes.at(y, 0) ? 1.0 : 0.0;
+        };
+        const auto halfSquare = [&](int32_t x, int32_t y) {
+            const double d = (sizes.at(x, 0) - sizes.at(y, 0)) / static_cast<double>(unit);
+            return d * d / 2;
+        };
+        for (size_t d = 0; d < g.names.size(); ++d)
+            if (g.counts[d] >= 2) {
+                expectNear(meanOverPairs(g, d, d, unequal), ms.demes[d].geneDiversity, "H");
+                expectNear(meanOverPairs(g, d, d, halfSquare), ms.demes[d].sizeVariance, "S");
+            }
+        for (size_t x = 0, pair = 0; x < g.names.size(); ++x)
+            for (size_t y = x + 1; y < g.names.size(); ++y, ++pair) {
+                const bool pairs = g.counts[x] >= 2 && g.counts[y] >= 2;
+                const double hb = meanOverPairs(g, x, y, unequal);
+                const double sb = meanOverPairs(g, x, y, halfSquare);
+                EXPECT_EQ(ms.pairs[pair].fst.has_value(), pairs && hb > 0);
+                EXPECT_EQ(ms.pairs[pair].rst.has_value(), pairs && sb > 0);
+                if (!pairs || hb == 0) continue;
+                ++rsts;
+                expectNear(1 - (*ms.demes[x].geneDiversity + *ms.demes[y].geneDiversity) / 2 / hb,
+                           ms.pairs[pair].fst, "F_ST");
+                expectNear(1 - (*ms.demes[x].sizeVariance + *ms.demes[y].sizeVariance) / 2 / sb,
+                           ms.pairs[pair].rst, "R_ST");
+            }
+        // Sizes as labels: no variance, no R_ST.
+        const DemeMsatStatistics labels = computeDemeMsatStatistics(sizes, 0, unit, false, g);
+        for (const auto& p : labels.pairs)
+            EXPECT_FALSE(p.rst);
+    }
+    EXPECT_GT(fsts, 100);
+    EXPECT_GT(rsts, 100);
+    // The columns follow the others, one field per column.
+    const DemeGroups two{{"A", "B"}, {3, 2}};
+    EXPECT_EQ(msatStatisticsHeader(1, two),
+              "simulation,alleles_1,expected_heterozygosity_1,size_variance_1,garza_williamson_M_1,"
+              "gene_diversity_A_1,size_variance_A_1,gene_diversity_B_1,size_variance_B_1,fst_A_B_1,"
+              "rst_A_B_1\n");
+    const Alignment a = randomAlignment(gen, 5, 20);
+    std::string row;
+    const DemeDnaStatistics st = computeDemeDnaStatistics(a.seqs, two);
+    appendDnaStatisticsRow(1, computeDnaStatistics(a.seqs, a.root), row, &st);
+    const std::string header = dnaStatisticsHeader(5, two);
+    EXPECT_EQ(std::count(row.begin(), row.end(), ','),
+              std::count(header.begin(), header.end(), ','));
+    EXPECT_NE(header.find(",sfs_4,segregating_sites_A,pi_A,theta_W_A,tajima_D_A,"
+                          "segregating_sites_B,pi_B,theta_W_B,tajima_D_B,dxy_A_B,fst_A_B\n"),
+              std::string::npos);
 }
