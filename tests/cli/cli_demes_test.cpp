@@ -89,6 +89,8 @@ TEST(CliDemes, RefusalsExitWithStatus2AndWriteNothing) {
          "demographic model: they need --demes"},
         {{"--demes", kModel, wd, "--diploid", "--quiet", "--samples", "YRI:3"},
          "--samples: YRI:3: a diploid run pairs the copies of each deme"},
+        {{"--demes", kModel, wd, "--msat", "--quiet", "--samples", "YRI:2,CEU:3"},
+         "--samples: CEU:3: a microsatellite run pairs the copies of each deme"},
     };
     for (const Case& c : cases) {
         const Result r = cli(c.args);
