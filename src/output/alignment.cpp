@@ -37,8 +37,20 @@ std::vector<CopyEntry> copyEntries(int32_t k, const std::vector<int32_t>* pairin
     return entries;
 }
 
+// The name of a copy of a model's sample without the simulation: NAME_i (haploid),
+// NAME_j_i (diploid, j the individual of the deme) or, with `individualOnly`, NAME_j.
+std::string demeCopyName(const DemeGroups& demes, const CopyEntry& e, bool diploid,
+                         bool individualOnly) {
+    const DemeGroups::Place at = demes.place(e.number);
+    const std::string& deme = demes.names[at.deme];
+    if (!diploid) return deme + "_" + std::to_string(at.number);
+    const std::string individual = deme + "_" + std::to_string((at.number + 1) / 2);
+    return individualOnly ? individual : individual + "_" + std::to_string(at.number);
+}
+
 void appendNexusData(const SampleSequences& seqs, int32_t s, const std::vector<CopyEntry>& copies,
-                     bool diploid, const char* individualPrefix, std::string& out) {
+                     bool diploid, const char* individualPrefix, const DemeGroups* demes,
+                     std::string& out) {
     const std::string sim = std::to_string(s);
     out += "#NEXUS";
     out += kEol;
@@ -53,7 +65,9 @@ void appendNexusData(const SampleSequences& seqs, int32_t s, const std::vector<C
     out += "MATRIX";
     out += kEol;
     for (const CopyEntry& e : copies) {
-        if (diploid)
+        if (demes)
+            out += demeCopyName(*demes, e, diploid, false) + "_" + sim;
+        else if (diploid)
             out += individualPrefix + std::to_string(e.individual) + "_" +
                    std::to_string(e.number) + "_" + sim;
         else
@@ -100,6 +114,7 @@ void appendAlignmentBlock(const SampleSequences& seqs, int32_t s,
                           const std::vector<int32_t>* pairingOrder, const AlignmentLayout& layout,
                           std::string& out) {
     const bool diploid = pairingOrder != nullptr;
+    const DemeGroups* demes = layout.demes && !layout.demes->empty() ? layout.demes : nullptr;
     const std::vector<CopyEntry> copies = copyEntries(seqs.copies, pairingOrder);
     const std::string sim = std::to_string(s);
     switch (layout.format) {
@@ -109,7 +124,12 @@ void appendAlignmentBlock(const SampleSequences& seqs, int32_t s,
         out += kEol;
         for (const CopyEntry& e : copies) {
             const int32_t name = diploid ? e.individual : e.number;
-            out += rightJustified(std::to_string(name) + "_" + sim + " ", 10);
+            // Names longer than ten characters with the blank are written whole: the layout
+            // is relaxed PHYLIP, a name ends at the first blank.
+            out += rightJustified(
+                (demes ? demeCopyName(*demes, e, diploid, true) : std::to_string(name)) + "_" +
+                    sim + " ",
+                10);
             appendSequenceText(seqs, e.column, out);
             out += kEol;
         }
@@ -118,6 +138,16 @@ void appendAlignmentBlock(const SampleSequences& seqs, int32_t s,
     case OutputFormat::Clustal:
         for (const CopyEntry& e : copies) {
             // Appended piece by piece: GCC 12 warns falsely (-Wrestrict) on ">" + string.
+            if (demes) {
+                out += '>';
+                out += demeCopyName(*demes, e, diploid, false);
+                out += '_';
+                out += sim;
+                out += kEol;
+                appendSequenceText(seqs, e.column, out);
+                out += kEol;
+                continue;
+            }
             if (diploid) {
                 out += ">Ind_";
                 out += std::to_string(e.individual);
@@ -135,10 +165,10 @@ void appendAlignmentBlock(const SampleSequences& seqs, int32_t s,
         out += kEol;
         break;
     case OutputFormat::Nexus:
-        appendNexusData(seqs, s, copies, diploid, "Ind_", out);
+        appendNexusData(seqs, s, copies, diploid, "Ind_", demes, out);
         break;
     case OutputFormat::MrBayes:
-        appendNexusData(seqs, s, copies, diploid, "Ind", out);
+        appendNexusData(seqs, s, copies, diploid, "Ind", demes, out);
         out += "begin mrbayes;";
         out += kEol;
         out += "set autoclose=yes;";

@@ -2,6 +2,7 @@
 // The sequence file: one block per simulation in the layout chosen in the window
 // ("Clustal", "Nexus", "Fasta" or "MrBayes"), copies named by number or, when diploid, by
 // the individual they are paired into.
+#include "base/deme_groups.h"
 #include "dna/substitution.h"
 #include "output/output_format.h"
 
@@ -15,6 +16,10 @@ struct AlignmentLayout {
     OutputFormat format = OutputFormat::Nexus;
     SubstitutionModel model = SubstitutionModel::JC69; // the MrBayes block's nst
     bool gammaRates = false;                           // the MrBayes block's rates=gamma
+    // A run with a demographic model: the copies lie deme by deme and are named by their
+    // deme and their number in it, NAME_i_s (diploid NAME_j_i_s, j the individual of the
+    // deme; the Fasta layout's individuals NAME_j_s).
+    const DemeGroups* demes = nullptr;
 };
 
 // Appends the block of simulation s (1-based). `pairingOrder` is the permutation of the

@@ -24,8 +24,8 @@ void PipelineOutputs::open(const PipelineOutputSettings& settings) {
     active_ = settings.stats || (!settings.msats && (settings.vcf || settings.ms));
     if (settings.stats) {
         statsFile_ = BlockFile(outputPath(settings.workDir, settings.statsName), true);
-        statsFile_.write(settings.msats ? msatStatisticsHeader(settings.loci)
-                                        : dnaStatisticsHeader(settings.sampleSize));
+        statsFile_.write(settings.msats ? msatStatisticsHeader(settings.loci, settings.demes)
+                                        : dnaStatisticsHeader(settings.sampleSize, settings.demes));
     }
     if (settings.msats) return;
     if (settings.vcf) {
@@ -56,7 +56,12 @@ void PipelineOutputs::addDnaSimulation(int64_t simulation, const SampleSequences
                                        const std::vector<int32_t>* rows) {
     if (statsFile_.isOpen()) {
         row_.clear();
-        appendDnaStatisticsRow(simulation, computeDnaStatistics(seqs, root), row_);
+        if (settings_.demes.empty()) {
+            appendDnaStatisticsRow(simulation, computeDnaStatistics(seqs, root), row_);
+        } else {
+            const DemeDnaStatistics demes = computeDemeDnaStatistics(seqs, settings_.demes);
+            appendDnaStatisticsRow(simulation, computeDnaStatistics(seqs, root), row_, &demes);
+        }
         statsFile_.write(row_);
     }
     if (!vcf_.isOpen() && !ms_.isOpen()) return;
@@ -81,8 +86,14 @@ void PipelineOutputs::addMsatSimulation(int64_t simulation, const AlleleSizes& s
         lociStats_.push_back(computeMsatLocusStatistics(
             sizes, l, l < static_cast<int32_t>(repeatUnits.size()) ? repeatUnits[l] : 0,
             settings_.sizesAreLengths));
+    demeStats_.clear();
+    for (int32_t l = 0; !settings_.demes.empty() && l < sizes.loci; ++l)
+        demeStats_.push_back(computeDemeMsatStatistics(
+            sizes, l, l < static_cast<int32_t>(repeatUnits.size()) ? repeatUnits[l] : 0,
+            settings_.sizesAreLengths, settings_.demes));
     row_.clear();
-    appendMsatStatisticsRow(simulation, lociStats_, row_);
+    appendMsatStatisticsRow(simulation, lociStats_, row_,
+                            settings_.demes.empty() ? nullptr : &demeStats_);
     statsFile_.write(row_);
 }
 

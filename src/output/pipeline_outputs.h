@@ -37,6 +37,8 @@ struct PipelineOutputSettings {
     // The VCF's sample names and populations when not copy1 ... / ind1 ... (a run with a
     // demographic model).
     std::vector<std::string> sampleNames, samplePopulations;
+    // The sampled demes of a run with a model: the statistics table's per-deme columns.
+    DemeGroups demes;
 };
 
 class PipelineOutputs {
@@ -77,6 +79,7 @@ class PipelineOutputs {
     MsWriter ms_;
     std::string row_;
     std::vector<MsatLocusStatistics> lociStats_;
+    std::vector<DemeMsatStatistics> demeStats_;
 };
 
 } // namespace quenlith

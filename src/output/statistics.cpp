@@ -255,6 +255,157 @@ MsatLocusStatistics computeMsatLocusStatistics(const AlleleSizes& sizes, int32_t
     return st;
 }
 
+DemeDnaStatistics computeDemeDnaStatistics(const SampleSequences& seqs, const DemeGroups& groups) {
+    DemeDnaStatistics st;
+    const size_t D = groups.names.size();
+    const int32_t L = seqs.length;
+    st.demes.resize(D);
+    st.pairs.resize(D * (D - 1) / 2);
+    std::vector<int64_t> within(D, 0), between(st.pairs.size(), 0);
+    // counts[d * 256 + b]: the copies of deme d holding base b at the site.
+    std::vector<int32_t> counts(D * 256, 0);
+    std::vector<unsigned char> present;
+    std::vector<int32_t> kinds(D, 0); // bases present in deme d
+    for (const int32_t j : seqs.hitSites) {
+        present.clear();
+        for (size_t d = 0, c = 0; d < D; ++d)
+            for (int32_t i = 0; i < groups.counts[d]; ++i, ++c) {
+                const unsigned char b = upper(seqs.copy(static_cast<int32_t>(c))[j]);
+                int32_t& n = counts[d * 256 + b];
+                if (n++ == 0) {
+                    ++kinds[d];
+                    if (std::find(present.begin(), present.end(), b) == present.end())
+                        present.push_back(b);
+                }
+            }
+        size_t pair = 0;
+        for (size_t a = 0; a < D; ++a) {
+            if (kinds[a] > 1) ++st.demes[a].segregatingSites;
+            int64_t same = 0;
+            for (const unsigned char b : present)
+                same += pairsOf(counts[a * 256 + b]);
+            within[a] += pairsOf(groups.counts[a]) - same;
+            for (size_t o = a + 1; o < D; ++o, ++pair) {
+                int64_t sameAcross = 0;
+                for (const unsigned char b : present)
+                    sameAcross += static_cast<int64_t>(counts[a * 256 + b]) * counts[o * 256 + b];
+                between[pair] +=
+                    static_cast<int64_t>(groups.counts[a]) * groups.counts[o] - sameAcross;
+            }
+        }
+        for (size_t d = 0; d < D; ++d) {
+            kinds[d] = 0;
+            for (const unsigned char b : present)
+                counts[d * 256 + b] = 0;
+        }
+    }
+    if (L <= 0) return st;
+    for (size_t d = 0; d < D; ++d) {
+        const int32_t n = groups.counts[d];
+        if (n < 2) continue;
+        DemeDnaStatistics::Deme& deme = st.demes[d];
+        const long double khat = static_cast<long double>(within[d]) / pairsOf(n);
+        deme.pi = static_cast<double>(khat / L);
+        deme.thetaW = static_cast<double>(deme.segregatingSites / harmonic(n, 1) / L);
+        deme.tajimaD = tajimasD(n, static_cast<double>(khat), deme.segregatingSites);
+    }
+    size_t pair = 0;
+    for (size_t a = 0; a < D; ++a)
+        for (size_t o = a + 1; o < D; ++o, ++pair) {
+            const long double dxy = static_cast<long double>(between[pair]) /
+                                    (static_cast<long double>(groups.counts[a]) * groups.counts[o]);
+            st.pairs[pair].dxy = static_cast<double>(dxy / L);
+            const DemeDnaStatistics::Deme &x = st.demes[a], &y = st.demes[o];
+            // Hudson, Slatkin & Maddison (1992): F_ST = 1 - H_w / H_b, the mean diversity
+            // within the two demes over the divergence between them.
+            if (x.pi && y.pi && between[pair] > 0) {
+                const long double piWithin =
+                    (static_cast<long double>(within[a]) / pairsOf(groups.counts[a]) +
+                     static_cast<long double>(within[o]) / pairsOf(groups.counts[o])) /
+                    2;
+                st.pairs[pair].fst = static_cast<double>(1 - piWithin / dxy);
+            }
+        }
+    return st;
+}
+
+DemeMsatStatistics computeDemeMsatStatistics(const AlleleSizes& sizes, int32_t locus,
+                                             int32_t repeatUnit, bool sizesAreLengths,
+                                             const DemeGroups& groups) {
+    DemeMsatStatistics st;
+    const size_t D = groups.names.size();
+    st.demes.resize(D);
+    st.pairs.resize(D * (D - 1) / 2);
+    const bool lengths = sizesAreLengths && repeatUnit > 0;
+    // Each deme's sizes sorted, in repeat units where they are lengths.
+    std::vector<std::vector<int32_t>> column(D);
+    std::vector<long double> mean(D, 0), squares(D, 0);
+    std::vector<int64_t> samePairs(D, 0);
+    for (size_t d = 0; d < D; ++d) {
+        const int32_t first = groups.start(d);
+        for (int32_t i = 0; i < groups.counts[d]; ++i)
+            column[d].push_back(sizes.at(first + i, locus));
+        std::sort(column[d].begin(), column[d].end());
+        for (size_t i = 0; i < column[d].size();) {
+            size_t j = i;
+            while (j < column[d].size() && column[d][j] == column[d][i])
+                ++j;
+            samePairs[d] += pairsOf(static_cast<int64_t>(j - i));
+            i = j;
+        }
+        const int32_t n = groups.counts[d];
+        for (const int32_t x : column[d])
+            mean[d] += x;
+        mean[d] /= n;
+        for (const int32_t x : column[d])
+            squares[d] += (x - mean[d]) * (x - mean[d]);
+        if (n < 2) continue;
+        st.demes[d].geneDiversity =
+            static_cast<double>(1 - static_cast<long double>(samePairs[d]) / pairsOf(n));
+        if (lengths)
+            st.demes[d].sizeVariance = static_cast<double>(
+                squares[d] / (n - 1) / (static_cast<long double>(repeatUnit) * repeatUnit));
+    }
+    size_t pair = 0;
+    for (size_t a = 0; a < D; ++a)
+        for (size_t o = a + 1; o < D; ++o, ++pair) {
+            const long double na = groups.counts[a], no = groups.counts[o];
+            // Copies of a and o holding the same size, by merging the sorted columns.
+            int64_t same = 0;
+            for (size_t i = 0, j = 0; i < column[a].size() && j < column[o].size();) {
+                if (column[a][i] < column[o][j]) {
+                    ++i;
+                } else if (column[o][j] < column[a][i]) {
+                    ++j;
+                } else {
+                    const int32_t x = column[a][i];
+                    int64_t ca = 0, co = 0;
+                    for (; i < column[a].size() && column[a][i] == x; ++i)
+                        ++ca;
+                    for (; j < column[o].size() && column[o][j] == x; ++j)
+                        ++co;
+                    same += ca * co;
+                }
+            }
+            const std::optional<double> ha = st.demes[a].geneDiversity,
+                                        ho = st.demes[o].geneDiversity;
+            const long double hab = 1 - static_cast<long double>(same) / (na * no);
+            if (ha && ho && hab > 0)
+                st.pairs[pair].fst = static_cast<double>(1 - (*ha + *ho) / 2 / hab);
+            const std::optional<double> sa = st.demes[a].sizeVariance,
+                                        so = st.demes[o].sizeVariance;
+            // Half the mean squared difference between a copy of each: the two variances
+            // (denominator n) plus the squared difference of the means, halved.
+            const long double unit2 = static_cast<long double>(repeatUnit) * repeatUnit;
+            const long double sab =
+                (squares[a] / na + squares[o] / no + (mean[a] - mean[o]) * (mean[a] - mean[o])) /
+                2 / unit2;
+            if (sa && so && sab > 0)
+                st.pairs[pair].rst = static_cast<double>(1 - (*sa + *so) / 2 / sab);
+        }
+    return st;
+}
+
 void appendNumber(std::optional<double> value, std::string& out) {
     if (!value || !std::isfinite(*value)) {
         out += "NA";
@@ -265,17 +416,25 @@ void appendNumber(std::optional<double> value, std::string& out) {
     out.append(buffer, result.ptr);
 }
 
-std::string dnaStatisticsHeader(int32_t k) {
+std::string dnaStatisticsHeader(int32_t k, const DemeGroups& groups) {
     std::string header = "simulation,segregating_sites,haplotypes,haplotype_diversity,"
                          "pairwise_differences,theta_W,theta_pi,tajima_D,fu_li_D_star,"
                          "fu_li_F_star,fay_wu_H";
     for (int32_t i = 1; i < k; ++i)
         header += ",sfs_" + std::to_string(i);
+    for (const std::string& d : groups.names)
+        header += ",segregating_sites_" + d + ",pi_" + d + ",theta_W_" + d + ",tajima_D_" + d;
+    for (size_t a = 0; a < groups.names.size(); ++a)
+        for (size_t o = a + 1; o < groups.names.size(); ++o) {
+            const std::string pair = groups.names[a] + "_" + groups.names[o];
+            header += ",dxy_" + pair + ",fst_" + pair;
+        }
     header += '\n';
     return header;
 }
 
-void appendDnaStatisticsRow(int64_t simulation, const DnaStatistics& st, std::string& out) {
+void appendDnaStatisticsRow(int64_t simulation, const DnaStatistics& st, std::string& out,
+                            const DemeDnaStatistics* demes) {
     out += std::to_string(simulation);
     out += ',';
     out += std::to_string(st.segregatingSites);
@@ -292,22 +451,48 @@ void appendDnaStatisticsRow(int64_t simulation, const DnaStatistics& st, std::st
         out += ',';
         out += std::to_string(c);
     }
+    if (demes) {
+        for (const DemeDnaStatistics::Deme& d : demes->demes) {
+            out += ',';
+            out += std::to_string(d.segregatingSites);
+            for (const std::optional<double> x : {d.pi, d.thetaW, d.tajimaD}) {
+                out += ',';
+                appendNumber(x, out);
+            }
+        }
+        for (const DemeDnaStatistics::Pair& p : demes->pairs) {
+            out += ',';
+            appendNumber(p.dxy, out);
+            out += ',';
+            appendNumber(p.fst, out);
+        }
+    }
     out += '\n';
 }
 
-std::string msatStatisticsHeader(int32_t loci) {
+std::string msatStatisticsHeader(int32_t loci, const DemeGroups& groups) {
     std::string header = "simulation";
     for (int32_t l = 1; l <= loci; ++l) {
         const std::string n = std::to_string(l);
         header += ",alleles_" + n + ",expected_heterozygosity_" + n + ",size_variance_" + n +
                   ",garza_williamson_M_" + n;
     }
+    for (int32_t l = 1; !groups.empty() && l <= loci; ++l) {
+        const std::string n = std::to_string(l);
+        for (const std::string& d : groups.names)
+            header += ",gene_diversity_" + d + "_" + n + ",size_variance_" + d + "_" + n;
+        for (size_t a = 0; a < groups.names.size(); ++a)
+            for (size_t o = a + 1; o < groups.names.size(); ++o) {
+                const std::string pair = groups.names[a] + "_" + groups.names[o] + "_" + n;
+                header += ",fst_" + pair + ",rst_" + pair;
+            }
+    }
     header += '\n';
     return header;
 }
 
 void appendMsatStatisticsRow(int64_t simulation, const std::vector<MsatLocusStatistics>& loci,
-                             std::string& out) {
+                             std::string& out, const std::vector<DemeMsatStatistics>* demes) {
     out += std::to_string(simulation);
     for (const MsatLocusStatistics& st : loci) {
         out += ',';
@@ -318,6 +503,18 @@ void appendMsatStatisticsRow(int64_t simulation, const std::vector<MsatLocusStat
         appendNumber(st.sizeVariance, out);
         out += ',';
         appendNumber(st.garzaWilliamsonM, out);
+    }
+    for (size_t l = 0; demes && l < demes->size(); ++l) {
+        for (const DemeMsatStatistics::Deme& d : (*demes)[l].demes)
+            for (const std::optional<double> x : {d.geneDiversity, d.sizeVariance}) {
+                out += ',';
+                appendNumber(x, out);
+            }
+        for (const DemeMsatStatistics::Pair& p : (*demes)[l].pairs)
+            for (const std::optional<double> x : {p.fst, p.rst}) {
+                out += ',';
+                appendNumber(x, out);
+            }
     }
     out += '\n';
 }

@@ -3,6 +3,7 @@
 // (neutrality tests, theta estimators, the unfolded site frequency spectrum against the
 // root) and the allele sizes of each microsatellite locus. Plus the rows of the statistics
 // table (comma-separated, one row per simulation, "NA" where a statistic is undefined).
+#include "base/deme_groups.h"
 #include "dna/substitution.h"
 #include "msat/msat_types.h"
 
@@ -61,12 +62,53 @@ struct MsatLocusStatistics {
 MsatLocusStatistics computeMsatLocusStatistics(const AlleleSizes& sizes, int32_t locus,
                                                int32_t repeatUnit, bool sizesAreLengths);
 
-// The table's lines, each ended by "\n".
-std::string dnaStatisticsHeader(int32_t k);
-void appendDnaStatisticsRow(int64_t simulation, const DnaStatistics& st, std::string& out);
-std::string msatStatisticsHeader(int32_t loci);
+// Per deme and pair of demes of a DNA sample, bases compared as printed. Per deme d with n_d
+// copies: S_d, the sites where its copies hold more than one base; pi_d, the mean number of
+// differing sites over its n_d(n_d - 1)/2 pairs, per site; theta_W = S_d / a_{n_d} / L;
+// Tajima's D of its copies. Per pair (a, b), a before b: d_xy, the mean number of differing
+// sites over the n_a n_b pairs of one copy of each, per site, and Hudson's F_ST,
+// 1 - ((pi_a + pi_b) / 2) / d_xy (Hudson, Slatkin & Maddison 1992, Genetics 132:583).
+struct DemeDnaStatistics {
+    struct Deme {
+        int32_t segregatingSites = 0;
+        std::optional<double> pi, thetaW, tajimaD;
+    };
+    struct Pair {
+        std::optional<double> dxy, fst;
+    };
+    std::vector<Deme> demes;
+    std::vector<Pair> pairs; // (0, 1), (0, 2), ..., (1, 2), ...
+};
+DemeDnaStatistics computeDemeDnaStatistics(const SampleSequences& seqs, const DemeGroups& groups);
+
+// Per deme and pair of demes at one microsatellite locus. Per deme: the gene diversity
+// H_d = 1 - sum n_i(n_i - 1) / (n(n - 1)) and the size variance S_d (denominator n - 1, in
+// repeat units squared). Per pair: F_ST = 1 - ((H_a + H_b) / 2) / H_ab, with H_ab = 1 -
+// sum_i p_ai p_bi the chance that a copy of each differs, and R_ST = 1 - ((S_a + S_b) / 2) /
+// S_ab, with S_ab half the mean squared size difference between a copy of each: the forms
+// of Hudson et al. (1992) for allele identity and for sizes (Slatkin 1995, Genetics 139:457).
+struct DemeMsatStatistics {
+    struct Deme {
+        std::optional<double> geneDiversity, sizeVariance;
+    };
+    struct Pair {
+        std::optional<double> fst, rst;
+    };
+    std::vector<Deme> demes;
+    std::vector<Pair> pairs;
+};
+DemeMsatStatistics computeDemeMsatStatistics(const AlleleSizes& sizes, int32_t locus,
+                                             int32_t repeatUnit, bool sizesAreLengths,
+                                             const DemeGroups& groups);
+
+// The table's lines, each ended by "\n". With demes, their columns follow the others.
+std::string dnaStatisticsHeader(int32_t k, const DemeGroups& groups = {});
+void appendDnaStatisticsRow(int64_t simulation, const DnaStatistics& st, std::string& out,
+                            const DemeDnaStatistics* demes = nullptr);
+std::string msatStatisticsHeader(int32_t loci, const DemeGroups& groups = {});
 void appendMsatStatisticsRow(int64_t simulation, const std::vector<MsatLocusStatistics>& loci,
-                             std::string& out);
+                             std::string& out,
+                             const std::vector<DemeMsatStatistics>* demes = nullptr);
 
 // Shortest text that reads back to the same double ("NA" for none).
 void appendNumber(std::optional<double> value, std::string& out);

@@ -158,7 +158,8 @@ class MsatRun {
         : p_(p), slice_(slice), lcg_(lcg), observer_(observer), files_(coalFile, mutFile),
           arlequinBatch_(arlequinBatch), pipelineOutputs_(pipelineOutputs), eachSim_(eachSim),
           params_(joinPath(p.WorkDir, p.MsatParamsName)), k_(p.SampleSize), loci_(p.NumLoci),
-          sims_(p.SimCount), popSize_(p.PopSize) {}
+          sims_(p.SimCount), popSize_(p.PopSize),
+          demes_(p.model ? demeGroups(*p.model) : DemeGroups{}) {}
 
     bool run(RunOutcome& outcome) {
         const std::string& dir = p_.WorkDir;
@@ -293,12 +294,12 @@ class MsatRun {
                                                     : &r.leafLabels[static_cast<size_t>(l - 1)]);
         if (p_.MSatOut && p_.AlleleModel != MsatModel::InfiniteAlleles) {
             genotypeBlock_.clear();
-            appendGenotypeBlock(r.sizes, r.pairing, genotypeBlock_);
+            appendGenotypeBlock(r.sizes, r.pairing, genotypeBlock_, &demes_);
             dataFile_.write(genotypeBlock_);
         }
         if (p_.ArlequinFiles && arlequinBatch_ != nullptr)
             writeArlequinProject(*arlequinBatch_, p_.WorkDir, s,
-                                 msatArlequinProject(r.sizes, r.pairing));
+                                 msatArlequinProject(r.sizes, r.pairing, &demes_));
         // Statistics table, when asked.
         if (pipelineOutputs_) pipelineOutputs_->addMsatSimulation(s, r.sizes, r.repeatUnits);
         if (eachSim_)
@@ -389,6 +390,7 @@ class MsatRun {
     bool haveGenealogy_ = false;
     std::string genotypeBlock_;
     std::vector<int32_t> scratch_;
+    const DemeGroups demes_; // a model's sampled demes, empty without one
 };
 
 } // namespace

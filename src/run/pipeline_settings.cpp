@@ -73,6 +73,7 @@ PipelineOutputSettings pipelineOutputSettings(const RunParameters& p, const Form
     s.simulationCount = p.SimCount;
     s.seed = form.rngKind == RandomKind::Streams ? seed : static_cast<uint32_t>(seed);
     if (s.ms) s.msCommandLine = msCommandLine(form, p, s.seed);
+    if (p.model) s.demes = demeGroups(*p.model);
     if (p.model)
         // The samples deme by deme: NAME_i, the i-th copy (or individual) of deme NAME.
         for (const DemeSample& d : p.model->samples)

@@ -154,6 +154,11 @@ class DnaSimulation {
     EventGenealogySimulator eventSimulator_;
 };
 
+// The sequence file's layout; a model's copies are named by their deme.
+AlignmentLayout alignmentLayout(const RunParameters& p, const DemeGroups& demes) {
+    return {p.Format, p.Model, p.ShapeParameter, &demes};
+}
+
 // The writers of a DNA run: they take the results in simulation order.
 class DnaWriter {
   public:
@@ -162,8 +167,9 @@ class DnaWriter {
               PipelineOutputs* pipelineOutputs, EachSimFiles* eachSim)
         : p_(p), slice_(slice), setup_(setup), genealogyFiles_(genealogyFiles),
           sequenceFile_(sequenceFile), arlequinBatch_(arlequinBatch),
-          pipelineOutputs_(pipelineOutputs),
-          eachSim_(eachSim), layout_{p.Format, p.Model, p.ShapeParameter} {
+          pipelineOutputs_(pipelineOutputs), eachSim_(eachSim),
+          demes_(p.model ? demeGroups(*p.model) : DemeGroups{}),
+          layout_(alignmentLayout(p, demes_)) {
         const int32_t sequenceLength = setup.SequenceLength;
         const int32_t k = p.SampleSize;
         const int32_t sims = slice.count;
@@ -221,7 +227,7 @@ class DnaWriter {
             sequenceFile_->write(sequenceBlock_);
             if (p_.ArlequinFiles && arlequinBatch_)
                 writeArlequinProject(*arlequinBatch_, p_.WorkDir, s,
-                                     dnaArlequinProject(r.sequences, pairing));
+                                     dnaArlequinProject(r.sequences, pairing, &demes_));
         }
 
         // Statistics table, VCF and ms file, when asked (the pairing only if drawn).
@@ -272,6 +278,7 @@ class DnaWriter {
     BlockFile* arlequinBatch_;
     PipelineOutputs* pipelineOutputs_;
     EachSimFiles* eachSim_;
+    const DemeGroups demes_; // a model's sampled demes, empty without one
     const AlignmentLayout layout_;
     // The rows of the block held so far, appended to the part file.
     void flushRows() {
@@ -461,14 +468,6 @@ RunOutcome runChecked(const FormValues& form, uint64_t seed, RunObserver& observ
         auto model = std::make_shared<RunModel>();
         outcome.warning = readRunModel(form, *model);
         if (!outcome.warning.empty()) return outcome;
-        if (p.Diploid && !p.Msats)
-            for (const DemeSample& d : model->samples)
-                if (d.count % 2 != 0) {
-                    outcome.warning = "--samples: " + d.name + ":" + std::to_string(d.count) +
-                                      ": a diploid run pairs the copies of each deme, so every "
-                                      "count must be even";
-                    return outcome;
-                }
         read.params.SampleSize = model->sampleSize();
         read.params.model = model;
         outcome.sampleSize = p.SampleSize;

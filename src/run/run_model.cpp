@@ -85,6 +85,13 @@ std::string readRunModel(const FormValues& form, RunModel& out) {
             parseDemeSamples(form.edtSamples, out.model, out.history, out.samples);
         !error.empty())
         return "--samples: " + error;
+    // Individuals are pairs of copies of one deme.
+    if (form.chkDiploid || form.chkMsats)
+        for (const DemeSample& d : out.samples)
+            if (d.count % 2 != 0)
+                return "--samples: " + d.name + ":" + std::to_string(d.count) + ": a " +
+                       (form.chkMsats ? "microsatellite" : "diploid") +
+                       " run pairs the copies of each deme, so every count must be even";
     out.copies = sampledCopies(out.samples);
     for (const DemeSample& d : out.samples)
         for (int32_t i = 1; i <= d.count; ++i)
@@ -100,6 +107,15 @@ std::vector<std::string> leafLabels(const RunModel& m, const std::vector<int32_t
     for (const int32_t sample : order)
         labels.push_back(m.sampleNames[static_cast<size_t>(sample)]);
     return labels;
+}
+
+DemeGroups demeGroups(const RunModel& m) {
+    DemeGroups g;
+    for (const DemeSample& d : m.samples) {
+        g.names.push_back(d.name);
+        g.counts.push_back(d.count);
+    }
+    return g;
 }
 
 std::vector<std::string> runModelLogLines(const RunModel& m) {

@@ -1,6 +1,7 @@
 #pragma once
 // The demographic model of a run: the Demes file read and resolved, its history in whole
 // generations and the copies sampled from its demes.
+#include "base/deme_groups.h"
 #include "demography/demes_model.h"
 #include "genealogy/demes_history.h"
 #include "run/form_values.h"
@@ -36,6 +37,9 @@ std::string readRunModel(const FormValues& form, RunModel& out);
 // The names of the copies of a genealogy in the order of its leaves (order: the sample of
 // each leaf, as structuredGenealogy gives it).
 std::vector<std::string> leafLabels(const RunModel& m, const std::vector<int32_t>& order);
+
+// The sampled demes with their counts of copies, as the files name them.
+DemeGroups demeGroups(const RunModel& m);
 
 // The model's lines of the run log: the file and its digest, the demes with their epochs,
 // the migrations and pulses, the samples, the rounding.

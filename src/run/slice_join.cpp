@@ -15,6 +15,7 @@
 #include "run/output_paths.h"
 #include "run/pipeline_settings.h"
 #include "run/run_log.h"
+#include "run/run_model.h"
 #include "run/run_start.h"
 
 #include <algorithm>
@@ -184,6 +185,22 @@ bool sameValue(const ParameterEntry& e, const std::string& a, const std::string&
     return false;
 }
 
+// The digest of the model file a slice's run read, from the first line of its log's model
+// section ("Demographic model: PATH (digest D)"); empty without a model.
+std::string modelDigest(const Slice& s) {
+    const std::vector<std::string>& lines = s.m.log.modelLines;
+    if (lines.empty()) return {};
+    const size_t at = lines.front().rfind("(digest ");
+    if (at == std::string::npos || lines.front().back() != ')') return {};
+    return lines.front().substr(at + 8, lines.front().size() - at - 9);
+}
+
+// The model section without its first line, which names the file by its path in the slice.
+std::vector<std::string> modelSection(const Slice& s) {
+    const std::vector<std::string>& lines = s.m.log.modelLines;
+    return lines.empty() ? lines : std::vector<std::string>(lines.begin() + 1, lines.end());
+}
+
 void checkSameRun(const Slice& a, const Slice& b) {
     if (a.m.seed != b.m.seed)
         refuse("different seeds: " + a.dir + " has seed " + std::to_string(a.m.seed) + ", " +
@@ -206,6 +223,9 @@ void checkSameRun(const Slice& a, const Slice& b) {
     if (a.m.inputDigest != b.m.inputDigest)
         refuse("different input files (root sequence or microsatellite parameters) in " + a.dir +
                " and " + b.dir);
+    if (modelDigest(a) != modelDigest(b) || modelSection(a) != modelSection(b))
+        refuse("different demographic models: the model file " + a.m.form.edtDemes +
+               " that the run in " + a.dir + " read is not the one the run in " + b.dir + " read");
 }
 
 // The slices in the order of their simulations, checked to cover 1 .. S once each.
@@ -379,7 +399,7 @@ void joinTable(const std::vector<Slice>& slices, const std::string& name, const 
 // The input file (root sequence, microsatellite parameters) the log names, copied from the
 // first slice that holds it as its run read it.
 void copyInputFile(const std::vector<Slice>& slices, const std::string& name,
-                   const std::string& outDir) {
+                   const std::string& outDir, bool model = false) {
     const std::string to = joinPath(outDir, name);
     // A name outside the folders (one file that every slice read) is the same file for the
     // joined run; one that is a slice's own file is never written over.
@@ -394,7 +414,8 @@ void copyInputFile(const std::vector<Slice>& slices, const std::string& name,
         char hex[17];
         std::snprintf(hex, sizeof hex, "%016llx",
                       static_cast<unsigned long long>(textDigest(content, textDigest(""))));
-        if (hex != s.m.inputDigest) continue; // changed since the slice's run read it
+        // Changed since the slice's run read it.
+        if (hex != (model ? modelDigest(s) : s.m.inputDigest)) continue;
         writeWholeFile(to, content);
         return;
     }
@@ -447,7 +468,27 @@ void joinSlices(const std::vector<std::string>& sliceDirs, const std::string& ou
     form.ofSims = 0;
     form.chkMultipleSims = slices.size() > 1 || total != 1 || slices.front().m.form.chkMultipleSims;
     if (form.chkMultipleSims) form.edtNumberSimulations = std::to_string(total);
-    const RunParameters p = readRunParameters(form).params;
+    RunParameters p = readRunParameters(form).params;
+    // A model's samples name the VCF's samples and set the sample size: the model as the
+    // slices' runs read it, from the first slice that holds it unchanged.
+    if (form.chkDemes) {
+        auto model = std::make_shared<RunModel>();
+        std::string error =
+            "no slice holds the model file " + form.edtDemes + " as its run read it";
+        for (const Slice& s : slices) {
+            FormValues sliceForm = s.m.form;
+            sliceForm.WorkDir = s.dir;
+            RunModel read;
+            if (!readRunModel(sliceForm, read).empty() || read.digest != modelDigest(s)) continue;
+            *model = std::move(read);
+            error.clear();
+            break;
+        }
+        if (!error.empty()) refuse(error);
+        model->path = joinPath(outDir, form.edtDemes);
+        p.SampleSize = model->sampleSize();
+        p.model = model;
+    }
     for (const Slice& s : slices)
         if (resolved(s.dir) == resolved(outDir))
             refuse("the output folder " + outDir + " is the slice " + s.dir);
@@ -516,6 +557,9 @@ void joinSlices(const std::vector<std::string>& sliceDirs, const std::string& ou
         VcfLayout layout;
         layout.copies = p.SampleSize;
         layout.diploid = p.Diploid;
+        const PipelineOutputSettings names = pipelineOutputSettings(p, form, slices.front().m.seed);
+        layout.sampleNames = names.sampleNames;
+        layout.samplePopulations = names.samplePopulations;
         layout.firstSimulation = 1;
         layout.simulationCount = total;
         layout.sequenceLength = slices.front().m.log.SequenceLength;
@@ -539,6 +583,7 @@ void joinSlices(const std::vector<std::string>& sliceDirs, const std::string& ou
         copyInputFile(slices, p.MsatParamsName, outDir);
     else if (p.SeqInput)
         copyInputFile(slices, p.SeqFileName, outDir);
+    if (p.model) copyInputFile(slices, form.edtDemes, outDir, true);
 
     // The per-simulation files: from the slices' folders, under the whole run's names.
     if (form.chkEachSim) {
@@ -554,6 +599,8 @@ void joinSlices(const std::vector<std::string>& sliceDirs, const std::string& ou
     log.SimCount = static_cast<int32_t>(total);
     log.Seed = slices.back().m.seed;
     log.StartTime = log.EndTime = std::chrono::system_clock::now();
+    // The model named as the whole run in the output folder names it.
+    if (p.model) log.modelLines = runModelLogLines(*p.model);
     writeRunLog(form, log);
 
     whole.complete = true;

@@ -135,6 +135,8 @@ std::string sliceManifestText(const SliceManifest& m) {
         line("log.locus", std::to_string(l.LocusLabel) + " " + std::to_string(l.MinSize) + " " +
                               std::to_string(l.MaxSize) + " " + std::to_string(l.RepeatUnit) + " " +
                               exact(l.LocusMutationRate));
+    for (const std::string& l : v.modelLines)
+        line("log.model", l);
     for (const auto& [name, value] : formFields(m.form))
         line("form." + name, value);
     return t;
@@ -143,7 +145,7 @@ std::string sliceManifestText(const SliceManifest& m) {
 bool parseSliceManifest(const std::string& text, SliceManifest& m, std::string& error) {
     m = SliceManifest{};
     std::map<std::string, std::string> values;
-    std::vector<std::string> loci, files;
+    std::vector<std::string> loci, files, modelLines;
     std::istringstream in(text);
     std::string row;
     while (std::getline(in, row)) {
@@ -162,6 +164,8 @@ bool parseSliceManifest(const std::string& text, SliceManifest& m, std::string& 
             loci.push_back(value);
         else if (key == "file")
             files.push_back(value);
+        else if (key == "log.model")
+            modelLines.push_back(value);
         else
             values[key] = value;
     }
@@ -195,6 +199,7 @@ bool parseSliceManifest(const std::string& text, SliceManifest& m, std::string& 
     }
     m.seed = std::strtoull(seedText.c_str(), nullptr, 10);
     RunLogValues& v = m.log;
+    v.modelLines = modelLines;
     m.inputDigest = values["input"];
     bool ok =
         readInt64(values["first"], m.first) && readInt64(values["count"], m.count) &&

@@ -17,6 +17,7 @@
 //                               sizes and contents in simulation order)
 //   log.<name> V                the values the run log shows (sizes, frequencies, ...)
 //   log.locus L MIN MAX U RATE  one per locus of a microsatellite run, for the log
+//   log.model LINE              one per line of the log's "Demographic Model" section
 //   form.<name> V               every control of the run, as FormValues holds it
 #include "run/form_values.h"
 #include "run/run_log.h"

@@ -89,6 +89,8 @@ TEST(CliDemes, RefusalsExitWithStatus2AndWriteNothing) {
          "demographic model: they need --demes"},
         {{"--demes", kModel, wd, "--diploid", "--quiet", "--samples", "YRI:3"},
          "--samples: YRI:3: a diploid run pairs the copies of each deme"},
+        {{"--demes", kModel, wd, "--msat", "--quiet", "--samples", "YRI:2,CEU:3"},
+         "--samples: CEU:3: a microsatellite run pairs the copies of each deme"},
     };
     for (const Case& c : cases) {
         const Result r = cli(c.args);
@@ -101,6 +103,57 @@ TEST(CliDemes, RefusalsExitWithStatus2AndWriteNothing) {
     }
     // Only the model files: no run log, no output file.
     EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.path()), {}), 2);
+}
+
+// Slices of a model run join into the whole run's files, the log's model section included;
+// slices of different models are refused.
+TEST(CliDemes, SlicesOfAModelJoinIntoTheWholeRun) {
+    TempDir root;
+    const std::string model = "time_units: generations\ndemes:\n"
+                              "- {name: A, epochs: [{start_size: 80}]}\n"
+                              "- {name: B, epochs: [{start_size: 60}]}\n"
+                              "migrations: [{demes: [A, B], rate: 0.01}]\n";
+    const auto folder = [&](const std::string& name, const std::string& text) {
+        std::filesystem::create_directories(root.path() / name);
+        std::ofstream(root.path() / name / "m.yaml") << text;
+        return (root.path() / name).string();
+    };
+    const auto runIn = [&](const std::string& dir, std::vector<std::string> extra) {
+        std::vector<std::string> args = {
+            "--demes",      "m.yaml",  "--samples", "A:4,B:2",    "--diploid", "--seed", "77",
+            "--seq-length", "50",      "--seq-out", "--arlequin", "--vcf",     "v.vcf",  "--ms",
+            "s.ms",         "--stats", "st.csv",    "--quiet",    "--workdir", dir};
+        args.insert(args.end(), extra.begin(), extra.end());
+        return cli(args).status;
+    };
+    ASSERT_EQ(runIn(folder("whole", model), {"--sims", "5"}), 0);
+    ASSERT_EQ(runIn(folder("s1", model), {"--sims", "2", "--of", "5"}), 0);
+    ASSERT_EQ(runIn(folder("s2", model), {"--first-sim", "3", "--sims", "3", "--of", "5"}), 0);
+    const std::string joined = (root.path() / "joined").string();
+    const Result r = cli({"--join", (root.path() / "s1").string(), (root.path() / "s2").string(),
+                          "--workdir", joined});
+    ASSERT_EQ(r.status, 0) << r.err;
+    for (const char* f : {"v.vcf", "s.ms", "st.csv", "seqout.txt", "Arlequin/sim_4.arp", "m.yaml"})
+        EXPECT_EQ(testing::readFile(root.path() / "whole" / f),
+                  testing::readFile(root.path() / "joined" / f))
+            << f;
+    // The log's model section, the model file named in the run's own folder.
+    const auto section = [&](const std::string& dir) {
+        const std::string log = testing::readFile(root.path() / dir / "logFile.txt");
+        const size_t at = log.find("Demographic model: " + (root.path() / dir / "m.yaml").string());
+        return at == std::string::npos ? std::string() : log.substr(log.find('\n', at));
+    };
+    EXPECT_NE(section("whole").find("Samples: A:4 B:2"), std::string::npos) << section("whole");
+    EXPECT_EQ(section("whole"), section("joined"));
+
+    // The second slice again under another model (another size of B): refused.
+    std::string other = model;
+    other.replace(other.find("60"), 2, "61");
+    ASSERT_EQ(runIn(folder("s2", other), {"--first-sim", "3", "--sims", "3", "--of", "5"}), 0);
+    const Result refused = cli({"--join", (root.path() / "s1").string(),
+                                (root.path() / "s2").string(), "--workdir", joined + "2"});
+    EXPECT_EQ(refused.status, 1);
+    EXPECT_NE(refused.err.find("different demographic models"), std::string::npos) << refused.err;
 }
 
 } // namespace

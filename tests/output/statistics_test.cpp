@@ -4,6 +4,7 @@
 // published worked example of Tajima's D and Fu and Li's own form of D*.
 #include "output/statistics.h"
 
+#include <algorithm>
 #include <cmath>
 #include <gtest/gtest.h>
 #include <map>
@@ -289,4 +290,116 @@ TEST(Statistics, TableLinesHaveOneFieldPerColumnAndReadBack) {
     EXPECT_EQ(msatStatisticsHeader(2), "simulation,alleles_1,expected_heterozygosity_1,size_"
                                        "variance_1,garza_williamson_M_1,alleles_2,expected_"
                                        "heterozygosity_2,size_variance_2,garza_williamson_M_2\n");
+}
+
+namespace {
+
+// 1 to 4 random demes of k copies in all, some of one copy.
+DemeGroups randomDemes(std::mt19937_64& gen, int32_t k) {
+    DemeGroups g;
+    const int32_t demes = std::min<int32_t>(k, 1 + static_cast<int32_t>(gen() % 4));
+    for (int32_t d = 0, left = k; d < demes; left -= g.counts.back(), ++d) {
+        g.names.push_back("D" + std::to_string(d));
+        g.counts.push_back(d + 1 == demes ? left : 1 + int32_t(gen() % (left - demes + d + 1)));
+    }
+    return g;
+}
+
+// The mean of f(x, y) over the pairs of a copy of deme a and another of deme b.
+template <typename F> double meanOverPairs(const DemeGroups& g, size_t a, size_t b, F&& f) {
+    double sum = 0, pairs = 0;
+    for (int32_t x = 0; x < g.counts[a]; ++x)
+        for (int32_t y = a == b ? x + 1 : 0; y < g.counts[b]; ++y, ++pairs)
+            sum += f(g.start(a) + x, g.start(b) + y);
+    return sum / pairs;
+}
+
+} // namespace
+
+// Per deme and pair, DNA and microsatellites, from the definitions: every pair of copies.
+TEST(Statistics, PerDemeAgainstDefinitionsOnRandomSamples) {
+    std::mt19937_64 gen(20261209);
+    int fsts = 0, rsts = 0;
+    for (int trial = 0; trial < 300; ++trial) {
+        const int32_t k = 2 + static_cast<int32_t>(gen() % 20);
+        const int32_t L = 1 + static_cast<int32_t>(gen() % 40);
+        const Alignment a = randomAlignment(gen, k, L);
+        const DemeGroups g = randomDemes(gen, k);
+        const DemeDnaStatistics st = computeDemeDnaStatistics(a.seqs, g);
+        const auto differing = [&](int32_t x, int32_t y) {
+            double d = 0;
+            for (int32_t j = 0; j < L; ++j)
+                d += up(a.copies[size_t(x)][size_t(j)]) != up(a.copies[size_t(y)][size_t(j)]);
+            return d / L;
+        };
+        for (size_t d = 0; d < g.names.size(); ++d) {
+            Alignment sub{
+                a.root,
+                {a.copies.begin() + g.start(d), a.copies.begin() + g.start(d) + g.counts[d]},
+                {}};
+            const int32_t n = g.counts[d];
+            const Plain p = n >= 2 ? plain(sub) : Plain{};
+            ASSERT_EQ(st.demes[d].segregatingSites, p.S) << trial;
+            if (n < 2) {
+                EXPECT_FALSE(st.demes[d].pi || st.demes[d].thetaW || st.demes[d].tajimaD);
+                continue;
+            }
+            expectNear(meanOverPairs(g, d, d, differing), st.demes[d].pi, "pi");
+            expectNear(p.S / harmonic(n, 1) / L, st.demes[d].thetaW, "theta_W");
+            if (n >= 4 && p.S > 0)
+                expectNear(plainTajima(n, p.khat, p.S), st.demes[d].tajimaD, "D");
+        }
+        // Microsatellites: one locus of sizes in a few repeat units.
+        const int32_t unit = 1 + static_cast<int32_t>(gen() % 4);
+        AlleleSizes sizes;
+        sizes.recreate(k, 1);
+        for (int32_t i = 0; i < k; ++i)
+            sizes.at(i, 0) = 100 + unit * static_cast<int32_t>(gen() % 4);
+        const DemeMsatStatistics ms = computeDemeMsatStatistics(sizes, 0, unit, true, g);
+        const auto unequal = [&](int32_t x, int32_t y) {
+            return double(sizes.at(x, 0) != sizes.at(y, 0));
+        };
+        const auto halfSquare = [&](int32_t x, int32_t y) {
+            const double d = (sizes.at(x, 0) - sizes.at(y, 0)) / double(unit);
+            return d * d / 2;
+        };
+        for (size_t x = 0, pair = 0; x < g.names.size(); ++x)
+            for (size_t y = x + 1; y < g.names.size(); ++y, ++pair) {
+                const bool pairs = g.counts[x] >= 2 && g.counts[y] >= 2;
+                const double dxy = meanOverPairs(g, x, y, differing);
+                expectNear(dxy, st.pairs[pair].dxy, "d_xy");
+                const double hb = meanOverPairs(g, x, y, unequal);
+                const double sb = meanOverPairs(g, x, y, halfSquare);
+                EXPECT_EQ(st.pairs[pair].fst.has_value(), pairs && dxy > 0);
+                EXPECT_EQ(ms.pairs[pair].fst.has_value(), pairs && hb > 0);
+                EXPECT_EQ(ms.pairs[pair].rst.has_value(), pairs && sb > 0);
+                if (!pairs || dxy == 0 || hb == 0) continue;
+                fsts += 1;
+                const auto within = [&](size_t d, const auto& f) {
+                    return meanOverPairs(g, d, d, f);
+                };
+                expectNear(1 - (within(x, differing) + within(y, differing)) / 2 / dxy,
+                           st.pairs[pair].fst, "F_ST");
+                expectNear(1 - (within(x, unequal) + within(y, unequal)) / 2 / hb,
+                           ms.pairs[pair].fst, "msat F_ST");
+                expectNear(within(x, halfSquare), ms.demes[x].sizeVariance, "size variance");
+                expectNear(1 - (within(x, halfSquare) + within(y, halfSquare)) / 2 / sb,
+                           ms.pairs[pair].rst, "R_ST");
+                rsts += !computeDemeMsatStatistics(sizes, 0, unit, false, g).pairs[pair].rst;
+            }
+    }
+    EXPECT_GT(fsts, 100);
+    EXPECT_EQ(rsts, fsts); // sizes as labels: no R_ST
+    // The deme columns follow the others, one field each.
+    const DemeGroups two{{"A", "B"}, {3, 2}};
+    const Alignment a = randomAlignment(gen, 5, 20);
+    const DemeDnaStatistics st = computeDemeDnaStatistics(a.seqs, two);
+    std::string row;
+    appendDnaStatisticsRow(1, computeDnaStatistics(a.seqs, a.root), row, &st);
+    const std::string header = dnaStatisticsHeader(5, two);
+    EXPECT_EQ(std::count(row.begin(), row.end(), ','),
+              std::count(header.begin(), header.end(), ','));
+    EXPECT_NE(header.find(",sfs_4,segregating_sites_A,pi_A,theta_W_A,tajima_D_A,"
+                          "segregating_sites_B,pi_B,theta_W_B,tajima_D_B,dxy_A_B,fst_A_B\n"),
+              std::string::npos);
 }
