@@ -16,9 +16,11 @@ constexpr double kBottomMargin = 20;
 constexpr int kSegments = 16;      // straight pieces of a band edge along a changing size
 constexpr double kArrowOffset = 4; // the two directions between a pair of demes apart
 
-// The columns of the demes, left to right: each deme between the subtrees of its children
-// (the demes whose first ancestor it is), so that descendants stand near their ancestors.
-std::vector<size_t> columnOrder(const demes::Model& m) {
+// Horizontal places of the demes in columns (0, 1, ...) and the number of columns: a tree
+// laid out from the first ancestor of each deme. A deme without children, or one that lives
+// on after a child starts, has a column of its own (between the halves of its children);
+// one that ends where its children start stands above the middle of them.
+std::vector<double> columnPlaces(const demes::Model& m, int& columns) {
     std::map<std::string, size_t> index;
     for (size_t d = 0; d < m.demes.size(); ++d)
         index[m.demes[d].name] = d;
@@ -27,24 +29,37 @@ std::vector<size_t> columnOrder(const demes::Model& m) {
     for (size_t d = 0; d < m.demes.size(); ++d) {
         const auto& a = m.demes[d].ancestors;
         const auto it = a.empty() ? index.end() : index.find(a.front());
-        if (it == index.end())
+        if (it == index.end() || it->second >= d)
             roots.push_back(d);
         else
             children[it->second].push_back(d);
     }
-    std::vector<size_t> order;
-    auto place = [&](auto&& self, size_t d) -> void {
+    std::vector<double> place(m.demes.size(), 0);
+    columns = 0;
+    auto lay = [&](auto&& self, size_t d) -> void {
         const std::vector<size_t>& c = children[d];
-        const size_t before = c.size() / 2;
-        for (size_t i = 0; i < before; ++i)
-            self(self, c[i]);
-        order.push_back(d);
-        for (size_t i = before; i < c.size(); ++i)
-            self(self, c[i]);
+        bool livesOn = false;
+        for (size_t k : c)
+            livesOn = livesOn || m.demes[k].startTime > m.demes[d].endTime();
+        if (c.empty() || livesOn) {
+            const size_t before = c.size() / 2;
+            for (size_t i = 0; i < before; ++i)
+                self(self, c[i]);
+            place[d] = columns++;
+            for (size_t i = before; i < c.size(); ++i)
+                self(self, c[i]);
+        } else {
+            double sum = 0;
+            for (size_t k : c) {
+                self(self, k);
+                sum += place[k];
+            }
+            place[d] = sum / static_cast<double>(c.size());
+        }
     };
     for (size_t r : roots)
-        place(place, r);
-    return order;
+        lay(lay, r);
+    return place;
 }
 
 // A step of 1, 2 or 5 times a power of ten giving about `ticks` intervals up to `top`.
@@ -133,16 +148,17 @@ ModelDrawing drawModel(const demes::Model& model, int32_t width, int32_t height)
     scale.top = kTopMargin;
     scale.minSize = minSize > 0 ? minSize : 1;
     scale.maxSize = maxSize > 0 ? maxSize : 1;
+    int columns = 0;
+    const std::vector<double> places = columnPlaces(model, columns);
     const double plotWidth = std::max(10.0, width - kLeft - kRight);
-    const double column = n > 0 ? plotWidth / static_cast<double>(n) : plotWidth;
+    const double column = plotWidth / std::max(columns, 1);
     scale.maxWidth = std::min(column * 0.7, 90.0);
     scale.minWidth = std::max(2.0, scale.maxWidth * 0.08);
 
     // Bands.
-    const std::vector<size_t> order = columnOrder(model);
     out.bands.resize(n);
-    for (size_t c = 0; c < order.size(); ++c)
-        out.bands[order[c]].centre = kLeft + column * (static_cast<double>(c) + 0.5);
+    for (size_t d = 0; d < n; ++d)
+        out.bands[d].centre = kLeft + column * (places[d] + 0.5);
     for (size_t d = 0; d < n; ++d) {
         const demes::Deme& deme = model.demes[d];
         ModelBand& band = out.bands[d];

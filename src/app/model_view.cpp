@@ -80,7 +80,7 @@ void paintModelDrawing(const ModelDrawing& d, QPainter& painter) {
         if (a.dashed()) continue;
         const QRectF span(QPointF(std::min(a.from.x, a.to.x), a.top),
                           QPointF(std::max(a.from.x, a.to.x), a.bottom));
-        painter.fillRect(span, colourOf(a.colour, 22));
+        painter.fillRect(span, colourOf(a.colour, 14));
     }
     for (const ModelBand& b : d.bands) {
         QPolygonF polygon;
@@ -234,7 +234,9 @@ ModelPanel::ModelPanel(QCheckBox* use, QLineEdit* file, QLineEdit* samples, QLin
     table_->verticalHeader()->setDefaultSectionSize(18);
     table_->horizontalHeader()->setStretchLastSection(true);
     table_->setSelectionMode(QAbstractItemView::SingleSelection);
-    const int widths[] = {82, 76, 70};
+    table_->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    table_->horizontalHeader()->setFont(table_->font());
+    const int widths[] = {76, 72, 64};
     for (int c = 0; c < 3; ++c)
         table_->setColumnWidth(c, widths[c]);
     message_->setWordWrap(true);
@@ -353,11 +355,12 @@ void ModelPanel::fillTable() {
             }
             const bool present = d < history_.demes.size() && history_.demes[d].end == 0;
             auto* count = new QTableWidgetItem;
-            count->setTextAlignment(Qt::AlignRight | Qt::AlignVCenter);
+            count->setTextAlignment(Qt::AlignCenter);
             if (present) {
                 count->setFlags(Qt::ItemIsEnabled | Qt::ItemIsSelectable | Qt::ItemIsEditable);
             } else {
                 count->setFlags(Qt::ItemIsSelectable);
+                count->setBackground(QColor(0xEE, 0xEE, 0xEE));
                 count->setToolTip("This deme ends before time 0: it cannot be sampled");
             }
             table_->setItem(row, kSampleColumn, count);

@@ -4,14 +4,17 @@
 //                              [--model FILE --samples S [--model-picture OUT2.png]]
 // --sheet shows tab sheet I on the left, --results the Results sheet on the right, --tips and
 // --pop set k and N, --sims runs S simulations. Meant for a real display or Xvfb (xvfb-run);
-// the run writes into a temporary directory. --model runs the Demes model FILE with the
-// samples S (deme:copies, ...); --model-picture also saves the "Model" window.
+// the run writes into a temporary directory. --model runs the Demes model FILE (copied into the
+// working directory) with the samples S (deme:copies, ...); --model-picture also saves the "Model"
+// window.
 #include "app/main_window.h"
 #include "app/model_view.h"
 
 #include <QApplication>
 #include <QCheckBox>
 #include <QDir>
+#include <QFile>
+#include <QFileInfo>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QSignalSpy>
@@ -72,8 +75,11 @@ int main(int argc, char** argv) {
         window.findChild<QLineEdit*>("edtNumberSimulations")->setText(sims);
     }
     if (!model.isEmpty()) {
+        // The model as a file of the working directory, named as a user would name it.
+        const QString name = QFileInfo(model).fileName();
+        if (!QFile::copy(model, name)) return 1;
         window.findChild<QCheckBox*>("chkDemes")->setChecked(true);
-        window.findChild<QLineEdit*>("edtDemes")->setText(model);
+        window.findChild<QLineEdit*>("edtDemes")->setText(name);
         window.findChild<QLineEdit*>("edtSamples")->setText(samples);
     }
     window.resize(width, height);
