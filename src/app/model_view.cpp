@@ -200,6 +200,7 @@ void ModelWindow::savePicture(const QString& path) const {
 }
 
 void ModelWindow::save() {
+    if (!view_->hasModel()) return; // the button is enabled again after a run
     QString name;
     if (chooser_) {
         name = chooser_();
