@@ -2,6 +2,7 @@
 
 #include "app/button_glyphs.h"
 #include "app/genealogy_image.h"
+#include "app/model_view.h"
 #include "app/picture_files.h"
 #include "base/random.h"
 #include "base/run_error.h"
@@ -27,6 +28,7 @@
 #include <QSpinBox>
 #include <QTabBar>
 #include <QTabWidget>
+#include <QTableWidget>
 #include <QTimer>
 #include <QTreeView>
 #include <QVBoxLayout>
@@ -394,17 +396,35 @@ void TfrmTolvarin::buildDemographicsTab(QWidget* tab) {
     addHeading(tab, "lblModel", "Demographic model", 8, 244);
     chkDemes = addCheck(tab, "chkDemes", caption("chkDemes"), 8, 272, defaultChecked("chkDemes"),
                         column - 12);
-    edtDemes = addEdit(tab, "edtDemes", defaultText("edtDemes"), 32, 300, column + 73 - 32);
-    chkDemes->setToolTip("A Demes file (YAML) in the working directory; runs with independent "
-                         "streams");
+    chkDemes->setToolTip("A Demes file (YAML); runs with independent streams");
     // A model runs with independent streams: ticking it chooses them.
     connect(chkDemes, &QCheckBox::toggled, this, [this](bool on) {
         if (on && cmbRandom) cmbRandom->setCurrentIndex(1);
     });
-    addLabel(tab, "lblSamples", "Samples (deme:copies, ...):", 32, 336, column - 36);
-    edtSamples = addEdit(tab, "edtSamples", defaultText("edtSamples"), 32, 360, column + 73 - 32);
-    addLabel(tab, "lblPloidy", "Copies per individual:", 32, 400, column - 36);
-    edtPloidy = addEdit(tab, "edtPloidy", defaultText("edtPloidy"), column, 396);
+    btnModelPicture =
+        place(new QPushButton("Picture...", tab), "btnModelPicture", column, 270, 73, kEditHeight);
+    btnModelPicture->setToolTip(
+        "The model's demes, migrations and pulses in a window of their own");
+    edtDemes = addEdit(tab, "edtDemes", defaultText("edtDemes"), 32, 300, column + 73 - 32 - 29);
+    edtDemes->setToolTip("The model file: a name in the working directory or an absolute path");
+    btnDemesBrowse = place(new QPushButton("...", tab), "btnDemesBrowse", column + 73 - 25, 300, 25,
+                           kEditHeight);
+    btnDemesBrowse->setToolTip("Choose the model file");
+    // What the model file holds, or why it cannot run, as soon as it is named.
+    lblModelMessage = place(new QLabel(tab), "lblModelMessage", 32, 324, column + 73 - 32, 30);
+    addLabel(tab, "lblSamples", "Samples (deme:copies, ...):", 32, 358, column - 36);
+    edtSamples = addEdit(tab, "edtSamples", defaultText("edtSamples"), 32, 378, column + 73 - 32);
+    addLabel(tab, "lblPloidy", "Copies per individual:", 32, 410, column - 36);
+    edtPloidy = addEdit(tab, "edtPloidy", defaultText("edtPloidy"), column, 406);
+    tblDemes = place(new QTableWidget(tab), "tblDemes", 8, 434, column + 73 - 8, 150);
+
+    modelPanel_ = new ModelPanel(
+        chkDemes, edtDemes, edtSamples, edtPloidy, lblModelMessage, tblDemes,
+        [this] { return WorkDir; }, this);
+    connect(btnDemesBrowse, &QPushButton::clicked, modelPanel_, &ModelPanel::browse);
+    connect(btnModelPicture, &QPushButton::clicked, modelPanel_, &ModelPanel::showPicture);
+    connect(modelPanel_->pictureWindow(), &ModelWindow::saveFailed, this,
+            [this](const QString& text, const QString& detail) { showRunError(text, detail); });
 }
 
 void TfrmTolvarin::buildFilesTab(QWidget* tab) {
@@ -609,6 +629,7 @@ void TfrmTolvarin::AssignDirectory() {
     memDir->clear();
     WorkDir = directoryModel_->filePath(selected);
     memDir->setText(WorkDir);
+    if (modelPanel_) modelPanel_->reload(); // a model named relative to the directory
 }
 
 void TfrmTolvarin::RunSimulation() {

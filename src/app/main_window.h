@@ -28,11 +28,14 @@ class QLineEdit;
 class QProgressBar;
 class QPushButton;
 class QRadioButton;
+class QTableWidget;
 class QTabWidget;
 class QTimer;
 class QTreeView;
 
 namespace quenlith {
+
+class ModelPanel;
 
 // A seed typed into the seed box: a decimal integer from 0 to 2^32 - 1 for the 32-bit
 // generator, to 2^64 - 1 for streams, blanks around it allowed. None when it is not one.
@@ -66,6 +69,7 @@ class TfrmTolvarin : public QWidget {
     // Whole simulations the last run completed (all of them unless it was stopped).
     int32_t simulationsDone() const { return simsDone_; }
     ResultsView* results() const { return results_; }
+    ModelPanel* modelPanel() const { return modelPanel_; }
 
     // Fixes the seed of the following runs (tests); without it the seed box, or when that is
     // empty the clock, seeds every run.
@@ -200,6 +204,11 @@ class TfrmTolvarin : public QWidget {
     QLineEdit* edtDemes = nullptr;
     QLineEdit* edtSamples = nullptr;
     QLineEdit* edtPloidy = nullptr;
+    QPushButton* btnDemesBrowse = nullptr;
+    QPushButton* btnModelPicture = nullptr;
+    QLabel* lblModelMessage = nullptr;
+    QTableWidget* tblDemes = nullptr;
+    ModelPanel* modelPanel_ = nullptr; // reads the model, fills the table and picture
 
     // Files
     QTreeView* DirectoryTreeView1 = nullptr;

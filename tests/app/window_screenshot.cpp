@@ -1,14 +1,20 @@
 // Takes a picture of the window after a run:
 //   quenlith_window_screenshot OUT.png [--seed S] [--sheet I] [--results] [--tips K]
 //                              [--pop N] [--sims S] [--width W --height H]
+//                              [--model FILE --samples S [--model-picture OUT2.png]]
 // --sheet shows tab sheet I on the left, --results the Results sheet on the right, --tips and
 // --pop set k and N, --sims runs S simulations. Meant for a real display or Xvfb (xvfb-run);
-// the run writes into a temporary directory.
+// the run writes into a temporary directory. --model runs the Demes model FILE (copied into the
+// working directory) with the samples S (deme:copies, ...); --model-picture also saves the "Model"
+// window.
 #include "app/main_window.h"
+#include "app/model_view.h"
 
 #include <QApplication>
 #include <QCheckBox>
 #include <QDir>
+#include <QFile>
+#include <QFileInfo>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QSignalSpy>
@@ -31,7 +37,7 @@ int main(int argc, char** argv) {
     uint64_t seed = 1;
     int sheet = 0, width = 1028, height = 633;
     bool results = false;
-    QString tips, pop, sims;
+    QString tips, pop, sims, model, samples, modelPicture;
     for (int i = 2; i < argc; ++i) {
         const bool more = i + 1 < argc;
         if (!std::strcmp(argv[i], "--seed") && more)
@@ -50,6 +56,12 @@ int main(int argc, char** argv) {
             width = std::atoi(argv[++i]);
         else if (!std::strcmp(argv[i], "--height") && more)
             height = std::atoi(argv[++i]);
+        else if (!std::strcmp(argv[i], "--model") && more)
+            model = QDir::current().absoluteFilePath(QString::fromLocal8Bit(argv[++i]));
+        else if (!std::strcmp(argv[i], "--samples") && more)
+            samples = argv[++i];
+        else if (!std::strcmp(argv[i], "--model-picture") && more)
+            modelPicture = QDir::current().absoluteFilePath(QString::fromLocal8Bit(argv[++i]));
     }
     QTemporaryDir work;
     QDir::setCurrent(work.path());
@@ -62,6 +74,14 @@ int main(int argc, char** argv) {
         window.findChild<QCheckBox*>("chkMultipleSims")->setChecked(true);
         window.findChild<QLineEdit*>("edtNumberSimulations")->setText(sims);
     }
+    if (!model.isEmpty()) {
+        // The model as a file of the working directory, named as a user would name it.
+        const QString name = QFileInfo(model).fileName();
+        if (!QFile::copy(model, name)) return 1;
+        window.findChild<QCheckBox*>("chkDemes")->setChecked(true);
+        window.findChild<QLineEdit*>("edtDemes")->setText(name);
+        window.findChild<QLineEdit*>("edtSamples")->setText(samples);
+    }
     window.resize(width, height);
     window.show();
     if (!QTest::qWaitForWindowExposed(&window)) return 1;
@@ -72,5 +92,11 @@ int main(int argc, char** argv) {
     window.findChild<QTabWidget*>("PageControl1")->setCurrentIndex(sheet);
     if (results) window.findChild<QTabWidget*>("PageControl2")->setCurrentIndex(1);
     QTest::qWait(300);
-    return window.grab().save(out, "PNG") ? 0 : 1;
+    if (!window.grab().save(out, "PNG")) return 1;
+    if (modelPicture.isEmpty()) return 0;
+    window.findChild<QPushButton*>("btnModelPicture")->click();
+    quenlith::ModelWindow* picture = window.modelPanel()->pictureWindow();
+    if (!QTest::qWaitForWindowExposed(picture)) return 1;
+    QTest::qWait(300);
+    return picture->grab().save(modelPicture, "PNG") ? 0 : 1;
 }
