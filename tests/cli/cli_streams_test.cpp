@@ -68,7 +68,9 @@ TEST(CliStreams, RefusalsComeBeforeAnyFile) {
         const CliResult r = run(args);
         EXPECT_EQ(r.status, statuses[c]) << args[0];
         EXPECT_EQ(r.err.rfind("error: ", 0), 0u) << r.err;
-        if (args[0] == "--mergers") EXPECT_NE(r.err.find("--mergers"), std::string::npos) << r.err;
+        if (args[0] == "--mergers") {
+            EXPECT_NE(r.err.find("--mergers"), std::string::npos) << r.err;
+        }
         EXPECT_TRUE(std::filesystem::is_empty(dir.path())) << args[0];
     }
 }
