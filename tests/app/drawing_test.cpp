@@ -189,7 +189,7 @@ TEST(GenealogyDrawing, AMergeOfThreeLineagesIsOneJoin) {
     // lineage 0 joins them: one horizontal line per merge, from the first lineage to the last,
     // the parent midway between them, and no vertical line of zero length.
     const Tables t{{{10, 1, 2}, {10, 1, 2}, {20, 0, 1}}, {}};
-    const Drawing d = draw(4, t, 10000);
+    const Drawing d = draw(4, t, 10);
     std::vector<DrawLine> joins;
     for (const DrawLine& l : d.lines) {
         EXPECT_FALSE(l.x1 == l.x2 && l.y1 == l.y2) << ::testing::PrintToString(l);
