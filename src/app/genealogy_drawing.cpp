@@ -122,25 +122,32 @@ void drawGenealogy(const GenealogyPicture& picture, DrawingSink& sink) {
         const int32_t n = static_cast<int32_t>(xs.size());
         const int32_t j = coal[e].first;
         if (j < 0 || j + 1 >= n) break; // not a genealogy of this sample
+        // A merge of m + 1 lineages in one generation is m events of it at position j: the
+        // lineages j .. j + m, drawn as one join.
+        int32_t m = 1;
+        while (e + m < events && coal[e + m].generation == coal[e].generation &&
+               coal[e + m].first == j && j + m + 1 < n)
+            ++m;
         const int32_t ye = y(coal[e].generation);
         if (fractional) {
-            for (int32_t q : {j, j + 1})
+            for (int32_t q = j; q <= j + m; ++q)
                 sink.line({px(xs[q]), startY[q], px(xs[q]), ye, kBlack, 1});
         } else {
             for (int64_t x : xs)
                 sink.line({px(x), yPrev, px(x), ye, kBlack, 1});
         }
-        sink.line({px(xs[j]), ye, px(xs[j + 1]), ye, kBlack, 1});
+        sink.line({px(xs[j]), ye, px(xs[j + m]), ye, kBlack, 1});
 
         next = xs;
-        next[j] = xs[j] + (xs[j + 1] - xs[j]) / 2;
-        next.erase(next.begin() + j + 1);
+        next[j] = xs[j] + (xs[j + m] - xs[j]) / 2;
+        next.erase(next.begin() + j + 1, next.begin() + j + 1 + m);
         if (fractional) {
             startY[j] = ye;
-            startY.erase(startY.begin() + j + 1);
+            startY.erase(startY.begin() + j + 1, startY.begin() + j + 1 + m);
         }
 
         if (withMutations) {
+            // The generation's mutations belong to its first event.
             for (int32_t i : byInterval[e]) {
                 const MutEvent& m = muts[static_cast<size_t>(i)];
                 if (m.position < 0 || m.position >= n) continue; // no such lineage
@@ -160,6 +167,7 @@ void drawGenealogy(const GenealogyPicture& picture, DrawingSink& sink) {
         }
         xs.swap(next);
         yPrev = ye;
+        e += static_cast<size_t>(m - 1);
     }
     for (size_t i = 0, t = 0; i < ticks.size(); ++i) {
         sink.line(ticks[i]);

@@ -270,6 +270,15 @@ void TfrmTolvarin::buildMainTab(QWidget* tab) {
     Image3 = place(new QLabel(tab), "Image3", 8, 348, 150, 169);
     Image3->setAlignment(Qt::AlignLeft | Qt::AlignTop);
 
+    // The merge rule, beside the logo.
+    addLabel(tab, "lblMergers", "Merges per generation", kEditColumn, 352, 145);
+    cmbMergers = place(new QComboBox(tab), "cmbMergers", kEditColumn, 372, 145, kEditHeight);
+    cmbMergers->addItem("One pair");
+    cmbMergers->addItem("All sets");
+    cmbMergers->setToolTip("One pair: the two lineages on the smallest parent drawn twice merge, "
+                           "the exact default.\nAll sets: every set of lineages that drew one "
+                           "parent merges into one (Wright-Fisher).");
+
     const char* credits[] = {
         "Quenlith 0.3b",
         "Coalescent genealogy simulator:",
@@ -620,6 +629,7 @@ FormValues TfrmTolvarin::formValues() const {
                                            : MsatModel::InfiniteAlleles;
     f.WorkDir = WorkDir.toStdString();
     f.rngKind = cmbRandom->currentIndex() == 1 ? RandomKind::Streams : RandomKind::Lcg;
+    f.mergers = cmbMergers->currentIndex() == 1 ? MergeRule::All : MergeRule::One;
     return f;
 }
 

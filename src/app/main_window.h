@@ -151,6 +151,7 @@ class TfrmTolvarin : public QWidget {
     QLabel* Image3 = nullptr;
     QLineEdit* edtSeed = nullptr;     // empty: the clock
     QComboBox* cmbRandom = nullptr;   // the 32-bit generator or counter-based streams
+    QComboBox* cmbMergers = nullptr;  // one merge per generation, or every set on one parent
     QLineEdit* memLastSeed = nullptr; // the seed of the last run, to copy
     QPushButton* btnStop = nullptr;
     QLabel* lblRunStatus = nullptr; // how the last run ended

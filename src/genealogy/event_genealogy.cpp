@@ -127,6 +127,14 @@ int32_t EventGenealogySimulator::mergePosition() {
     return j;
 }
 
+int32_t EventGenealogySimulator::mergeRule() {
+    if (mergers != MergeRule::All) return mergePosition();
+    return allMergerPositions(parents_.data(), static_cast<int32_t>(parents_.size()),
+                              mergePositions_)
+               ? mergePositions_.front()
+               : -1;
+}
+
 template <typename Rng>
 void EventGenealogySimulator::simulate(Genealogy& g, int32_t k, int32_t& popSize,
                                        const Demography& demography,
@@ -190,7 +198,7 @@ void EventGenealogySimulator::simulate(Genealogy& g, int32_t k, int32_t& popSize
             parents_.resize(static_cast<size_t>(lineages));
             for (int32_t i = 0; i < lineages; ++i)
                 parents_[static_cast<size_t>(i)] = static_cast<uint32_t>(rng.Random(n));
-            j = mergePosition();
+            j = mergeRule();
         } else {
             const long double until =
                 1 + geometricFailures(rng, q, logDistinct_[static_cast<size_t>(lineages)]);
@@ -229,12 +237,18 @@ void EventGenealogySimulator::simulate(Genealogy& g, int32_t k, int32_t& popSize
 
         if (conditioned) {
             drawRepeatingGeneration(rng, lineages, n);
-            j = mergePosition();
+            j = mergeRule();
         }
         generation += static_cast<int32_t>(span);
         if (j >= 0) {
-            g.recordMerge(generation, j, lineageOrder_);
-            --lineages;
+            if (mergers == MergeRule::All) {
+                for (const int32_t position : mergePositions_)
+                    g.recordMerge(generation, position, lineageOrder_);
+                lineages -= static_cast<int32_t>(mergePositions_.size());
+            } else {
+                g.recordMerge(generation, j, lineageOrder_);
+                --lineages;
+            }
             if (onCoalescence) {
                 g.Generation = generation;
                 onCoalescence();

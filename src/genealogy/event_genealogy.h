@@ -1,13 +1,15 @@
 #pragma once
 // The event-driven genealogy: the same process as GenealogySimulator's generation walk (every
-// lineage draws a parent among N copies, the smallest parent drawn twice merges the lineages
-// at positions j and j + 1, a binomial number of mutation events per generation), drawn at
-// the cost of its events instead of its generations.
+// lineage draws a parent among N copies, the lineages on one parent merge by the walk's
+// MergeRule, a binomial number of mutation events per generation), drawn at the cost of its
+// events instead of its generations.
 //
 // With a lineages among N copies a generation holds a repeated parent with probability
 // q_a = 1 - prod_{i=1}^{a-1} (1 - i/N). The generations up to the next one with a repeat are
 // drawn at once (geometric with q_a), and that generation's parents are drawn conditionally
-// on holding a repeat; the merge rule is then applied to them as the walk applies it. Mutation
+// on holding a repeat; the merge rule is then applied to them as the walk applies it. A
+// generation without a repeat merges nothing under either rule, so the stretch is the same
+// for both. Mutation
 // events are a Bernoulli(p) process over the (generation, lineage draw) slots of the walk,
 // drawn by its geometric gaps; each event falls on a uniformly drawn lineage of its
 // generation. The walk's draws are not reproduced: the two agree in distribution.
@@ -25,8 +27,8 @@ namespace quenlith {
 class EventGenealogySimulator {
   public:
     // As GenealogySimulator::simulate: fills g, reads and changes popSize under the
-    // fluctuating size, calls onCoalescence once per merge, throws RunStopped once `stop` is
-    // set and "Range check error" when the genealogy would pass lastGeneration. With a
+    // fluctuating size, calls onCoalescence once per generation that merges, throws RunStopped once
+    // `stop` is set and "Range check error" when the genealogy would pass lastGeneration. With a
     // per-generation mutation probability (gamma rates) the mutations are drawn generation by
     // generation, each generation calling mutation.perGeneration() first, as the walk does;
     // the coalescences still skip. Rng is StreamRandom or PlainRunRandom.
@@ -37,6 +39,7 @@ class EventGenealogySimulator {
                   const std::atomic<bool>* stop = nullptr);
 
     int32_t lastGeneration = kLargestCount;
+    MergeRule mergers = MergeRule::One;
 
     // q_a for a lineages among n copies (n <= 1 as 1 copy), without cancellation at large n.
     static long double repeatProbability(int32_t a, int32_t n);
@@ -60,6 +63,10 @@ class EventGenealogySimulator {
     MutationDraw mutationDraw_;
     // j of the walk's rule on parents_, or -1.
     int32_t mergePosition();
+    // j of the first merge of `mergers` on parents_ (under All, every merge in
+    // mergePositions_; parents_ is then sorted), or -1.
+    int32_t mergeRule();
+    std::vector<int32_t> mergePositions_;
     // Fills logDistinct_ and repeat_ up to a for n copies (n >= 2, a <= n).
     void prepareSize(int32_t a, int32_t n);
     // Per m: the log of the probability that m draws from prefixN_ copies are distinct, and

@@ -37,6 +37,21 @@ void Genealogy::recordMerge(int32_t generation, int32_t j, LineageOrder& order) 
     leafHi[node] = leafHi[right];
 }
 
+bool allMergerPositions(uint32_t* draws, int32_t a, std::vector<int32_t>& positions) {
+    positions.clear();
+    std::sort(draws, draws + a);
+    int32_t distinct = 0;
+    for (int32_t i = 0; i < a;) {
+        int32_t end = i + 1;
+        while (end < a && draws[end] == draws[i])
+            ++end;
+        positions.insert(positions.end(), static_cast<size_t>(end - i - 1), distinct);
+        ++distinct;
+        i = end;
+    }
+    return !positions.empty();
+}
+
 void Genealogy::rebuildTree() {
     const int32_t k = SampleSize;
     const size_t events = CoalEvents.size();
@@ -195,7 +210,8 @@ long double MutationDraw::binomialTerm(int32_t a, int32_t c, long double p) {
 // The plain algorithm, which every path below reproduces: each generation every one of the
 // a lineages draws a parent, Random(N), in order; the draws are sorted and the first
 // adjacent pair of equal values (the smallest parent drawn more than once) merges the
-// lineages at positions j and j + 1, j being the number of draws below that value; then
+// lineages at positions j and j + 1, j being the number of draws below that value (under
+// MergeRule::All every run of equal values merges, see allMergerPositions); then
 // one RandomFloat U and, while U < P - S, one Random(a) per mutation event (P the
 // probability of any event, S the binomial terms so far). The rule of every fast path:
 // the same draws in the same order, the same events, and the generator left in the same
@@ -231,6 +247,9 @@ long double MutationDraw::binomialTerm(int32_t a, int32_t c, long double p) {
 //   rate and lineage count (MutationDraw::prepare); a rate drawn afresh every generation
 //   (gamma) is compared first with the bound a p >= P, so that P itself, in extended
 //   precision, is worked out only for the uniforms that can lie below it.
+// - MergeRule::All: every path above tells whether a generation repeats a parent; one that
+//   does is drawn again from its first state in full (RunRandom's quiet paths step back
+//   the a + 1 draws of the generation) and its sets of equal parents found by sorting.
 // - Lineages are found by position and merged in O(log k) (LineageOrder: a bit per slot of
 //   the sample and a Fenwick tree of the counts of 64 slots, small enough for the
 //   second-level cache at k = 10^6).
@@ -813,6 +832,15 @@ void GenealogySimulator::simulate(Genealogy& g, int32_t k, int32_t& popSize,
                     continue;
                 }
                 j = end.j;
+                if (j >= 0 && mergers == MergeRule::All) {
+                    // The generation's parents again, from its first state: a + 1 draws
+                    // back (the congruence has period 2^32).
+                    RunRandom again(runStateAfter(
+                        end.state, (uint64_t{1} << 32) - static_cast<uint64_t>(lineages) - 1));
+                    parents_.resize(static_cast<size_t>(lineages));
+                    RandomMany(again, popSize, lineages, parents_.data());
+                    allMergerPositions(parents_.data(), lineages, mergePositions_);
+                }
                 if (end.mutates) mutationDraw_.drawEvents(local, end.state * 0x1p-32L, onMutation);
             }
         } else {
@@ -831,19 +859,32 @@ void GenealogySimulator::simulate(Genealogy& g, int32_t k, int32_t& popSize,
                 stop->load(std::memory_order_relaxed))
                 throw RunStopped();
 
+            const bool all = mergers == MergeRule::All;
             if constexpr (kCongruential) {
+                const uint32_t first = local.state();
                 j = lineages <= kFewLineages ? kFewLineagePaths[lineages].parents(local, popSize)
                                              : drawParents(local, lineages, popSize);
+                if (j >= 0 && all) {
+                    // The paths keep only what the first merge needs: draw the parents again.
+                    RunRandom again(first);
+                    parents_.resize(static_cast<size_t>(lineages));
+                    RandomMany(again, popSize, lineages, parents_.data());
+                    allMergerPositions(parents_.data(), lineages, mergePositions_);
+                }
             } else if (lineages <= kFewLineages) {
                 uint32_t parents[kFewLineages];
                 for (int32_t i = 0; i < lineages; ++i)
                     parents[i] = static_cast<uint32_t>(local.Random(popSize));
                 j = firstRepeatAmongFew(parents, lineages);
+                if (j >= 0 && all) allMergerPositions(parents, lineages, mergePositions_);
             } else {
                 parents_.resize(static_cast<size_t>(lineages));
                 for (int32_t i = 0; i < lineages; ++i)
                     parents_[i] = static_cast<uint32_t>(local.Random(popSize));
-                j = repeatAmongDraws(parents_.data(), lineages, popSize);
+                if (all)
+                    j = allMergerPositions(parents_.data(), lineages, mergePositions_) ? 0 : -1;
+                else
+                    j = repeatAmongDraws(parents_.data(), lineages, popSize);
             }
 
             if (perGeneration) {
@@ -857,8 +898,14 @@ void GenealogySimulator::simulate(Genealogy& g, int32_t k, int32_t& popSize,
         }
 
         if (j >= 0) {
-            g.recordMerge(generation, j, lineageOrder_);
-            --lineages;
+            if (mergers == MergeRule::All) {
+                for (const int32_t position : mergePositions_)
+                    g.recordMerge(generation, position, lineageOrder_);
+                lineages -= static_cast<int32_t>(mergePositions_.size());
+            } else {
+                g.recordMerge(generation, j, lineageOrder_);
+                --lineages;
+            }
             if (!perGeneration) mutationDraw_.prepare(lineages, p, true);
             if (onCoalescence) {
                 g.Generation = generation;

@@ -1,8 +1,9 @@
 #pragma once
 // One simulated genealogy, built generation by generation backwards in time: every lineage
-// draws a parent among N gene copies; the smallest parent drawn twice merges two
-// neighbouring lineages (at most one merge per generation); a binomial number of mutation
-// events falls on the lineages of every generation.
+// draws a parent among N gene copies and the lineages that drew one parent merge, by one of
+// two rules (MergeRule): the smallest parent drawn twice merges two neighbouring lineages (at
+// most one merge per generation), or every set of lineages on one parent merges into one; a
+// binomial number of mutation events falls on the lineages of every generation.
 //
 // Lineages are identified by their position in the ordered list of current lineages, as in
 // the event tables. Internally every lineage is also a node of a tree: leaves 0 .. k-1, and
@@ -10,6 +11,7 @@
 // neighbours, the leaves under a node are a contiguous range of sample copies.
 #include "base/limits.h"
 #include "base/random.h"
+#include "genealogy/genealogy_engine.h"
 
 #include <atomic>
 #include <cstdint>
@@ -18,6 +20,11 @@
 #include <vector>
 
 namespace quenlith {
+
+// The events of one generation under MergeRule::All, from its draws (sorted in place): per
+// parent drawn m > 1 times, m - 1 positions, each the number of distinct parents below it
+// (the sets below have collapsed), in ascending parent order. Returns whether any merges.
+bool allMergerPositions(uint32_t* draws, int32_t a, std::vector<int32_t>& positions);
 
 struct CoalEvent {
     int32_t generation;
@@ -213,8 +220,8 @@ struct QuietRun {
 class GenealogySimulator {
   public:
     // popSize is read and changed by the fluctuating size. onCoalescence is called once
-    // per generation that records an event. When `stop` is given and becomes true, the
-    // simulation throws RunStopped within kStopCheckGenerations generations.
+    // per generation that records events (after all of them). When `stop` is given and becomes
+    // true, the simulation throws RunStopped within kStopCheckGenerations generations.
     //
     // Rng is RunRandom, StreamRandom or PlainRunRandom (instantiated in genealogy.cpp): it
     // offers Random(n), RandomFloat() and state(), the 32-bit word of the last draw. With
@@ -225,6 +232,9 @@ class GenealogySimulator {
                   const MutationProbability& mutation, Rng& rng,
                   const std::function<void()>& onCoalescence,
                   const std::atomic<bool>* stop = nullptr);
+
+    // Which lineages of a generation merge.
+    MergeRule mergers = MergeRule::One;
 
     // How often a long genealogy looks at its stop flag.
     static constexpr int32_t kStopCheckGenerations = 4096;
@@ -271,6 +281,7 @@ class GenealogySimulator {
     uint32_t hashStamp_ = 0;
     LineageOrder lineageOrder_;
     MutationDraw mutationDraw_;
+    std::vector<int32_t> mergePositions_; // the events of a generation under MergeRule::All
 };
 
 } // namespace quenlith

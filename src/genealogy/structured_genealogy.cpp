@@ -279,19 +279,29 @@ void StructuredSimulator::simulate(const DiscreteHistory& history,
         }
         for (int64_t i = repeat ? first + 1 : 0; i < a; ++i)
             parents_[static_cast<size_t>(i)] = uniformBelow(rng, n);
-        // The smallest parent drawn twice, and the first two draws of it.
+        // The smallest parent drawn twice, and the first two draws of it; under
+        // MergeRule::All every parent drawn m > 1 times, its first draw joined by the m - 1
+        // others.
         std::vector<std::pair<int64_t, int64_t>> sorted;
         sorted.reserve(static_cast<size_t>(a));
         for (int64_t i = 0; i < a; ++i)
             sorted.emplace_back(parents_[static_cast<size_t>(i)], i);
         std::sort(sorted.begin(), sorted.end());
-        for (size_t i = 0; i + 1 < sorted.size(); ++i)
-            if (sorted[i].first == sorted[i + 1].first) {
+        bool merged = false;
+        for (size_t i = 0; i + 1 < sorted.size();) {
+            size_t end = i + 1;
+            while (end < sorted.size() && sorted[end].first == sorted[i].first)
+                ++end;
+            for (size_t m = i + 1; m < end; ++m) {
                 merges.emplace_back(inDeme_[static_cast<size_t>(sorted[i].second)],
-                                    inDeme_[static_cast<size_t>(sorted[i + 1].second)]);
-                return;
+                                    inDeme_[static_cast<size_t>(sorted[m].second)]);
+                merged = true;
+                if (mergers != MergeRule::All) return;
             }
-        if (repeat) throw RunError("Range check error", "a conditioned generation without a merge");
+            i = end;
+        }
+        if (repeat && !merged)
+            throw RunError("Range check error", "a conditioned generation without a merge");
     };
     auto gather = [&](int32_t d) {
         inDeme_.clear();
@@ -440,9 +450,10 @@ void StructuredSimulator::simulate(const DiscreteHistory& history,
                 }
             }
         }
-        // The merges of the generation, one node each.
-        std::sort(merges.begin(), merges.end(),
-                  [&](const auto& x, const auto& y) { return x.first < y.first; });
+        // The merges of the generation, one node each; those of one parent in the order of
+        // its draws, each joining the node of the ones before.
+        std::stable_sort(merges.begin(), merges.end(),
+                         [&](const auto& x, const auto& y) { return x.first < y.first; });
         for (const auto& [a, b] : merges) {
             const auto node = static_cast<int32_t>(tree.time.size());
             Lineage& la = lineages_[static_cast<size_t>(a)];

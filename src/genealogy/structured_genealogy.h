@@ -13,7 +13,8 @@
 // 3. within each deme, every copy draws a parent among the deme's copies of generation
 //    t + 1 (its size function evaluated at t + 1, rounded to whole copies); the smallest
 //    parent drawn more than once merges the first two copies (in the order of the lineage
-//    list) that drew it: at most one merge per deme and generation.
+//    list) that drew it: at most one merge per deme and generation (MergeRule::One); or
+//    every set of copies that drew one parent merges into one (MergeRule::All).
 // Mutation events fall afterwards, as in a run of one population: in every generation a
 // binomial number of events on the lineages alive at its start (placeMutations).
 //
@@ -126,6 +127,7 @@ class StructuredSimulator {
                   Rng& rng, StructuredTree& tree, const std::atomic<bool>* stop = nullptr);
 
     int64_t lastGeneration = kLargestCount;
+    MergeRule mergers = MergeRule::One;
 
   private:
     struct Lineage {

@@ -100,6 +100,9 @@ struct FormValues {
     int64_t ofSims = 0;
     // The genealogy engine of a streams run (quenlith-cli only; Default: events).
     GenealogyEngine engine = GenealogyEngine::Default;
+    // Which lineages of a generation merge: one pair (the exact default) or every set of
+    // lineages that drew one parent.
+    MergeRule mergers = MergeRule::One;
 };
 
 } // namespace quenlith

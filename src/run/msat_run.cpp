@@ -70,6 +70,7 @@ class MsatSimulation {
         demography_.growthStart = p.GrowthStart;
         demography_.growthEnd = p.GrowthEnd;
         demography_.changePercent = p.ChangePercent;
+        simulator_.mergers = eventSimulator_.mergers = structured_.mergers = p.Mergers;
         demography_.singleExpression = true;
     }
 
@@ -350,7 +351,7 @@ class MsatRun {
         outcome.popSize = popSize_;
         if (haveGenealogy_) outcome.lastGenealogy = std::move(lastGenealogy_);
         outcome.simsDone = written_;
-        outcome.constantSize = !p_.FluctuatingN;
+        outcome.constantSize = !p_.FluctuatingN && p_.Mergers == MergeRule::One;
         outcome.tmrcaPerRecord = tmrcas_;
         outcome.tmrcaPerRecord.resize(static_cast<size_t>(records));
         outcome.waitingTimeSum = waitingTimeSum_;

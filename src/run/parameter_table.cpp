@@ -140,6 +140,9 @@ const std::vector<ParameterEntry>& table() {
         // The genealogy engine of a streams run
         FIELD(engine) Kind::Choice, "--engine", "E", "genealogies of a streams run: events (drawn at the cost of their events) or generations (the generation walk)", Tab::None, "", true, true, true, "", "events with --rng streams",
             {{"events", int(GenealogyEngine::Events)}, {"generations", int(GenealogyEngine::Generations)}} END,
+        // The merge rule of every generation
+        FIELD(mergers) Kind::Choice, "--mergers", "RULE", "merges per generation: one (the pair on the smallest parent drawn twice) or all (every set of lineages on one parent merges)", Tab::Main, "", true, true, true, "", "",
+            {{"one", int(MergeRule::One)}, {"all", int(MergeRule::All)}} END,
         // A demographic model
         FIELD(chkDemes) Kind::Flag, "", "", "", Tab::Demographics, "Demographic model (Demes file)", true, true END,
         FIELD(edtDemes) Kind::CheckedText, "--demes", "FILE", "simulate the demographic model of a Demes file (YAML); implies --rng streams", Tab::Demographics, "", true, true, true, "chkDemes", "none" END,

@@ -71,6 +71,7 @@ class DnaSimulation {
         demography_.growthStart = p.GrowthStart;
         demography_.growthEnd = p.GrowthEnd;
         demography_.changePercent = p.ChangePercent;
+        simulator_.mergers = eventSimulator_.mergers = structured_.mergers = p.Mergers;
     }
 
     // popSize is the size the simulation starts from; the fluctuating size changes it.
@@ -392,7 +393,7 @@ class DnaRun {
         outcome.tmrcaPerRecord = std::move(writer_->tmrcas());
         outcome.waitingTimeSum = std::move(writer_->waitingTimeSum());
         outcome.popSize = writer_->popSize();
-        outcome.constantSize = !p_.FluctuatingN;
+        outcome.constantSize = !p_.FluctuatingN && p_.Mergers == MergeRule::One;
         outcome.mutationProbability =
             p_.ShapeParameter ? -1.0 : static_cast<double>(setup_.SeqMutProb);
         if (finished && done > 0) outcome.lastGenealogy = std::move(writer_->lastGenealogy());

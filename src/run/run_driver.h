@@ -49,7 +49,7 @@ struct RunOutcome {
     // For the front end's report and plots (read from memory, not from the files).
     uint64_t seed = 0;        // the seed the run was made with
     int32_t simsDone = 0;     // whole simulations done (all of them unless stopped)
-    bool constantSize = true; // no fluctuating size: the waiting times are geometric
+    bool constantSize = true; // no fluctuating size, one merge: the waiting times are geometric
     // Per record (genealogy): its TMRCA. MutCountPerSim holds its mutation events.
     std::vector<int32_t> tmrcaPerRecord;
     // waitingTimeSum[a]: summed over the records, the generations spent with a lineages.

@@ -196,6 +196,9 @@ std::string runLogText(const FormValues& form, const RunLogValues& v,
     }
     line(out, "Number of samples: " + number(v.SampleSize));
     line(out, "Number of simulations: " + number(v.SimCount));
+    // The default rule keeps the log as it was.
+    if (form.mergers == MergeRule::All)
+        line(out, "Merges per generation: every set of lineages on one parent (--mergers all)");
     line(out, "");
     line(out, "Mutation Parameters");
     line(out, std::string(19, '*'));

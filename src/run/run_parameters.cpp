@@ -101,6 +101,7 @@ ReadParameters readRunParameters(const FormValues& f) {
         p.GrowthEnd = lenientInt(f.edtGrowthEnd);
     }
     p.ChangePercent = lenientDouble(f.edtChangeN);
+    p.Mergers = f.mergers;
     p.VarRepSuc = f.chkVarRepSuc;
     p.Diploid = f.chkDiploid;
     p.ScatterMut = f.chkScatterMut;

@@ -25,6 +25,7 @@ struct RunParameters : DnaSettings {
     int32_t GrowthStart = 0;
     int32_t GrowthEnd = 0;
     double ChangePercent = 0;
+    MergeRule Mergers = MergeRule::One; // which lineages of a generation merge
     bool VarRepSuc = false;
     double OffspringVariance = 0;
     int32_t MeanOffspring = 0;

@@ -183,3 +183,20 @@ TEST(GenealogyDrawing, TablesNotFromThisSampleAreNotReadOutside) {
     // Both in the first interval (0, 50], none in (50, 30]; the label of 45 would overlap 40's.
     EXPECT_EQ(countColour(s, kRed), 3u);
 }
+
+TEST(GenealogyDrawing, AMergeOfThreeLineagesIsOneJoin) {
+    // Lineages 1, 2 and 3 merge in generation 10 (two events there at position 1), then
+    // lineage 0 joins them: one horizontal line per merge, from the first lineage to the last,
+    // the parent midway between them, and no vertical line of zero length.
+    const Tables t{{{10, 1, 2}, {10, 1, 2}, {20, 0, 1}}, {}};
+    const Drawing d = draw(4, t, 10);
+    std::vector<DrawLine> joins;
+    for (const DrawLine& l : d.lines) {
+        EXPECT_FALSE(l.x1 == l.x2 && l.y1 == l.y2) << ::testing::PrintToString(l);
+        if (l.y1 == l.y2) joins.push_back(l);
+    }
+    ASSERT_EQ(joins.size(), 2u);
+    EXPECT_EQ(std::vector<int32_t>({joins[0].x1, joins[0].x2, joins[1].x1, joins[1].x2}),
+              std::vector<int32_t>({270, 520, 145, 395}));
+    EXPECT_EQ(d.lines.size(), 4u + 1 + 2 + 1);
+}

@@ -532,17 +532,20 @@ TEST_F(ResearchTest, RefusedRunKeepsTheLastRunsDrawingAndRecords) {
 TEST_F(ResearchTest, NewControlsFillTheirFormValues) {
     FormValues f = window->formValues();
     EXPECT_EQ(f.rngKind, RandomKind::Lcg);
+    EXPECT_EQ(f.mergers, MergeRule::One);
     EXPECT_FALSE(f.chkStats);
     EXPECT_EQ(f.edtStats, "stats.csv");
     EXPECT_FALSE(f.chkVcf);
     EXPECT_EQ(f.edtVcf, "sites.vcf");
     child<QComboBox>("cmbRandom")->setCurrentIndex(1);
+    child<QComboBox>("cmbMergers")->setCurrentIndex(1);
     check("chkStats");
     set("edtStats", "s.csv");
     check("chkVcf");
     set("edtVcf", "v.vcf");
     f = window->formValues();
     EXPECT_EQ(f.rngKind, RandomKind::Streams);
+    EXPECT_EQ(f.mergers, MergeRule::All);
     EXPECT_TRUE(f.chkStats);
     EXPECT_EQ(f.edtStats, "s.csv");
     EXPECT_TRUE(f.chkVcf);

@@ -58,15 +58,19 @@ TEST(CliStreams, RefusalsComeBeforeAnyFile) {
         {"--threads", "0", "--rng", "streams"},
         {"--engine", "events"},                   // the default generator has one engine
         {"--rng", "streams", "--engine", "skip"}, // no such engine
+        {"--mergers", "two"},                     // no such merge rule
     };
     // Options the parser refuses exit with 2; the checks of the run's set-up with 1.
-    const std::vector<int> statuses = {2, 1, 1, 2, 1, 2};
+    const std::vector<int> statuses = {2, 1, 1, 2, 1, 2, 2};
     for (size_t c = 0; c < cases.size(); ++c) {
         auto args = cases[c];
         args.insert(args.end(), {"--workdir", dir.str(), "--quiet"});
         const CliResult r = run(args);
         EXPECT_EQ(r.status, statuses[c]) << args[0];
         EXPECT_EQ(r.err.rfind("error: ", 0), 0u) << r.err;
+        if (args[0] == "--mergers") {
+            EXPECT_NE(r.err.find("--mergers"), std::string::npos) << r.err;
+        }
         EXPECT_TRUE(std::filesystem::is_empty(dir.path())) << args[0];
     }
 }

@@ -24,6 +24,7 @@ struct Replayed {
     int32_t generation = 0;
     int32_t popSize = 0;
     uint32_t finalState = 0;
+    int32_t mergingGenerations = 0;
 };
 
 // The rate of a genealogy: a constant, or one or two draws every generation before the
@@ -46,7 +47,8 @@ template <typename Rng> MutationProbability probability(const Rate& rate, Rng& r
     return m;
 }
 
-Replayed replay(int32_t k, int32_t popSize, const Demography& d, const Rate& m, uint32_t seed) {
+Replayed replay(int32_t k, int32_t popSize, const Demography& d, const Rate& m, uint32_t seed,
+                MergeRule rule) {
     RunRandom rng(seed);
     MutationDraw terms;
     Replayed out;
@@ -74,10 +76,24 @@ Replayed replay(int32_t k, int32_t popSize, const Demography& d, const Rate& m, 
             out.mut.push_back({generation, rng.Random(a)});
             s += terms.binomialTerm(a, c, p);
         }
-        if (j >= 0) {
+        if (j >= 0 && rule == MergeRule::One) {
             out.coal.push_back({generation, j, j + 1});
             --a;
+        } else if (j >= 0) {
+            // Every run of equal parents collapses to one lineage, at the position of the
+            // number of distinct parents below it.
+            int32_t distinct = 0, merged = 0;
+            for (int32_t i = 0; i < a; ++i) {
+                if (i > 0 && parents[i] == parents[i - 1]) {
+                    out.coal.push_back({generation, distinct - 1, distinct});
+                    ++merged;
+                } else {
+                    ++distinct;
+                }
+            }
+            a -= merged;
         }
+        out.mergingGenerations += j >= 0;
     }
     out.generation = generation;
     out.popSize = popSize;
@@ -94,9 +110,10 @@ struct Simulated {
 
 template <typename Rng>
 Simulated simulateWith(GenealogySimulator& sim, int32_t k, int32_t popSize, const Demography& d,
-                       const Rate& rate, uint32_t seed) {
+                       const Rate& rate, uint32_t seed, MergeRule rule) {
     Simulated out;
     Rng rng(seed);
+    sim.mergers = rule;
     out.popSize = popSize;
     const MutationProbability m = probability(rate, rng);
     sim.simulate(out.g, k, out.popSize, d, m, rng, [&] { ++out.coalescences; });
@@ -116,7 +133,7 @@ void expectSame(const Simulated& got, const Replayed& expected) {
         ASSERT_EQ(g.MutEvents[i].generation, expected.mut[i].generation) << "mutation " << i;
         ASSERT_EQ(g.MutEvents[i].position, expected.mut[i].position) << "mutation " << i;
     }
-    EXPECT_EQ(got.coalescences, static_cast<int32_t>(expected.coal.size()));
+    EXPECT_EQ(got.coalescences, expected.mergingGenerations);
     EXPECT_EQ(g.Generation, expected.generation);
     EXPECT_EQ(got.popSize, expected.popSize);
     EXPECT_EQ(got.finalState, expected.finalState);
@@ -127,22 +144,23 @@ void expectSame(const Simulated& got, const Replayed& expected) {
 // Returns the generations in which more than eight lineages were left.
 int32_t expectSameAsReplay(int32_t k, int32_t popSize, const Demography& d, const Rate& m,
                            uint32_t seed, GenealogySimulator* congruential = nullptr,
-                           GenealogySimulator* generic = nullptr) {
+                           GenealogySimulator* generic = nullptr, MergeRule rule = MergeRule::One) {
     SCOPED_TRACE(::testing::Message() << "k=" << k << " N=" << popSize << " p=" << m.constant
                                       << (m.perGeneration ? " drawn" : "") << " seed=" << seed
-                                      << " fluctuating=" << d.fluctuating);
-    const Replayed expected = replay(k, popSize, d, m, seed);
+                                      << " fluctuating=" << d.fluctuating
+                                      << (rule == MergeRule::All ? " all mergers" : ""));
+    const Replayed expected = replay(k, popSize, d, m, seed, rule);
     GenealogySimulator fresh1, fresh2;
     {
         SCOPED_TRACE("RunRandom");
-        expectSame(
-            simulateWith<RunRandom>(congruential ? *congruential : fresh1, k, popSize, d, m, seed),
-            expected);
+        expectSame(simulateWith<RunRandom>(congruential ? *congruential : fresh1, k, popSize, d, m,
+                                           seed, rule),
+                   expected);
     }
     {
         SCOPED_TRACE("PlainRunRandom");
         expectSame(
-            simulateWith<PlainRunRandom>(generic ? *generic : fresh2, k, popSize, d, m, seed),
+            simulateWith<PlainRunRandom>(generic ? *generic : fresh2, k, popSize, d, m, seed, rule),
             expected);
     }
     return k > 8 ? expected.coal[static_cast<size_t>(k - 9)].generation : 0;
@@ -292,8 +310,11 @@ TEST(GenerationLoop, PerGenerationProbabilityDrawsInItsPlace) {
 // population sizes, rates and demographies, as a run reuses it: the stamps of the parents
 // wrap round their 16-bit epoch many times over and more rates come and go than the
 // mutation draw keeps, and every genealogy must still match the replay.
-TEST(GenerationLoop, ReusedSimulatorsMatchTheReplayOverRandomInputs) {
-    std::mt19937 pick(20261208);
+namespace {
+
+// Random inputs on two reused simulators, under one merge rule.
+void expectRandomInputsMatchTheReplay(MergeRule rule, uint32_t seed, int32_t cases) {
+    std::mt19937 pick(seed);
     auto uniform = [&](int32_t lo, int32_t hi) {
         return std::uniform_int_distribution<int32_t>(lo, hi)(pick);
     };
@@ -303,7 +324,7 @@ TEST(GenerationLoop, ReusedSimulatorsMatchTheReplayOverRandomInputs) {
                                  5e-3L, 0.01L, 0.02L, 0.05L, 0.1L,  0.3L,  1};
     GenealogySimulator congruential, generic;
     int64_t stampedGenerations = 0;
-    for (int32_t r = 0; r < 400; ++r) {
+    for (int32_t r = 0; r < cases; ++r) {
         int32_t k, n;
         const int32_t shape = uniform(0, 9);
         if (shape < 4) { // few lineages: the pairwise paths
@@ -343,12 +364,32 @@ TEST(GenerationLoop, ReusedSimulatorsMatchTheReplayOverRandomInputs) {
             d.changePercent = -5;
         }
         const int32_t generations = expectSameAsReplay(k, n, d, rate, static_cast<uint32_t>(pick()),
-                                                       &congruential, &generic);
-        if (HasFatalFailure()) return;
+                                                       &congruential, &generic, rule);
+        if (::testing::Test::HasFatalFailure()) return;
         stampedGenerations += generations;
     }
     // The 16-bit stamp epoch went round several times.
-    EXPECT_GT(stampedGenerations, 4 * 65536);
+    EXPECT_GT(stampedGenerations, 3 * 65536);
+}
+
+} // namespace
+
+TEST(GenerationLoop, ReusedSimulatorsMatchTheReplayOverRandomInputs) {
+    expectRandomInputsMatchTheReplay(MergeRule::One, 20261208, 400);
+}
+
+// Every set of lineages on one parent merges: the quiet paths step back to draw the
+// generation again, the others draw it again from its first state.
+TEST(GenerationLoop, AllMergersMatchThePlainReplay) {
+    expectRandomInputsMatchTheReplay(MergeRule::All, 20261209, 300);
+    // Many lineages on few parents: several sets, some of three or more, every generation.
+    for (uint32_t seed : {1u, 2u}) {
+        expectSameAsReplay(1500, 4000, Demography{}, constant(0.0001L), seed, nullptr, nullptr,
+                           MergeRule::All);
+        expectSameAsReplay(300, 40, Demography{}, constant(0.01L), seed, nullptr, nullptr,
+                           MergeRule::All);
+        if (HasFatalFailure()) return;
+    }
 }
 
 // A raised stop flag ends a long genealogy within kStopCheckGenerations generations on

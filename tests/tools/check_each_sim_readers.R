@@ -1,11 +1,12 @@
 # The per-simulation files of --each-sim read by R's ape, phangorn or adegenet, as they are.
-# usage: Rscript check_each_sim_readers.R TOOL DIPLOID_DIR HAPLOID_DIR MSAT_DIR
+# usage: Rscript check_each_sim_readers.R TOOL DIPLOID_DIR HAPLOID_DIR MSAT_DIR POLYTOMY_DIR
 # (the working directories that check_each_sim_readers.py wrote).
 args <- commandArgs(TRUE)
 tool <- args[1]
 runs <- list(diploid = list(dir = args[2], k = 12, diploid = TRUE),
              haploid = list(dir = args[3], k = 9, diploid = FALSE))
 msatDir <- args[4]
+polytomyDir <- args[5]
 sites <- 600
 loci <- 3
 
@@ -59,6 +60,34 @@ if (tool == "ape") {
     cat(sprintf("ape read %d simulations (%s): read.dna fasta and sequential, read.nexus.data, read.tree agree\n",
                 nrow(m), run))
   }
+  # Under --mergers all a merge of m lineages is m - 1 rows of one generation and position in
+  # TreeMatFile.txt, and one node of m children in the tree, with no branch of length 0.
+  lines <- readLines(file.path(polytomyDir, "TreeMatFile.txt"))
+  records <- split(lines[!startsWith(lines, "#")], cumsum(startsWith(lines, "#"))[!startsWith(lines, "#")])
+  folder <- file.path(polytomyDir, "E")
+  m <- manifest(folder)
+  tm <- tmrcas(polytomyDir)
+  widest <- 0
+  for (s in seq_len(nrow(m))) {
+    rows <- do.call(rbind, lapply(strsplit(trimws(records[[s]]), " "), as.integer))
+    key <- paste(rows[, 1], rows[, 2])
+    groups <- rle(key)$lengths
+    t <- read.tree(file.path(folder, m$tree[s]))
+    check(Ntip(t) == 12 && setequal(t$tip.label, namesOf(12, FALSE)), "polytomy ", s, ": tips")
+    children <- tabulate(t$edge[, 1])[Ntip(t) + seq_len(Nnode(t))]
+    # ape takes a root of three or more children for an unrooted tree's basal node.
+    check((is.rooted(t) || children[1] > 2) && all(t$edge.length > 0), "polytomy ", s,
+          ": rooted, no zero branch")
+    check(identical(sort(children), sort(as.integer(groups + 1))), "polytomy ", s,
+          ": children per node ", toString(sort(children)), " but merges of ",
+          toString(sort(groups + 1)))
+    depth <- node.depth.edgelength(t)[seq_len(Ntip(t))]
+    check(all(depth == tm[s]), "polytomy ", s, ": tip depths ", toString(unique(depth)))
+    widest <- max(widest, children)
+  }
+  check(widest >= 3, "no merge of three or more lineages in the polytomy run")
+  cat(sprintf("ape read %d trees of --mergers all: nodes of up to %d children, as TreeMatFile.txt merges\n",
+              nrow(m), widest))
 } else if (tool == "phangorn") {
   suppressMessages({library(ape); library(phangorn)})
   set.seed(5)

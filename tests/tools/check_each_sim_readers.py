@@ -5,8 +5,9 @@ usage: check_each_sim_readers.py QUENLITH_CLI WORKDIR TOOL
 
 TOOL is one of ape, phangorn, adegenet (R, through check_each_sim_readers.R), raxml, phyml,
 iqtree, biopython, dendropy. Runs quenlith-cli on three data sets (diploid DNA with an even
-sample, haploid DNA with an odd one, microsatellites with an odd one and the genotype table),
-then has the tool read the files. Exits 77 (a skipped test) only when the tool is not
+sample, haploid DNA with an odd one, microsatellites with an odd one and the genotype table;
+for ape also a run under --mergers all, whose trees hold polytomies), then has the tool read
+the files. Exits 77 (a skipped test) only when the tool is not
 installed.
 """
 import csv
@@ -57,6 +58,13 @@ def run_cli(cli, work):
                     "400", "--msat-out", "--each-sim", "G", "--workdir", out, "--quiet"],
                    check=True)
     dirs["msat"] = out
+    # Every set of lineages on one parent merging, on few parents: polytomies in the trees.
+    out = os.path.join(work, "polytomy")
+    os.makedirs(out, exist_ok=True)
+    subprocess.run([cli, "--seed", "29", "--sample-size", "12", "--sims", str(SIMS),
+                    "--pop-size", "4", "--mergers", "all", "--seq-length", "50", "--each-sim",
+                    "E", "--workdir", out, "--quiet"], check=True)
+    dirs["polytomy"] = out
     return dirs
 
 
@@ -227,7 +235,8 @@ def main():
     dirs = run_cli(cli, work)
     if tool in ("ape", "phangorn", "adegenet"):
         subprocess.run(["Rscript", os.path.join(HERE, "check_each_sim_readers.R"), tool,
-                        dirs["diploid"], dirs["haploid"], dirs["msat"]], check=True)
+                        dirs["diploid"], dirs["haploid"], dirs["msat"], dirs["polytomy"]],
+                       check=True)
     elif tool == "raxml":
         check_tree_tool(dirs, tool, (["phylip"], raxml))
     elif tool == "phyml":
