@@ -1,14 +1,19 @@
 // Takes a picture of the window after a run:
 //   quenlith_window_screenshot OUT.png [--seed S] [--sheet I] [--results] [--tips K]
 //                              [--pop N] [--sims S] [--width W --height H]
+//                              [--demes FILE --samples NAME:COUNT,...] [--plot I]
 // --sheet shows tab sheet I on the left, --results the Results sheet on the right, --tips and
-// --pop set k and N, --sims runs S simulations. Meant for a real display or Xvfb (xvfb-run);
-// the run writes into a temporary directory.
+// --pop set k and N, --sims runs S simulations, --demes and --samples run a Demes model (the
+// file copied into the run's directory), --plot shows plot I of the Results sheet. Meant for
+// a real display or Xvfb (xvfb-run); the run writes into a temporary directory.
 #include "app/main_window.h"
 
 #include <QApplication>
 #include <QCheckBox>
+#include <QComboBox>
 #include <QDir>
+#include <QFile>
+#include <QFileInfo>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QSignalSpy>
@@ -31,7 +36,8 @@ int main(int argc, char** argv) {
     uint64_t seed = 1;
     int sheet = 0, width = 1028, height = 633;
     bool results = false;
-    QString tips, pop, sims;
+    int plot = -1;
+    QString tips, pop, sims, demes, samples;
     for (int i = 2; i < argc; ++i) {
         const bool more = i + 1 < argc;
         if (!std::strcmp(argv[i], "--seed") && more)
@@ -50,9 +56,16 @@ int main(int argc, char** argv) {
             width = std::atoi(argv[++i]);
         else if (!std::strcmp(argv[i], "--height") && more)
             height = std::atoi(argv[++i]);
+        else if (!std::strcmp(argv[i], "--demes") && more)
+            demes = QFileInfo(QString::fromLocal8Bit(argv[++i])).absoluteFilePath();
+        else if (!std::strcmp(argv[i], "--samples") && more)
+            samples = argv[++i];
+        else if (!std::strcmp(argv[i], "--plot") && more)
+            plot = std::atoi(argv[++i]);
     }
     QTemporaryDir work;
     QDir::setCurrent(work.path());
+    if (!demes.isEmpty() && !QFile::copy(demes, work.path() + "/model.yaml")) return 1;
 
     quenlith::TfrmTolvarin window;
     window.findChild<QLineEdit*>("edtSeed")->setText(QString::number(seed));
@@ -61,6 +74,11 @@ int main(int argc, char** argv) {
     if (!sims.isEmpty()) {
         window.findChild<QCheckBox*>("chkMultipleSims")->setChecked(true);
         window.findChild<QLineEdit*>("edtNumberSimulations")->setText(sims);
+    }
+    if (!demes.isEmpty()) {
+        window.findChild<QCheckBox*>("chkDemes")->setChecked(true);
+        window.findChild<QLineEdit*>("edtDemes")->setText("model.yaml");
+        window.findChild<QLineEdit*>("edtSamples")->setText(samples);
     }
     window.resize(width, height);
     window.show();
@@ -71,6 +89,7 @@ int main(int argc, char** argv) {
     if (!finished.wait(600000)) return 1;
     window.findChild<QTabWidget*>("PageControl1")->setCurrentIndex(sheet);
     if (results) window.findChild<QTabWidget*>("PageControl2")->setCurrentIndex(1);
+    if (plot >= 0) window.findChild<QComboBox*>("cmbPlot")->setCurrentIndex(plot);
     QTest::qWait(300);
     return window.grab().save(out, "PNG") ? 0 : 1;
 }
