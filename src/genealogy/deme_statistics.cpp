@@ -29,6 +29,10 @@ std::array<double, 3> twoDemePairTimes(const TwoDemeChain& c) {
                             {m1 * m1, (1 - m1) * (1 - m1), 2 * m1 * (1 - m1)},
                             {(1 - m0) * m1, m0 * (1 - m1), (1 - m0) * (1 - m1) + m0 * m1}};
     const double stay[3] = {1 - 1 / c.copies0, 1 - 1 / c.copies1, 1};
+    const double inf = std::numeric_limits<double>::infinity();
+    // Without migration each deme is one population (geometric times), and copies of
+    // different demes never meet.
+    if (m0 == 0 && m1 == 0) return {c.copies0, c.copies1, inf};
     // (I - P diag(stay)) E = 1, by Gaussian elimination with partial pivoting.
     double a[3][4];
     for (int s = 0; s < 3; ++s) {
@@ -36,7 +40,6 @@ std::array<double, 3> twoDemePairTimes(const TwoDemeChain& c) {
             a[s][r] = (s == r ? 1.0 : 0.0) - P[s][r] * stay[r];
         a[s][3] = 1;
     }
-    const double inf = std::numeric_limits<double>::infinity();
     for (int col = 0; col < 3; ++col) {
         int pivot = col;
         for (int r = col + 1; r < 3; ++r)

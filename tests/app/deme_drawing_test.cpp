@@ -67,6 +67,10 @@ TEST(DemeDrawing, BranchesMarksAndTipsFollowTheSimulatedDemes) {
         auto y = [&](int64_t t) { return scale.y(static_cast<int32_t>(t)); };
 
         // What the tree says, node by node (tree node t is genealogy node x).
+        std::vector<int32_t> geneOf(tree.time.size());
+        for (size_t x = 0; x < geneOf.size(); ++x)
+            geneOf[x < static_cast<size_t>(k) ? static_cast<size_t>(order[x]) : x] =
+                static_cast<int32_t>(x);
         std::vector<DrawLine> branches, bars, marks;
         for (int32_t x = 0; x < static_cast<int32_t>(tree.time.size()); ++x) {
             const int32_t t = x < k ? order[static_cast<size_t>(x)] : x;
@@ -74,8 +78,8 @@ TEST(DemeDrawing, BranchesMarksAndTipsFollowTheSimulatedDemes) {
             if (x >= k) {
                 const int32_t a = tree.left[static_cast<size_t>(t - k)];
                 const int32_t b = tree.right[static_cast<size_t>(t - k)];
-                const int32_t xa = column[static_cast<size_t>(a)],
-                              xb = column[static_cast<size_t>(b)];
+                const int32_t xa = column[static_cast<size_t>(geneOf[static_cast<size_t>(a)])],
+                              xb = column[static_cast<size_t>(geneOf[static_cast<size_t>(b)])];
                 bars.push_back({std::min(xa, xb), y(tree.time[static_cast<size_t>(t)]),
                                 std::max(xa, xb), y(tree.time[static_cast<size_t>(t)]),
                                 demeColour(tree.deme[static_cast<size_t>(t)]), 2});

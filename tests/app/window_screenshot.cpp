@@ -1,10 +1,11 @@
 // Takes a picture of the window after a run:
 //   quenlith_window_screenshot OUT.png [--seed S] [--sheet I] [--results] [--tips K]
 //                              [--pop N] [--sims S] [--width W --height H]
-//                              [--demes FILE --samples NAME:COUNT,...] [--plot I]
+//                              [--demes FILE --samples NAME:COUNT,...] [--plot I] [--mu U]
 // --sheet shows tab sheet I on the left, --results the Results sheet on the right, --tips and
 // --pop set k and N, --sims runs S simulations, --demes and --samples run a Demes model (the
-// file copied into the run's directory), --plot shows plot I of the Results sheet. Meant for
+// file copied into the run's directory), --plot shows plot I of the Results sheet, --mu sets
+// the mutation rate. Meant for
 // a real display or Xvfb (xvfb-run); the run writes into a temporary directory.
 #include "app/main_window.h"
 
@@ -37,7 +38,7 @@ int main(int argc, char** argv) {
     int sheet = 0, width = 1028, height = 633;
     bool results = false;
     int plot = -1;
-    QString tips, pop, sims, demes, samples;
+    QString tips, pop, sims, demes, samples, mu;
     for (int i = 2; i < argc; ++i) {
         const bool more = i + 1 < argc;
         if (!std::strcmp(argv[i], "--seed") && more)
@@ -60,6 +61,8 @@ int main(int argc, char** argv) {
             demes = QFileInfo(QString::fromLocal8Bit(argv[++i])).absoluteFilePath();
         else if (!std::strcmp(argv[i], "--samples") && more)
             samples = argv[++i];
+        else if (!std::strcmp(argv[i], "--mu") && more)
+            mu = argv[++i];
         else if (!std::strcmp(argv[i], "--plot") && more)
             plot = std::atoi(argv[++i]);
     }
@@ -71,6 +74,7 @@ int main(int argc, char** argv) {
     window.findChild<QLineEdit*>("edtSeed")->setText(QString::number(seed));
     if (!tips.isEmpty()) window.findChild<QLineEdit*>("edtSampleSize")->setText(tips);
     if (!pop.isEmpty()) window.findChild<QLineEdit*>("edtPopulationSize")->setText(pop);
+    if (!mu.isEmpty()) window.findChild<QLineEdit*>("edtMutationRate")->setText(mu);
     if (!sims.isEmpty()) {
         window.findChild<QCheckBox*>("chkMultipleSims")->setChecked(true);
         window.findChild<QLineEdit*>("edtNumberSimulations")->setText(sims);
