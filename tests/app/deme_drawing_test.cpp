@@ -149,20 +149,3 @@ TEST(DemeDrawing, BranchesMarksAndTipsFollowTheSimulatedDemes) {
     }
     EXPECT_GT(moves, 40u);
 }
-
-// A picture whose deme history does not fit its sample is drawn as a plain genealogy.
-TEST(DemeDrawing, AHistoryOfAnotherSampleIsNotUsed) {
-    const std::vector<CoalEvent> coal = {{3, 0, 1}, {7, 0, 1}};
-    BranchDemes demes;
-    demes.bottom = {0, 1, 0};
-    demes.first = {0, 0, 0, 0};
-    const std::vector<std::string> names = {"A", "B"};
-    GenealogyPicture picture{3, &coal, nullptr, 10, true, &demes, &names};
-    EXPECT_FALSE(drawnInDemes(picture));
-    Drawing withDemes, plain;
-    drawGenealogy(picture, withDemes);
-    picture.demes = nullptr;
-    drawGenealogy(picture, plain);
-    EXPECT_EQ(withDemes.lines, plain.lines);
-    EXPECT_EQ(withDemes.width, kImageWidth);
-}
