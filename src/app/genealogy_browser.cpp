@@ -21,12 +21,15 @@ void GenealogyBrowser::setRun(const RunOutcome& outcome) {
     seed_ = outcome.seed;
     mutCounts_ = outcome.MutCountPerSim;
     workDir_ = outcome.workDir;
+    demeNames_ = outcome.demeNames;
+    branchDemes_ = outcome.branchDemesPerRecord;
 }
 
 void GenealogyBrowser::forgetRecords() {
     recordCount_ = 0;
     shownRecord_ = 0;
     mutCounts_.clear();
+    branchDemes_.clear();
 }
 
 void GenealogyBrowser::forward() {
@@ -115,7 +118,21 @@ GenealogyPicture GenealogyBrowser::picture(const Genealogy& g, bool drawMutation
     p.mutEvents = &g.MutEvents;
     p.popSize = popSize_;
     p.drawMutations = drawMutations;
+    inDemes(p, demesOf(shownRecord_), demeNames_);
     return p;
+}
+
+const BranchDemes* GenealogyBrowser::demesOf(int32_t record) const {
+    if (record < 1 || static_cast<size_t>(record) > branchDemes_.size()) return nullptr;
+    const BranchDemes& d = branchDemes_[static_cast<size_t>(record - 1)];
+    return d.empty() ? nullptr : &d;
+}
+
+void inDemes(GenealogyPicture& p, const BranchDemes* demes, const std::vector<std::string>& names) {
+    if (!demes) return;
+    p.demes = demes;
+    p.demeNames = &names;
+    p.popSize = 1;
 }
 
 DrawText browserCaption(const std::string& text) {
@@ -133,6 +150,15 @@ GenealogyPicture lastGenealogyPicture(const RunOutcome& outcome, bool drawMutati
     p.mutEvents = &outcome.lastGenealogy.MutEvents;
     p.popSize = outcome.popSize;
     p.drawMutations = drawMutations;
+    return p;
+}
+
+GenealogyPicture lastGenealogyInDemes(const RunOutcome& outcome, bool drawMutations) {
+    GenealogyPicture p = lastGenealogyPicture(outcome, drawMutations);
+    const size_t record = static_cast<size_t>(outcome.recordCount);
+    if (record > 0 && record <= outcome.branchDemesPerRecord.size() &&
+        !outcome.branchDemesPerRecord[record - 1].empty())
+        inDemes(p, &outcome.branchDemesPerRecord[record - 1], outcome.demeNames);
     return p;
 }
 

@@ -57,8 +57,11 @@ class GenealogyBrowser {
     // "7\100" for a DNA run, "Microsatellite Locus 1 Simulation 3" for a microsatellite run.
     std::string caption() const;
 
-    // Picture of g as drawn for this run.
+    // Picture of g, the record on screen, as drawn for this run: in its demes when the run
+    // had a model.
     GenealogyPicture picture(const Genealogy& g, bool drawMutations) const;
+    // Where the lineages of a record lived (a model's run), or null.
+    const BranchDemes* demesOf(int32_t record) const;
 
   private:
     bool runDone_ = false;
@@ -72,7 +75,12 @@ class GenealogyBrowser {
     uint64_t seed_ = 0;
     std::vector<int32_t> mutCounts_;
     std::string workDir_;
+    std::vector<std::string> demeNames_;
+    std::vector<BranchDemes> branchDemes_; // per record
 };
+
+// Makes the picture one drawn in its demes (with the root at the top) when `demes` is given.
+void inDemes(GenealogyPicture& p, const BranchDemes* demes, const std::vector<std::string>& names);
 
 // The caption text of the browser at (10, 510), black, 10 points.
 DrawText browserCaption(const std::string& text);
@@ -80,7 +88,9 @@ DrawText browserCaption(const std::string& text);
 // A run that stored no genealogy (no simulation, or no locus) has nothing to draw.
 bool hasGenealogyToDraw(const RunOutcome& outcome);
 
-// Picture of the last genealogy of a run, as drawn at its end.
+// Picture of the last genealogy of a run, as drawn at its end (the image of quenlith-cli).
 GenealogyPicture lastGenealogyPicture(const RunOutcome& outcome, bool drawMutations);
+// The same, in its demes when the run had a model (the window).
+GenealogyPicture lastGenealogyInDemes(const RunOutcome& outcome, bool drawMutations);
 
 } // namespace quenlith

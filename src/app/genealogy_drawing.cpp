@@ -1,5 +1,7 @@
 #include "app/genealogy_drawing.h"
 
+#include "app/deme_colours.h"
+
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
@@ -49,7 +51,233 @@ std::vector<std::vector<int32_t>> mutationsByInterval(const std::vector<CoalEven
     return byInterval;
 }
 
+// The root at the top: the scale of a population of one copy.
+VerticalScale demeScale(const GenealogyPicture& picture) {
+    return {1, (*picture.coalEvents)[static_cast<size_t>(picture.sampleSize - 2)].generation};
+}
+
+// The places of a genealogy drawn in its demes.
+struct DemeLayout {
+    std::vector<int32_t> left, right; // per merge: its children, left one first
+    std::vector<int32_t> generation;  // per node
+    std::vector<int32_t> order;       // the tips from left to right
+    std::vector<int32_t> column;      // per node: its x in pixels
+    std::vector<std::pair<int32_t, int32_t>> mutationNode; // (mutation, node)
+};
+
+DemeLayout demeLayout(const GenealogyPicture& picture) {
+    const std::vector<CoalEvent>& coal = *picture.coalEvents;
+    const BranchDemes& demes = *picture.demes;
+    const int32_t k = picture.sampleSize;
+    const auto events = static_cast<size_t>(k - 1);
+    const auto nodes = static_cast<size_t>(2 * k - 1);
+    DemeLayout out;
+
+    // The tree from the event table: the children of every merge, the generation of every
+    // node, and the node each mutation falls on (its lineage's position at its generation).
+    std::vector<int32_t>& left = out.left;
+    std::vector<int32_t>& right = out.right;
+    std::vector<int32_t>& generation = out.generation;
+    left.resize(events);
+    right.resize(events);
+    generation.assign(nodes, 0);
+    std::vector<int32_t> nodeAt(static_cast<size_t>(k));
+    for (int32_t i = 0; i < k; ++i)
+        nodeAt[static_cast<size_t>(i)] = i;
+    const std::vector<MutEvent>* muts = picture.drawMutations ? picture.mutEvents : nullptr;
+    const auto byInterval = muts && !muts->empty() ? mutationsByInterval(coal, events, *muts)
+                                                   : std::vector<std::vector<int32_t>>();
+    std::vector<std::pair<int32_t, int32_t>>& mutationNode = out.mutationNode;
+    for (size_t e = 0; e < events; ++e) {
+        if (!byInterval.empty())
+            for (const int32_t i : byInterval[e]) {
+                const int32_t position = (*muts)[static_cast<size_t>(i)].position;
+                if (position >= 0 && position < static_cast<int32_t>(nodeAt.size()))
+                    mutationNode.emplace_back(i, nodeAt[static_cast<size_t>(position)]);
+            }
+        const auto j = static_cast<size_t>(coal[e].first);
+        left[e] = nodeAt[j];
+        right[e] = nodeAt[j + 1];
+        generation[static_cast<size_t>(k) + e] = coal[e].generation;
+        nodeAt[j] = k + static_cast<int32_t>(e);
+        nodeAt.erase(nodeAt.begin() + static_cast<std::ptrdiff_t>(j) + 1);
+    }
+    // Tips of one deme side by side where the tree allows: at every merge the child whose
+    // tips have the lower mean deme goes left.
+    std::vector<double> key(nodes, 0), tips(nodes, 1);
+    for (size_t x = 0; x < static_cast<size_t>(k); ++x)
+        key[x] = demes.bottom[x];
+    for (size_t e = 0; e < events; ++e) {
+        const auto a = static_cast<size_t>(left[e]), b = static_cast<size_t>(right[e]);
+        tips[static_cast<size_t>(k) + e] = tips[a] + tips[b];
+        key[static_cast<size_t>(k) + e] = key[a] + key[b];
+        if (key[b] / tips[b] < key[a] / tips[a]) std::swap(left[e], right[e]);
+    }
+    std::vector<int32_t>& order = out.order;
+    std::vector<int32_t> todo = {static_cast<int32_t>(nodes) - 1};
+    while (!todo.empty()) {
+        const int32_t x = todo.back();
+        todo.pop_back();
+        if (x < k) {
+            order.push_back(x);
+            continue;
+        }
+        todo.push_back(right[static_cast<size_t>(x - k)]);
+        todo.push_back(left[static_cast<size_t>(x - k)]);
+    }
+    // Horizontal places as in the plain drawing: whole pixels up to kWholePixelTips tips,
+    // 1/1024 pixel beyond.
+    const bool fractional = k > kWholePixelTips;
+    const int64_t unit = fractional ? 1024 : 1;
+    const int64_t dx = 500 / k;
+    std::vector<int64_t> xs(nodes);
+    for (int32_t j = 0; j < k; ++j)
+        xs[static_cast<size_t>(order[static_cast<size_t>(j)])] =
+            fractional ? 20 * unit + (int64_t{j} + 1) * 500 * unit / k : 20 + (j + 1) * dx;
+    for (size_t e = 0; e < events; ++e) {
+        const int64_t a = xs[static_cast<size_t>(left[e])], b = xs[static_cast<size_t>(right[e])];
+        xs[static_cast<size_t>(k) + e] = a + (b - a) / 2;
+    }
+    out.column.resize(nodes);
+    for (size_t x = 0; x < nodes; ++x)
+        out.column[x] = static_cast<int32_t>(xs[x] / unit);
+    return out;
+}
+
+// The genealogy of a model in its demes (see genealogy_drawing.h).
+void drawInDemes(const GenealogyPicture& picture, DrawingSink& sink) {
+    const BranchDemes& demes = *picture.demes;
+    const int32_t k = picture.sampleSize;
+    const auto events = static_cast<size_t>(k - 1);
+    const auto nodes = static_cast<size_t>(2 * k - 1);
+    const int32_t demeCount =
+        picture.demeNames ? static_cast<int32_t>(picture.demeNames->size()) : 0;
+    sink.canvas(kImageWidth + kLegendWidth, kImageHeight);
+    const DemeLayout layout = demeLayout(picture);
+    const std::vector<int32_t>&left = layout.left, &right = layout.right;
+    const std::vector<int32_t>& generation = layout.generation;
+    const std::vector<int32_t>& order = layout.order;
+    const std::vector<MutEvent>* muts = picture.mutEvents;
+    const VerticalScale scale = demeScale(picture);
+    auto y = [&](int64_t t) {
+        return scale.y(static_cast<int32_t>(std::clamp<int64_t>(t, INT32_MIN, INT32_MAX)));
+    };
+    auto px = [&](size_t x) { return layout.column[x]; };
+    const int32_t width = k <= 200 ? 2 : 1;
+
+    // Every branch from its node up to its parent, in the colour of its deme, cut where the
+    // deme changes.
+    std::vector<int32_t> parent(nodes, -1);
+    for (size_t e = 0; e < events; ++e)
+        parent[static_cast<size_t>(left[e])] = parent[static_cast<size_t>(right[e])] =
+            k + static_cast<int32_t>(e);
+    std::vector<DrawLine> marks;
+    for (size_t x = 0; x + 1 < nodes; ++x) {
+        const int32_t top = generation[static_cast<size_t>(parent[x])];
+        int64_t from = generation[x];
+        int32_t deme = demes.bottom[x];
+        const int32_t at = px(x);
+        for (const BranchDemes::Change* c = demes.changesBegin(static_cast<int32_t>(x));
+             c != demes.changesEnd(static_cast<int32_t>(x)); ++c) {
+            const int64_t to = std::min<int64_t>(c->generation, top);
+            sink.line({at, y(from), at, y(to), demeColour(deme), width});
+            const int32_t ym = y(to);
+            marks.push_back({at - kMoveMarkSize, ym - kMoveMarkSize, at + kMoveMarkSize,
+                             ym + kMoveMarkSize, kMoveMarkColour, 1});
+            marks.push_back({at - kMoveMarkSize, ym + kMoveMarkSize, at + kMoveMarkSize,
+                             ym - kMoveMarkSize, kMoveMarkColour, 1});
+            from = to;
+            deme = c->deme;
+        }
+        sink.line({at, y(from), at, y(top), demeColour(deme), width});
+    }
+    std::vector<int32_t> coalLabels;
+    auto readable = [](std::vector<int32_t>& written, int32_t at) {
+        for (int32_t w : written)
+            if (std::abs(static_cast<int64_t>(w) - at) < kLabelSpacing) return false;
+        written.push_back(at);
+        return true;
+    };
+    for (size_t e = 0; e < events; ++e) {
+        const size_t x = static_cast<size_t>(k) + e;
+        const int32_t ye = y(generation[x]);
+        sink.line({px(static_cast<size_t>(left[e])), ye, px(static_cast<size_t>(right[e])), ye,
+                   demeColour(demes.bottom[x]), width});
+        if (readable(coalLabels, ye - 10))
+            sink.text({510, ye - 10, coalescenceLabel(generation[x]), kBlue, kLabelFont});
+    }
+    for (const DrawLine& m : marks)
+        sink.line(m);
+    std::vector<int32_t> mutLabels;
+    for (const auto& [i, node] : layout.mutationNode) {
+        const int32_t at = px(static_cast<size_t>(node));
+        const int32_t g = (*muts)[static_cast<size_t>(i)].generation;
+        const int32_t ym = y(g);
+        sink.line({at - 4, ym, at + 4, ym, kRed, 3});
+        if (readable(mutLabels, ym - 10))
+            sink.text({5, ym - 10, std::to_string(g), kRed, kLabelFont});
+    }
+
+    // The tips' groups: each run of tips of one deme underlined in its colour, and named
+    // below where the name (about 6 pixels a letter) fits before the next run.
+    std::vector<size_t> runs; // the first tip of every run, and the end
+    for (size_t j = 0; j < order.size(); ++j)
+        if (j == 0 || demes.bottom[static_cast<size_t>(order[j])] !=
+                          demes.bottom[static_cast<size_t>(order[j - 1])])
+            runs.push_back(j);
+    runs.push_back(order.size());
+    int32_t freeFrom = 0;
+    for (size_t r = 0; r + 1 < runs.size(); ++r) {
+        const int32_t deme = demes.bottom[static_cast<size_t>(order[runs[r]])];
+        const int32_t x1 = px(static_cast<size_t>(order[runs[r]])) - 2;
+        const int32_t x2 = px(static_cast<size_t>(order[runs[r + 1] - 1])) + 2;
+        sink.line({x1, kDemeGroupY, x2, kDemeGroupY, demeColour(deme), 3});
+        if (deme < 0 || deme >= demeCount) continue;
+        const std::string& name = (*picture.demeNames)[static_cast<size_t>(deme)];
+        const auto textWidth = static_cast<int32_t>(6 * name.size());
+        const int32_t room =
+            r + 2 < runs.size() ? px(static_cast<size_t>(order[runs[r + 1]])) - 2 : kImageWidth;
+        if (x1 >= freeFrom && x1 + textWidth <= room) {
+            sink.text({x1, kDemeGroupY + 2, name, demeColour(deme), kLabelFont});
+            freeFrom = x1 + textWidth + 4;
+        }
+    }
+
+    // The legend, to the right of the tree.
+    const int32_t legendX = kImageWidth + 8;
+    sink.text({legendX, 8, "Demes", kBlack, kLabelFont});
+    for (int32_t d = 0; d < demeCount; ++d) {
+        const int32_t at = 28 + 16 * d;
+        if (at > kImageHeight - 20) break;
+        sink.line({legendX, at + 7, legendX + 16, at + 7, demeColour(d), 8});
+        sink.text(
+            {legendX + 22, at, (*picture.demeNames)[static_cast<size_t>(d)], kBlack, kLabelFont});
+    }
+
+    sink.text({250, 510, "TMRCA = " + std::to_string(generation[nodes - 1]), kBlack, kTmrcaFont});
+}
+
 } // namespace
+
+std::vector<int32_t> demeColumns(const GenealogyPicture& picture) {
+    return drawnInDemes(picture) ? demeLayout(picture).column : std::vector<int32_t>();
+}
+
+bool drawnInDemes(const GenealogyPicture& p) {
+    if (!p.demes || !p.coalEvents || p.sampleSize < 2) return false;
+    const int32_t k = p.sampleSize;
+    if (p.demes->nodes() != 2 * k - 1 || p.demes->first.size() != static_cast<size_t>(2 * k) ||
+        p.coalEvents->size() < static_cast<size_t>(k - 1))
+        return false;
+    // The events must be a genealogy of this sample: merges of neighbours, in time order.
+    for (int32_t e = 0; e < k - 1; ++e) {
+        const CoalEvent& c = (*p.coalEvents)[static_cast<size_t>(e)];
+        if (c.first < 0 || c.first + 1 >= k - e) return false;
+        if (e > 0 && c.generation < (*p.coalEvents)[static_cast<size_t>(e - 1)].generation)
+            return false;
+    }
+    return true;
+}
 
 int32_t generationY(int32_t t, int32_t popSize) {
     const int32_t n = std::max<int32_t>(popSize, 1);
@@ -69,6 +297,11 @@ int32_t VerticalScale::y(int32_t t) const {
 }
 
 void drawGenealogy(const GenealogyPicture& picture, DrawingSink& sink) {
+    if (drawnInDemes(picture)) {
+        drawInDemes(picture, sink);
+        return;
+    }
+    sink.canvas(kImageWidth, kImageHeight);
     static const std::vector<CoalEvent> noCoalescence;
     static const std::vector<MutEvent> noMutation;
     const std::vector<CoalEvent>& coal = picture.coalEvents ? *picture.coalEvents : noCoalescence;

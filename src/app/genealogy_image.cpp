@@ -91,12 +91,9 @@ void PainterSink::text(const DrawText& t) {
 }
 
 QImage renderGenealogy(const GenealogyPicture& picture) {
-    QImage image = blankGenealogyImage();
-    {
-        PainterSink sink(image);
-        drawGenealogy(picture, sink);
-    }
-    return image;
+    Drawing drawing;
+    drawGenealogy(picture, drawing);
+    return renderDrawing(drawing);
 }
 
 void paintDrawing(const Drawing& drawing, QPainter& painter) {
@@ -109,7 +106,8 @@ void paintDrawing(const Drawing& drawing, QPainter& painter) {
 }
 
 QImage renderDrawing(const Drawing& drawing) {
-    QImage image = blankGenealogyImage();
+    QImage image(drawing.width, drawing.height, QImage::Format_RGB32);
+    image.fill(Qt::white);
     QPainter painter(&image);
     paintDrawing(drawing, painter);
     return image;

@@ -24,8 +24,9 @@ void GenealogyView::clear() {
 }
 
 QRectF GenealogyView::pictureRect() const {
-    const double scale = std::min(width() / double(kImageWidth), height() / double(kImageHeight));
-    return QRectF(0, 0, kImageWidth * scale, kImageHeight * scale);
+    const double w = drawing_.width, h = drawing_.height;
+    const double scale = std::min(width() / w, height() / h);
+    return QRectF(0, 0, w * scale, h * scale);
 }
 
 QSize GenealogyView::sizeHint() const {
@@ -42,7 +43,7 @@ void GenealogyView::paintEvent(QPaintEvent*) {
     const QRectF area = pictureRect();
     painter.fillRect(area, Qt::white);
     painter.setClipRect(area);
-    painter.scale(area.width() / kImageWidth, area.height() / kImageHeight);
+    painter.scale(area.width() / drawing_.width, area.height() / drawing_.height);
     paintDrawing(drawing_, painter);
 }
 

@@ -17,7 +17,7 @@ class GenealogyView : public QWidget {
     void clear();
     bool hasDrawing() const { return shown_; }
     const Drawing& drawing() const { return drawing_; }
-    // Where the 633 x 529 picture stands in the widget, and its scale.
+    // Where the picture (633 x 529, wider with a legend) stands in the widget, and its scale.
     QRectF pictureRect() const;
 
     QSize sizeHint() const override;

@@ -690,7 +690,7 @@ void TfrmTolvarin::RunSimulation() {
             // switch cannot change while the run goes on.
             if (result->outcome->status == RunStatus::Completed &&
                 hasGenealogyToDraw(*result->outcome)) {
-                drawGenealogy(lastGenealogyPicture(*result->outcome, form.chkDrawMut),
+                drawGenealogy(lastGenealogyInDemes(*result->outcome, form.chkDrawMut),
                               result->drawing);
                 result->drawn = true;
             }

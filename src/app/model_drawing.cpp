@@ -88,12 +88,6 @@ double sizeAt(const demes::Deme& deme, double t) {
 
 } // namespace
 
-uint32_t demeColour(size_t index) {
-    static const uint32_t palette[] = {0x1F77B4, 0xFF7F0E, 0x2CA02C, 0xD62728, 0x9467BD,
-                                       0x8C564B, 0xE377C2, 0x7F7F7F, 0xBCBD22, 0x17BECF};
-    return palette[index % std::size(palette)];
-}
-
 double ModelScale::y(double t) const {
     const double clipped = std::clamp(t, 0.0, tMax);
     return bottom - (bottom - top) * clipped / tMax;
@@ -163,7 +157,7 @@ ModelDrawing drawModel(const demes::Model& model, int32_t width, int32_t height)
         const demes::Deme& deme = model.demes[d];
         ModelBand& band = out.bands[d];
         band.name = deme.name;
-        band.colour = demeColour(d);
+        band.colour = demeColour(static_cast<int32_t>(d));
         auto slice = [&](double tModel, double size) {
             const double t = tModel / g;
             const double w = scale.width(size);
@@ -216,7 +210,7 @@ ModelDrawing drawModel(const demes::Model& model, int32_t width, int32_t height)
             if (it == index.end()) continue;
             out.lines.push_back({{out.bands[it->second].centre, y},
                                  {out.bands[d].centre, y},
-                                 demeColour(it->second),
+                                 demeColour(static_cast<int32_t>(it->second)),
                                  2,
                                  false});
         }
@@ -234,7 +228,7 @@ ModelDrawing drawModel(const demes::Model& model, int32_t width, int32_t height)
         a.end = m.endTime / g;
         a.top = scale.y(a.start);
         a.bottom = scale.y(a.end);
-        a.colour = demeColour(a.source);
+        a.colour = demeColour(static_cast<int32_t>(a.source));
         const double cs = out.bands[a.source].centre, cd = out.bands[a.dest].centre;
         const double y = (a.top + a.bottom) / 2 + (cs < cd ? -kArrowOffset : kArrowOffset);
         const double t = (scale.bottom - y) / (scale.bottom - scale.top) * scale.tMax;
@@ -256,7 +250,7 @@ ModelDrawing drawModel(const demes::Model& model, int32_t width, int32_t height)
             a.dest = dd->second;
             a.start = a.end = p.time / g;
             a.top = a.bottom = scale.y(a.start);
-            a.colour = demeColour(a.source);
+            a.colour = demeColour(static_cast<int32_t>(a.source));
             const double cs = out.bands[a.source].centre, cd = out.bands[a.dest].centre;
             const double y = a.top - 8 * static_cast<double>(i);
             a.from = {edge(a.source, a.start, cd), y};
@@ -275,7 +269,8 @@ ModelDrawing drawModel(const demes::Model& model, int32_t width, int32_t height)
     const double legendX = width - kRight + 12;
     for (size_t d = 0; d < n; ++d) {
         const double y = kTopMargin + 18 * static_cast<double>(d);
-        out.legend.push_back({model.demes[d].name, demeColour(d), {legendX, y}});
+        out.legend.push_back(
+            {model.demes[d].name, demeColour(static_cast<int32_t>(d)), {legendX, y}});
         out.texts.push_back({{legendX + kLegendSquare + 5, y + kLegendSquare - 1},
                              model.demes[d].name,
                              0x000000,

@@ -6,6 +6,7 @@
 // to its descendant at the descendant's start; migrations are arrows from source to
 // destination over a shaded span of their interval; pulses are dashed arrows labelled with
 // their proportion; a legend names the colour of each deme.
+#include "app/deme_colours.h"
 #include "demography/demes_model.h"
 
 #include <cstdint>
@@ -13,9 +14,6 @@
 #include <vector>
 
 namespace quenlith {
-
-// The colour (0xRRGGBB) of the deme at position `index` of a model.
-uint32_t demeColour(size_t index);
 
 struct ModelPoint {
     double x = 0, y = 0;

@@ -350,7 +350,8 @@ void ModelPanel::fillTable() {
             for (int c = 0; c < 3; ++c) {
                 auto* item = new QTableWidgetItem(cells[c]);
                 item->setFlags(Qt::ItemIsEnabled | Qt::ItemIsSelectable);
-                if (c == 0) item->setForeground(colourOf(demeColour(d)).darker(120));
+                if (c == 0)
+                    item->setForeground(colourOf(demeColour(static_cast<int32_t>(d))).darker(120));
                 if (c > 0) item->setTextAlignment(Qt::AlignRight | Qt::AlignVCenter);
                 table_->setItem(row, c, item);
             }

@@ -112,7 +112,7 @@ void savePicture(const std::function<void(QPainter&)>& paint, QSize size, const 
 
 void saveDrawing(const Drawing& drawing, const QString& path, PictureFormat format) {
     savePicture([&](QPainter& painter) { paintDrawing(drawing, painter); },
-                QSize(kImageWidth, kImageHeight), path, format);
+                QSize(drawing.width, drawing.height), path, format);
 }
 
 } // namespace quenlith

@@ -29,7 +29,7 @@ QString pictureSuffixFor(const QString& filter);
 void savePicture(const std::function<void(QPainter&)>& paint, QSize size, const QString& path,
                  PictureFormat format);
 
-// The genealogy drawing at 633 x 529.
+// The genealogy drawing at its size (633 x 529, wider with a legend).
 void saveDrawing(const Drawing& drawing, const QString& path, PictureFormat format);
 
 } // namespace quenlith

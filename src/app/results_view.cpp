@@ -1,5 +1,6 @@
 #include "app/results_view.h"
 
+#include "app/deme_colours.h"
 #include "app/picture_files.h"
 #include "app/run_theory.h"
 #include "base/run_error.h"
@@ -22,8 +23,10 @@
 #include <QVBoxLayout>
 #include <QValueAxis>
 #include <algorithm>
+#include <array>
 #include <cmath>
 #include <functional>
+#include <limits>
 
 namespace quenlith {
 
@@ -43,6 +46,12 @@ QString title(PlotKind kind, bool msats) {
         return "Mean number of alleles per locus";
     case PlotKind::GeneDiversity:
         return "Mean gene diversity per locus";
+    case PlotKind::DemeDiversity:
+        return "Pairwise differences within each deme (pi)";
+    case PlotKind::DemeDivergence:
+        return "Pairwise differences between demes (d_xy)";
+    case PlotKind::DemeFst:
+        return "F_ST between demes (Hudson)";
     }
     return {};
 }
@@ -61,8 +70,8 @@ QLineSeries* namedLine(const char* name, const QString& legend, const QColor& co
 // A histogram of integer values as a stepped outline, in the fraction of genealogies per
 // bin, with a vertical line at the expectation when it is known.
 void histogramChart(QChart* chart, const std::vector<int32_t>& values, const QString& xTitle,
-                    double expected,
-                    const std::function<std::vector<double>(int64_t)>& exact = {}) {
+                    double expected, const std::function<std::vector<double>(int64_t)>& exact = {},
+                    const char* lineName = "expected", const QString& lineLegend = "Expected") {
     const Histogram h = makeHistogram(values, kBins);
     const double n = static_cast<double>(std::max<size_t>(values.size(), 1));
     auto* observed = namedLine("observed", "Simulated", QColor(0x30, 0x60, 0xC0));
@@ -105,7 +114,7 @@ void histogramChart(QChart* chart, const std::vector<int32_t>& values, const QSt
             ? 1
             : static_cast<double>(h.start + static_cast<int64_t>(h.counts.size()) * h.width);
     if (expected >= 0) {
-        auto* line = namedLine("expected", QString("Expected: %1").arg(expected, 0, 'f', 1),
+        auto* line = namedLine(lineName, QString("%1: %2").arg(lineLegend).arg(expected, 0, 'f', 1),
                                QColor(0xD0, 0x20, 0x20));
         line->append(expected, 0);
         line->append(expected, top > 0 ? top * 1.05 : 1);
@@ -144,7 +153,7 @@ void waitingTimeChart(QChart* chart, const PlotData& d) {
         hi = std::max(hi, mean);
     }
     chart->addSeries(observed);
-    if (d.constantSize) {
+    if (d.constantSize && !d.model()) {
         auto* expected =
             namedLine("expected", "Expected: 1 / P(coalescence)", QColor(0xD0, 0x20, 0x20));
         const std::vector<double> p = coalescenceProbabilities(d.sampleSize, d.popSize);
@@ -201,7 +210,137 @@ void perLocusChart(QChart* chart, const std::vector<double>& values, const QStri
     chart->legend()->hide();
 }
 
+// One histogram per deme or pair in its colour, in the fraction of simulations per bin, each
+// with a vertical line at its exact expectation (solid) or at the run's mean (dashed).
+void demeChart(QChart* chart, const std::vector<DemeSeries>& series, const QString& xTitle) {
+    double lo = std::numeric_limits<double>::infinity(), hi = -lo;
+    for (const DemeSeries& d : series) {
+        for (const double v : d.values) {
+            lo = std::min(lo, v);
+            hi = std::max(hi, v);
+        }
+        const double line = d.hasExact ? d.exact : d.mean;
+        lo = std::min(lo, line);
+        hi = std::max(hi, line);
+    }
+    if (!(lo <= hi)) lo = 0, hi = 1;
+    if (hi == lo) hi = lo + 1;
+    const double width = (hi - lo) / kBins;
+    double top = 0;
+    std::vector<QLineSeries*> lines;
+    for (const DemeSeries& d : series) {
+        std::vector<int64_t> counts(kBins, 0);
+        for (const double v : d.values)
+            ++counts[static_cast<size_t>(
+                std::clamp<int64_t>(static_cast<int64_t>((v - lo) / width), 0, kBins - 1))];
+        const QString label = QString::fromStdString(d.label);
+        const QColor colour(static_cast<QRgb>(d.colour));
+        auto* observed = namedLine("", label, colour);
+        observed->setObjectName("observed:" + label);
+        const double n = static_cast<double>(std::max<size_t>(d.values.size(), 1));
+        observed->append(lo, 0);
+        for (size_t b = 0; b < counts.size(); ++b) {
+            const double f = static_cast<double>(counts[b]) / n;
+            observed->append(lo + static_cast<double>(b) * width, f);
+            observed->append(lo + static_cast<double>(b + 1) * width, f);
+            top = std::max(top, f);
+        }
+        observed->append(hi, 0);
+        chart->addSeries(observed);
+        const bool exact = d.hasExact;
+        auto* line = namedLine("",
+                               QString("%1: %2 %3")
+                                   .arg(label, exact ? "exact" : "run's mean")
+                                   .arg(exact ? d.exact : d.mean, 0, 'g', 4),
+                               colour);
+        line->setObjectName((exact ? "expected:" : "mean:") + label);
+        QPen pen = line->pen();
+        if (!exact) pen.setStyle(Qt::DashLine);
+        line->setPen(pen);
+        const double at = exact ? d.exact : d.mean;
+        line->append(at, 0);
+        lines.push_back(line);
+        chart->addSeries(line);
+        line->setProperty("at", at);
+    }
+    for (QLineSeries* line : lines)
+        line->append(line->property("at").toDouble(), top > 0 ? top * 1.05 : 1);
+    auto* x = new QValueAxis;
+    x->setTitleText(xTitle);
+    x->setRange(lo, hi);
+    x->applyNiceNumbers();
+    auto* y = new QValueAxis;
+    y->setTitleText("Fraction of simulations");
+    y->setRange(0, top > 0 ? top * 1.1 : 1);
+    chart->addAxis(x, Qt::AlignBottom);
+    chart->addAxis(y, Qt::AlignLeft);
+    for (QAbstractSeries* a : chart->series()) {
+        a->attachAxis(x);
+        a->attachAxis(y);
+    }
+}
+
 } // namespace
+
+double exactModelTmrca(const PlotData& d) {
+    if (!d.hasTwoDemeChain || d.sampleDemes.size() != 2) return -1;
+    const std::array<double, 3> e = twoDemePairTimes(d.twoDemeChain);
+    const int32_t a = d.sampleDemes[0], b = d.sampleDemes[1];
+    const double t = e[a != b ? 2 : static_cast<size_t>(a)];
+    return std::isfinite(t) ? t : -1;
+}
+
+std::vector<DemeSeries> demeSeries(PlotKind kind, const PlotData& d) {
+    const auto D = static_cast<int32_t>(d.demeNames.size());
+    const int32_t P = demePairCount(D);
+    std::vector<DemeSeries> out;
+    if (D == 0) return out;
+    std::array<double, 3> e{-1, -1, -1};
+    if (d.hasTwoDemeChain) e = twoDemePairTimes(d.twoDemeChain);
+    const double p = d.mutationProbability;
+    const double none = std::numeric_limits<double>::quiet_NaN();
+    auto finish = [&](DemeSeries& series, const std::vector<double>& all, size_t stride,
+                      size_t column, double exact) {
+        for (size_t i = column; i < all.size(); i += stride)
+            if (std::isfinite(all[i])) series.values.push_back(all[i]);
+        double sum = 0;
+        for (const double v : series.values)
+            sum += v;
+        series.mean = series.values.empty() ? 0 : sum / static_cast<double>(series.values.size());
+        series.hasExact = std::isfinite(exact);
+        series.exact = series.hasExact ? exact : 0;
+        if (!series.values.empty()) out.push_back(std::move(series));
+    };
+    if (kind == PlotKind::DemeDiversity) {
+        for (int32_t x = 0; x < D; ++x) {
+            DemeSeries s;
+            s.label = d.demeNames[static_cast<size_t>(x)];
+            s.colour = demeColour(x);
+            const double exact =
+                d.hasTwoDemeChain && p >= 0 ? 2 * p * e[static_cast<size_t>(x)] : none;
+            finish(s, d.pi, static_cast<size_t>(D), static_cast<size_t>(x), exact);
+        }
+        return out;
+    }
+    if (P == 0) return out;
+    for (int32_t x = 0; x < D; ++x)
+        for (int32_t y = x + 1; y < D; ++y) {
+            const int32_t i = demePairIndex(x, y, D);
+            DemeSeries s;
+            s.label =
+                d.demeNames[static_cast<size_t>(x)] + "-" + d.demeNames[static_cast<size_t>(y)];
+            s.colour = demeColour(i);
+            double exact = none;
+            if (d.hasTwoDemeChain && kind == PlotKind::DemeDivergence && p >= 0)
+                exact = 2 * p * e[2];
+            // The ratio of the expectations, 1 - (E[T_00] + E[T_11]) / 2 / E[T_01].
+            if (d.hasTwoDemeChain && kind == PlotKind::DemeFst && p > 0)
+                exact = 1 - (e[0] + e[1]) / 2 / e[2];
+            finish(s, kind == PlotKind::DemeFst ? d.fst : d.dxy, static_cast<size_t>(P),
+                   static_cast<size_t>(i), exact);
+        }
+    return out;
+}
 
 PlotData plotDataOf(const RunOutcome& o) {
     PlotData d;
@@ -216,6 +355,13 @@ PlotData plotDataOf(const RunOutcome& o) {
     d.waitingTimeSum = o.waitingTimeSum;
     d.allelesPerLocus = o.meanAllelesPerLocus;
     d.geneDiversityPerLocus = o.meanGeneDiversityPerLocus;
+    d.demeNames = o.demeNames;
+    d.sampleDemes = o.sampleDemes;
+    d.pi = o.piPerSim;
+    d.dxy = o.dxyPerSim;
+    d.fst = o.fstPerSim;
+    d.hasTwoDemeChain = o.hasTwoDemeChain;
+    d.twoDemeChain = o.twoDemeChain;
     return d;
 }
 
@@ -225,6 +371,8 @@ std::vector<PlotKind> plotsOf(const PlotData& d) {
     kinds = {PlotKind::Tmrca, PlotKind::MutationEvents, PlotKind::WaitingTimes};
     if (d.msats && !d.allelesPerLocus.empty()) kinds.push_back(PlotKind::Alleles);
     if (d.msats && !d.geneDiversityPerLocus.empty()) kinds.push_back(PlotKind::GeneDiversity);
+    for (const PlotKind k : {PlotKind::DemeDiversity, PlotKind::DemeDivergence, PlotKind::DemeFst})
+        if (d.model() && !demeSeries(k, d).empty()) kinds.push_back(k);
     return kinds;
 }
 
@@ -235,7 +383,14 @@ QChart* makeChart(PlotKind kind, const PlotData& d) {
     chart->legend()->setAlignment(Qt::AlignBottom);
     switch (kind) {
     case PlotKind::Tmrca:
-        if (d.constantSize)
+        if (d.model()) {
+            const double exact = exactModelTmrca(d);
+            if (exact >= 0)
+                histogramChart(chart, d.tmrca, "TMRCA (generations)", exact);
+            else
+                histogramChart(chart, d.tmrca, "TMRCA (generations)", meanOf(d.tmrca), {}, "mean",
+                               "Run's mean");
+        } else if (d.constantSize)
             histogramChart(
                 chart, d.tmrca, "TMRCA (generations)", expectedTmrca(d.sampleSize, d.popSize),
                 [&d](int64_t maxT) { return tmrcaDistribution(d.sampleSize, d.popSize, maxT); });
@@ -244,7 +399,7 @@ QChart* makeChart(PlotKind kind, const PlotData& d) {
         break;
     case PlotKind::MutationEvents:
         histogramChart(chart, d.mutationEvents, "Mutation events",
-                       d.constantSize && d.mutationProbability >= 0
+                       d.constantSize && !d.model() && d.mutationProbability >= 0
                            ? expectedMutationEvents(d.sampleSize, d.popSize, d.mutationProbability)
                            : -1);
         break;
@@ -256,6 +411,15 @@ QChart* makeChart(PlotKind kind, const PlotData& d) {
         break;
     case PlotKind::GeneDiversity:
         perLocusChart(chart, d.geneDiversityPerLocus, "Gene diversity");
+        break;
+    case PlotKind::DemeDiversity:
+        demeChart(chart, demeSeries(kind, d), "pi (mutation events between two copies)");
+        break;
+    case PlotKind::DemeDivergence:
+        demeChart(chart, demeSeries(kind, d), "d_xy (mutation events between two copies)");
+        break;
+    case PlotKind::DemeFst:
+        demeChart(chart, demeSeries(kind, d), "F_ST");
         break;
     }
     return chart;
@@ -295,7 +459,19 @@ void ResultsView::setRun(const RunOutcome& outcome) {
     cmbPlot_->setEnabled(!kinds_.empty());
     btnSave_->setEnabled(!kinds_.empty());
     QString note;
-    if (!kinds_.empty()) {
+    if (!kinds_.empty() && data_.model()) {
+        QStringList demes;
+        for (const std::string& name : data_.demeNames)
+            demes << QString::fromStdString(name);
+        note = QString("%1 genealogies, k = %2, demes %3. Pairwise differences count the mutation "
+                       "events between two copies.")
+                   .arg(data_.records)
+                   .arg(data_.sampleSize)
+                   .arg(demes.join(", "));
+        note += data_.hasTwoDemeChain
+                    ? " Solid lines: the exact expectations of the two-deme model."
+                    : " Dashed lines: the run's means (no exact expectation for this model).";
+    } else if (!kinds_.empty()) {
         note = QString("%1 genealogies, k = %2, N = %3.")
                    .arg(data_.records)
                    .arg(data_.sampleSize)

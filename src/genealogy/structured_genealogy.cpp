@@ -516,11 +516,31 @@ class Marks {
     int32_t top_ = 1;
 };
 
+// The tree's demes and moves per node of the genealogy (`renumbered`: the genealogy's node of
+// each tree node); the moves are recorded in time order, and a stable grouping keeps it.
+void recordBranchDemes(const StructuredTree& tree, const std::vector<int32_t>& renumbered,
+                       BranchDemes& out) {
+    const size_t nodes = tree.time.size();
+    out.bottom.assign(nodes, 0);
+    out.first.assign(nodes + 1, 0);
+    for (size_t x = 0; x < nodes; ++x)
+        out.bottom[static_cast<size_t>(renumbered[x])] = tree.deme[x];
+    for (const StructuredTree::Move& m : tree.moves)
+        ++out.first[static_cast<size_t>(renumbered[static_cast<size_t>(m.node)]) + 1];
+    for (size_t x = 0; x < nodes; ++x)
+        out.first[x + 1] += out.first[x];
+    std::vector<uint32_t> next(out.first.begin(), out.first.end() - 1);
+    out.changes.resize(tree.moves.size());
+    for (const StructuredTree::Move& m : tree.moves)
+        out.changes[next[static_cast<size_t>(renumbered[static_cast<size_t>(m.node)])]++] = {
+            m.generation, m.to};
+}
+
 } // namespace
 
 template <typename Rng>
 void structuredGenealogy(const StructuredTree& tree, long double p, Rng& rng, Genealogy& g,
-                         std::vector<int32_t>& order) {
+                         std::vector<int32_t>& order, BranchDemes* demes) {
     const int32_t k = tree.leaves;
     for (int32_t i = 0; i < k; ++i)
         if (tree.time[static_cast<size_t>(i)] != 0)
@@ -561,6 +581,7 @@ void structuredGenealogy(const StructuredTree& tree, long double p, Rng& rng, Ge
         g.leafLo[static_cast<size_t>(renumbered[x])] = lo[x];
         g.leafHi[static_cast<size_t>(renumbered[x])] = hi[x];
     }
+    if (demes) recordBranchDemes(tree, renumbered, *demes);
     if (k < 2) return;
 
     Marks alive(k);                                      // the lowest leaf of every lineage alive
@@ -625,6 +646,6 @@ template void StructuredSimulator::simulate<StreamRandom>(const DiscreteHistory&
                                                           StreamRandom&, StructuredTree&,
                                                           const std::atomic<bool>*);
 template void structuredGenealogy<StreamRandom>(const StructuredTree&, long double, StreamRandom&,
-                                                Genealogy&, std::vector<int32_t>&);
+                                                Genealogy&, std::vector<int32_t>&, BranchDemes*);
 
 } // namespace quenlith

@@ -22,6 +22,7 @@
 // the generations until the next one with a migration or a repeated parent are geometric,
 // and that generation is drawn conditionally on holding one (see structured_genealogy.cpp).
 #include "base/limits.h"
+#include "genealogy/branch_demes.h"
 #include "genealogy/genealogy.h"
 
 #include <atomic>
@@ -144,10 +145,11 @@ class StructuredSimulator {
 // the samples given) that became copy i. Mutation events: in every generation g, a binomial
 // number (the lineages alive at its start, probability p) of events, each on a lineage drawn
 // uniformly; the events of a stretch of T generations with a lineages are drawn at once,
-// Binomial(a T, p) on distinct (generation, draw) places.
+// Binomial(a T, p) on distinct (generation, draw) places. `demes`, when given, receives the
+// deme history of every node's branch (the tree's moves), numbered as in g.
 template <typename Rng>
 void structuredGenealogy(const StructuredTree& tree, long double p, Rng& rng, Genealogy& g,
-                         std::vector<int32_t>& order);
+                         std::vector<int32_t>& order, BranchDemes* demes = nullptr);
 
 // The copy (1-based) that holds each sample: the inverse of that order.
 std::vector<int32_t> sampleRows(const std::vector<int32_t>& order);

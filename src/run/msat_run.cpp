@@ -38,6 +38,8 @@ struct MsatResult {
     std::vector<int32_t> repeatUnits; // of each locus
     // With a demographic model, per locus: the names of its genealogy's leaves.
     std::vector<std::vector<std::string>> leafLabels;
+    // With a demographic model, per locus: where its genealogy's lineages lived.
+    std::vector<BranchDemes> demes;
     int32_t popSize = 0;
 };
 
@@ -98,7 +100,9 @@ class MsatSimulation {
                 if constexpr (std::is_same_v<Rng, StreamRandom>) {
                     structured_.simulate(p_.model->history, p_.model->copies, rng, tree_,
                                          context.stop);
-                    structuredGenealogy(tree_, locus.LocusMutationRate, rng, g, sampleOf_);
+                    r.demes.resize(static_cast<size_t>(count));
+                    structuredGenealogy(tree_, locus.LocusMutationRate, rng, g, sampleOf_,
+                                        &r.demes[static_cast<size_t>(column)]);
                     r.leafLabels.resize(static_cast<size_t>(count));
                     r.leafLabels[static_cast<size_t>(column)] = leafLabels(*p_.model, sampleOf_);
                 } else {
@@ -329,6 +333,7 @@ class MsatRun {
                 diversitySum_[static_cast<size_t>(l - 1)] += tables_.MsatGeneDiversity[index];
             }
         }
+        branchDemes_.insert(branchDemes_.end(), r.demes.begin(), r.demes.end());
         if (loci_ > 0) {
             popSize_ = r.popSize;
             lastGenealogy_ = r.genealogies.back();
@@ -346,6 +351,10 @@ class MsatRun {
         outcome.loci = loci_;
         outcome.recordCount = records;
         outcome.shownRecord = records;
+        if (!branchDemes_.empty()) {
+            branchDemes_.resize(static_cast<size_t>(records));
+            outcome.branchDemesPerRecord = std::move(branchDemes_);
+        }
         outcome.MutCountPerSim = mutCounts_;
         outcome.MutCountPerSim.resize(static_cast<size_t>(records));
         outcome.popSize = popSize_;
@@ -388,6 +397,7 @@ class MsatRun {
     std::vector<int64_t> waitingTimeSum_;
     std::vector<double> alleleSum_, diversitySum_;
     Genealogy lastGenealogy_;
+    std::vector<BranchDemes> branchDemes_;
     bool haveGenealogy_ = false;
     std::string genotypeBlock_;
     std::vector<int32_t> scratch_;

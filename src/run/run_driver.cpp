@@ -58,6 +58,9 @@ struct DnaResult {
     // genealogy's leaves.
     std::vector<int32_t> rowOrder;
     std::vector<std::string> leafLabels;
+    // With a model: where the lineages lived, and the pairwise statistics by deme.
+    BranchDemes demes;
+    DemePairStatistics demeStatistics;
     int32_t popSize = 0;
 };
 
@@ -120,8 +123,13 @@ class DnaSimulation {
     void simulateModel(Rng& rng, DnaResult& r, const SimulationContext& context) {
         if constexpr (std::is_same_v<Rng, StreamRandom>) {
             structured_.simulate(p_.model->history, p_.model->copies, rng, tree_, context.stop);
-            structuredGenealogy(tree_, setup_.SeqMutProb, rng, r.genealogy, sampleOf_);
+            structuredGenealogy(tree_, setup_.SeqMutProb, rng, r.genealogy, sampleOf_, &r.demes);
             r.leafLabels = leafLabels(*p_.model, sampleOf_);
+            leafDemes_.assign(r.demes.bottom.begin(),
+                              r.demes.bottom.begin() +
+                                  static_cast<std::ptrdiff_t>(sampleOf_.size()));
+            r.demeStatistics = demePairStatistics(
+                r.genealogy, leafDemes_, static_cast<int32_t>(p_.model->history.demes.size()));
             r.rowOrder.resize(sampleOf_.size());
             for (size_t i = 0; i < r.rowOrder.size(); ++i)
                 r.rowOrder[i] = static_cast<int32_t>(i) + 1;
@@ -151,6 +159,7 @@ class DnaSimulation {
     StructuredSimulator structured_;
     StructuredTree tree_;
     std::vector<int32_t> sampleOf_;
+    std::vector<int32_t> leafDemes_;
     std::vector<char> moved_;
     EventGenealogySimulator eventSimulator_;
 };
@@ -256,6 +265,21 @@ class DnaWriter {
         ++written_;
         popSize_ = r.popSize;
         if (s == slice_.last()) lastGenealogy_ = g;
+        if (!r.demes.empty()) {
+            branchDemes_.push_back(r.demes);
+            const DemePairStatistics& d = r.demeStatistics;
+            pi_.insert(pi_.end(), d.pi.begin(), d.pi.end());
+            dxy_.insert(dxy_.end(), d.dxy.begin(), d.dxy.end());
+            fst_.insert(fst_.end(), d.fst.begin(), d.fst.end());
+        }
+    }
+
+    // A model run's deme histories and statistics, handed over to the outcome.
+    void moveDemesTo(RunOutcome& outcome) {
+        outcome.branchDemesPerRecord = std::move(branchDemes_);
+        outcome.piPerSim = std::move(pi_);
+        outcome.dxyPerSim = std::move(dxy_);
+        outcome.fstPerSim = std::move(fst_);
     }
 
     // Whole simulations written so far.
@@ -303,6 +327,8 @@ class DnaWriter {
     int32_t popSize_ = 0;
     Genealogy lastGenealogy_;
     std::string sequenceBlock_;
+    std::vector<BranchDemes> branchDemes_;
+    std::vector<double> pi_, dxy_, fst_;
 };
 
 // The DNA path of a run, from the DNA set-up to the last simulation.
@@ -397,6 +423,7 @@ class DnaRun {
         outcome.mutationProbability =
             p_.ShapeParameter ? -1.0 : static_cast<double>(setup_.SeqMutProb);
         if (finished && done > 0) outcome.lastGenealogy = std::move(writer_->lastGenealogy());
+        writer_->moveDemesTo(outcome);
     }
 
     const DnaSetup& setup() const { return setup_; }
@@ -472,6 +499,11 @@ RunOutcome runChecked(const FormValues& form, uint64_t seed, RunObserver& observ
         read.params.SampleSize = model->sampleSize();
         read.params.model = model;
         outcome.sampleSize = p.SampleSize;
+        for (const DiscreteDeme& d : model->history.demes)
+            outcome.demeNames.push_back(d.name);
+        for (const StructuredSample& c : model->copies)
+            outcome.sampleDemes.push_back(c.deme);
+        outcome.hasTwoDemeChain = twoDemeChainOf(model->history, outcome.twoDemeChain);
     }
     RunSlice slice;
     slice.streams = form.rngKind == RandomKind::Streams;

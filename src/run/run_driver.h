@@ -1,5 +1,7 @@
 #pragma once
 // The run: what pressing "Run Simulation" does, for both front ends.
+#include "genealogy/branch_demes.h"
+#include "genealogy/deme_statistics.h"
 #include "genealogy/genealogy.h"
 #include "run/form_values.h"
 
@@ -61,6 +63,18 @@ struct RunOutcome {
     // mean gene diversity (empty under the infinite alleles model, which computes none).
     std::vector<double> meanAllelesPerLocus;
     std::vector<double> meanGeneDiversityPerLocus;
+
+    // Runs of a demographic model (all empty otherwise): the demes' names, where the
+    // lineages of each record's genealogy lived (index record - 1), the deme of every
+    // sampled copy in sample order, and per whole simulation its pairwise statistics
+    // (simulation-major: pi per deme, d_xy and F_ST per pair of demes).
+    std::vector<std::string> demeNames;
+    std::vector<BranchDemes> branchDemesPerRecord;
+    std::vector<int32_t> sampleDemes;
+    std::vector<double> piPerSim, dxyPerSim, fstPerSim;
+    // The two-deme chain of the model, when it has one (its pair times are then exact).
+    bool hasTwoDemeChain = false;
+    TwoDemeChain twoDemeChain;
 };
 
 // Adds the generations g spent with each number of lineages to `sums` (indexed by the

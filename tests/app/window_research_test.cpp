@@ -1,6 +1,8 @@
 // The window as a research tool: stopping a run, repeating it from its seed, the picture of a
 // genealogy whose root lies above 3N, jumping to a genealogy, saving pictures in every
 // format, and the Results sheet's plots against the exact expectations.
+#include "app/deme_colours.h"
+#include "app/genealogy_drawing.h"
 #include "app/picture_files.h"
 #include "app/run_theory.h"
 #include "window_fixture.h"
@@ -557,4 +559,100 @@ TEST_F(ResearchTest, NewControlsFillTheirFormValues) {
     ASSERT_TRUE(pressRunAndWait());
     EXPECT_EQ(window->lastSeed(), std::optional<uint64_t>(18446744073709551615u));
     EXPECT_EQ(child<QLineEdit>("memLastSeed")->text(), "18446744073709551615");
+}
+
+// Pixels of exactly one colour (0xRRGGBB).
+int countColour(const QImage& image, uint32_t rgb) {
+    int n = 0;
+    for (int y = 0; y < image.height(); ++y)
+        for (int x = 0; x < image.width(); ++x)
+            n += (image.pixel(x, y) & 0xFFFFFF) == rgb;
+    return n;
+}
+
+// A run of a two-deme model: its genealogies drawn in their demes (on screen and browsed),
+// the plots by deme with the exact expectations of the two-deme chain (against the plain
+// recursion of its law), the one-population expectations left out, and the plots saved.
+TEST_F(ResearchTest, ModelRunShowsItsDemesAndTheirResults) {
+    QFile model(file("island.yaml"));
+    ASSERT_TRUE(model.open(QIODevice::WriteOnly));
+    model.write("time_units: generations\ndemes:\n  - name: A\n    epochs: [{start_size: 50}]\n"
+                "  - name: B\n    epochs: [{start_size: 50}]\n"
+                "migrations:\n  - demes: [A, B]\n    rate: 0.01\n");
+    model.close();
+    check("chkDemes");
+    set("edtDemes", "island.yaml");
+    set("edtSamples", "A:4,B:2");
+    set("edtSeqLength", "100");
+    set("edtMutationRate", "0.0001");
+    check("chkMultipleSims");
+    set("edtNumberSimulations", "400");
+    window->setFixedSeed(8u);
+    ASSERT_TRUE(pressRunAndWait());
+    ASSERT_TRUE(messages.empty()) << messages.front().text.toStdString();
+    ASSERT_EQ(window->picture().width(), kImageWidth + kLegendWidth);
+    for (const uint32_t colour : {demeColour(0), demeColour(1)})
+        EXPECT_GT(countColour(window->picture(), colour), 20) << std::hex << colour;
+    child<QPushButton>("BitBtn2")->click();
+    EXPECT_EQ(window->shownRecord(), 399);
+    EXPECT_EQ(window->picture().width(), kImageWidth + kLegendWidth);
+
+    // E[T] of two copies: in one deme of 100 copies, or one in each, by the chain's law.
+    auto pairMean = [](int start) {
+        const double m = 0.01, c = 1.0 / 100;
+        double p[3] = {0, 0, 0}, mean = 0;
+        p[start] = 1;
+        for (int t = 0; t < 200000; ++t) {
+            mean += p[0] + p[1] + p[2];
+            const double same = p[0] + p[1], apart = p[2];
+            // Migration, then a shared parent within a deme.
+            const double nextSame = (same * ((1 - m) * (1 - m) + m * m) + apart * 2 * m * (1 - m));
+            const double nextApart = same * 2 * m * (1 - m) + apart * ((1 - m) * (1 - m) + m * m);
+            p[0] = nextSame * (1 - c) / 2;
+            p[1] = nextSame * (1 - c) / 2;
+            p[2] = nextApart;
+        }
+        return mean;
+    };
+    const double mutation = 1 - std::pow(1 - 0.0001L, 100);
+    ResultsView* results = window->results();
+    auto seriesNamed = [&](const QString& name) -> QLineSeries* {
+        for (QAbstractSeries* s : results->chart()->series())
+            if (s->objectName() == name) return qobject_cast<QLineSeries*>(s);
+        return nullptr;
+    };
+    ASSERT_TRUE(results->showPlot(PlotKind::DemeDiversity));
+    const std::vector<DemeSeries> pi = demeSeries(PlotKind::DemeDiversity, results->data());
+    ASSERT_EQ(pi.size(), 2u);
+    for (const DemeSeries& s : pi) {
+        QLineSeries* line = seriesNamed("expected:" + QString::fromStdString(s.label));
+        ASSERT_NE(line, nullptr) << s.label;
+        const double exact = 2 * mutation * pairMean(0);
+        EXPECT_NEAR(line->points().front().x(), exact, 1e-6 * exact);
+        EXPECT_NEAR(s.mean, exact, 0.25 * exact) << s.label;
+        EXPECT_NE(seriesNamed("observed:" + QString::fromStdString(s.label)), nullptr);
+        EXPECT_EQ(s.values.size(), 400u);
+    }
+    ASSERT_TRUE(results->showPlot(PlotKind::DemeDivergence));
+    QLineSeries* dxy = seriesNamed("expected:A-B");
+    ASSERT_NE(dxy, nullptr);
+    const double exactDxy = 2 * mutation * pairMean(2);
+    EXPECT_NEAR(dxy->points().front().x(), exactDxy, 1e-6 * exactDxy);
+    ASSERT_TRUE(results->showPlot(PlotKind::DemeFst));
+    QLineSeries* fst = seriesNamed("expected:A-B");
+    ASSERT_NE(fst, nullptr);
+    EXPECT_NEAR(fst->points().front().x(), 1 - pairMean(0) / pairMean(2), 1e-6);
+    // Six copies: no exact TMRCA, the run's mean instead; no one-population expectation.
+    ASSERT_TRUE(results->showPlot(PlotKind::Tmrca));
+    EXPECT_EQ(seriesNamed("expected"), nullptr);
+    ASSERT_NE(seriesNamed("mean"), nullptr);
+    ASSERT_TRUE(results->showPlot(PlotKind::MutationEvents));
+    EXPECT_EQ(seriesNamed("expected"), nullptr);
+
+    ASSERT_TRUE(results->showPlot(PlotKind::DemeDiversity));
+    QTemporaryDir plots;
+    results->savePlot(plots.path() + "/pi.png");
+    EXPECT_FALSE(QImage(plots.path() + "/pi.png", "PNG").isNull());
+    results->savePlot(plots.path() + "/pi.svg");
+    EXPECT_TRUE(QSvgRenderer(plots.path() + "/pi.svg").isValid());
 }

@@ -2,16 +2,18 @@
 //   quenlith_window_screenshot OUT.png [--seed S] [--sheet I] [--results] [--tips K]
 //                              [--pop N] [--sims S] [--width W --height H]
 //                              [--model FILE --samples S [--model-picture OUT2.png]]
+//                              [--plot I] [--mu U]
 // --sheet shows tab sheet I on the left, --results the Results sheet on the right, --tips and
-// --pop set k and N, --sims runs S simulations. Meant for a real display or Xvfb (xvfb-run);
-// the run writes into a temporary directory. --model runs the Demes model FILE (copied into the
-// working directory) with the samples S (deme:copies, ...); --model-picture also saves the "Model"
-// window.
+// --pop set k and N, --sims runs S simulations, --plot shows plot I of the Results sheet, --mu
+// sets the mutation rate. Meant for a real display or Xvfb (xvfb-run); the run writes into a
+// temporary directory. --model runs the Demes model FILE (copied into the working directory)
+// with the samples S (deme:copies, ...); --model-picture also saves the "Model" window.
 #include "app/main_window.h"
 #include "app/model_view.h"
 
 #include <QApplication>
 #include <QCheckBox>
+#include <QComboBox>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -37,7 +39,8 @@ int main(int argc, char** argv) {
     uint64_t seed = 1;
     int sheet = 0, width = 1028, height = 633;
     bool results = false;
-    QString tips, pop, sims, model, samples, modelPicture;
+    int plot = -1;
+    QString tips, pop, sims, model, samples, modelPicture, mu;
     for (int i = 2; i < argc; ++i) {
         const bool more = i + 1 < argc;
         if (!std::strcmp(argv[i], "--seed") && more)
@@ -62,6 +65,10 @@ int main(int argc, char** argv) {
             samples = argv[++i];
         else if (!std::strcmp(argv[i], "--model-picture") && more)
             modelPicture = QDir::current().absoluteFilePath(QString::fromLocal8Bit(argv[++i]));
+        else if (!std::strcmp(argv[i], "--mu") && more)
+            mu = argv[++i];
+        else if (!std::strcmp(argv[i], "--plot") && more)
+            plot = std::atoi(argv[++i]);
     }
     QTemporaryDir work;
     QDir::setCurrent(work.path());
@@ -70,6 +77,7 @@ int main(int argc, char** argv) {
     window.findChild<QLineEdit*>("edtSeed")->setText(QString::number(seed));
     if (!tips.isEmpty()) window.findChild<QLineEdit*>("edtSampleSize")->setText(tips);
     if (!pop.isEmpty()) window.findChild<QLineEdit*>("edtPopulationSize")->setText(pop);
+    if (!mu.isEmpty()) window.findChild<QLineEdit*>("edtMutationRate")->setText(mu);
     if (!sims.isEmpty()) {
         window.findChild<QCheckBox*>("chkMultipleSims")->setChecked(true);
         window.findChild<QLineEdit*>("edtNumberSimulations")->setText(sims);
@@ -91,6 +99,7 @@ int main(int argc, char** argv) {
     if (!finished.wait(600000)) return 1;
     window.findChild<QTabWidget*>("PageControl1")->setCurrentIndex(sheet);
     if (results) window.findChild<QTabWidget*>("PageControl2")->setCurrentIndex(1);
+    if (plot >= 0) window.findChild<QComboBox*>("cmbPlot")->setCurrentIndex(plot);
     QTest::qWait(300);
     if (!window.grab().save(out, "PNG")) return 1;
     if (modelPicture.isEmpty()) return 0;

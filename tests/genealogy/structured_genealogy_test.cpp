@@ -1,6 +1,7 @@
 // Genealogies in several demes: the event-driven simulation against exact discrete-time
 // theory, and against a plain generation-by-generation simulation of the same history.
 #include "base/random.h"
+#include "genealogy/deme_statistics.h"
 #include "genealogy/structured_genealogy.h"
 #include "support/two_sample.h"
 
@@ -425,4 +426,134 @@ TEST(StructuredTheory, TwoDemesUnderBothMergeRules) {
                 EXPECT_GT(ksAgainst(times, twoDemeSurvival(h, a0, a1, other)), 0.1);
             }
         }
+}
+
+// The exact pair times of the two-deme chain (a linear system) against the plain
+// generation-by-generation recursion of its law, over random sizes and rates.
+TEST(StructuredTheory, PairTimesOfTheTwoDemeChain) {
+    std::mt19937_64 random(5);
+    std::uniform_real_distribution<double> rate(0.002, 0.4);
+    std::uniform_int_distribution<int> size(1, 40);
+    for (int trial = 0; trial < 60; ++trial) {
+        const DiscreteHistory h = twoDemes(size(random), size(random), rate(random), rate(random));
+        TwoDemeChain chain;
+        ASSERT_TRUE(twoDemeChainOf(h, chain));
+        const std::array<double, 3> e = twoDemePairTimes(chain);
+        for (int start = 0; start < 3; ++start) {
+            const double plain = meanAndSd(pairSurvival(h, start)).first;
+            EXPECT_NEAR(e[static_cast<size_t>(start)], plain, 1e-7 * plain)
+                << "trial " << trial << " start " << start;
+        }
+    }
+    // Without migration copies of different demes never meet; a pulse or a split is no chain.
+    TwoDemeChain isolated{20, 20, 0, 0};
+    EXPECT_TRUE(std::isinf(twoDemePairTimes(isolated)[2]));
+    EXPECT_NEAR(twoDemePairTimes(isolated)[0], 20, 1e-9);
+    TwoDemeChain chain;
+    EXPECT_FALSE(twoDemeChainOf(everyConstruct(), chain));
+    DiscreteHistory pulsed = twoDemes(10, 10, 0.1, 0.1);
+    pulsed.pulses = {{5, 0, {1}, {0.5}}};
+    EXPECT_FALSE(twoDemeChainOf(pulsed, chain));
+}
+
+// The deme history given to the genealogy is the tree's: every node's bottom deme and its
+// changes are the moves of the simulator for that node, in order, and they chain up (a
+// change leaves the deme the previous one entered, and two lineages merge in one deme).
+// The pairwise statistics against the count over every pair of copies.
+TEST(StructuredTheory, BranchDemesAndPairStatisticsOfTheGenealogy) {
+    const DiscreteHistory h = everyConstruct();
+    std::vector<StructuredSample> samples;
+    for (const auto& [deme, count] :
+         std::vector<std::pair<int32_t, int>>{{4, 4}, {1, 3}, {2, 3}, {3, 2}})
+        for (int i = 0; i < count; ++i)
+            samples.push_back({deme, 0});
+    const auto k = static_cast<int32_t>(samples.size());
+    StructuredSimulator sim;
+    StructuredTree tree;
+    Genealogy g;
+    std::vector<int32_t> order;
+    BranchDemes demes;
+    size_t moves = 0;
+    for (int s = 0; s < 200; ++s) {
+        StreamRandom rng(31, static_cast<uint32_t>(s));
+        sim.simulate(h, samples, rng, tree);
+        structuredGenealogy(tree, 0.002L, rng, g, order, &demes);
+        const auto nodes = static_cast<int32_t>(tree.time.size());
+        ASSERT_EQ(demes.nodes(), nodes);
+        moves += tree.moves.size();
+        size_t changes = 0;
+        for (int32_t x = 0; x < nodes; ++x) {
+            // The tree's node behind genealogy node x.
+            const int32_t t = x < k ? order[static_cast<size_t>(x)] : x;
+            ASSERT_EQ(demes.bottom[static_cast<size_t>(x)], tree.deme[static_cast<size_t>(t)]);
+            std::vector<BranchDemes::Change> expected;
+            int32_t deme = tree.deme[static_cast<size_t>(t)];
+            for (const StructuredTree::Move& m : tree.moves)
+                if (m.node == t) {
+                    EXPECT_EQ(m.from, deme);
+                    deme = m.to;
+                    expected.push_back({m.generation, m.to});
+                }
+            ASSERT_EQ(std::vector<BranchDemes::Change>(demes.changesBegin(x), demes.changesEnd(x)),
+                      expected);
+            changes += expected.size();
+            if (x + 1 < nodes) {
+                const int32_t parent = tree.parent[static_cast<size_t>(t)];
+                EXPECT_EQ(demes.topDeme(x), tree.deme[static_cast<size_t>(parent)]);
+                for (const BranchDemes::Change& c : expected) {
+                    EXPECT_GE(c.generation, tree.time[static_cast<size_t>(t)]);
+                    EXPECT_LT(c.generation, tree.time[static_cast<size_t>(parent)]);
+                }
+            }
+        }
+        EXPECT_EQ(changes, tree.moves.size());
+
+        // Every pair of copies: the mutations on the path between them.
+        const int32_t D = static_cast<int32_t>(h.demes.size());
+        std::vector<int32_t> leafDeme(demes.bottom.begin(), demes.bottom.begin() + k);
+        const DemePairStatistics stats = demePairStatistics(g, leafDeme, D);
+        std::vector<double> sum(static_cast<size_t>(D * D), 0), pairs(sum.size(), 0);
+        for (int32_t i = 0; i < k; ++i)
+            for (int32_t j = i + 1; j < k; ++j) {
+                int differences = 0;
+                for (const int32_t node : g.mutationNodes) {
+                    const bool hasI = g.leafLo[static_cast<size_t>(node)] <= i &&
+                                      i <= g.leafHi[static_cast<size_t>(node)];
+                    const bool hasJ = g.leafLo[static_cast<size_t>(node)] <= j &&
+                                      j <= g.leafHi[static_cast<size_t>(node)];
+                    differences += hasI != hasJ;
+                }
+                const int32_t a =
+                    std::min(leafDeme[static_cast<size_t>(i)], leafDeme[static_cast<size_t>(j)]);
+                const int32_t b =
+                    std::max(leafDeme[static_cast<size_t>(i)], leafDeme[static_cast<size_t>(j)]);
+                sum[static_cast<size_t>(a * D + b)] += differences;
+                ++pairs[static_cast<size_t>(a * D + b)];
+            }
+        for (int32_t a = 0; a < D; ++a) {
+            const double n = pairs[static_cast<size_t>(a * D + a)];
+            if (n == 0) {
+                EXPECT_TRUE(std::isnan(stats.pi[static_cast<size_t>(a)]));
+            } else {
+                EXPECT_NEAR(stats.pi[static_cast<size_t>(a)],
+                            sum[static_cast<size_t>(a * D + a)] / n, 1e-12);
+            }
+            for (int32_t b = a + 1; b < D; ++b) {
+                const double m = pairs[static_cast<size_t>(a * D + b)];
+                const size_t i = static_cast<size_t>(demePairIndex(a, b, D));
+                if (m == 0) {
+                    EXPECT_TRUE(std::isnan(stats.dxy[i]));
+                    continue;
+                }
+                const double dxy = sum[static_cast<size_t>(a * D + b)] / m;
+                EXPECT_NEAR(stats.dxy[i], dxy, 1e-12);
+                const double within =
+                    (stats.pi[static_cast<size_t>(a)] + stats.pi[static_cast<size_t>(b)]) / 2;
+                if (dxy > 0 && std::isfinite(within)) {
+                    EXPECT_NEAR(stats.fst[i], 1 - within / dxy, 1e-12);
+                }
+            }
+        }
+    }
+    EXPECT_GT(moves, 200u); // the history moves lineages: splits, migrations and the pulse
 }
