@@ -5,6 +5,8 @@
 #include "cli/cli_options.h"
 #include "demography/demes_reader.h"
 #include "dna/dna_setup.h"
+#include "genealogy/event_genealogy.h"
+#include "genealogy/genealogy_check.h"
 #include "msat/msat_params.h"
 #include "run/run_driver.h"
 #include "run/run_model.h"
@@ -578,11 +580,55 @@ std::string demesModelTarget(std::string_view input) try {
     return std::string("unexpected exception: ") + e.what();
 }
 
+// The bytes of the input as the values of a small genealogy: the walk on both generators and
+// the event-driven engine must each build one that passes genealogyFault, or refuse it with a
+// standard error (a size grown past the 32-bit range).
+std::string genealogyTarget(std::string_view input) try {
+    size_t at = 0;
+    const auto byte = [&]() -> uint32_t {
+        return at < input.size() ? static_cast<unsigned char>(input[at++]) : 0;
+    };
+    const int32_t k = 1 + static_cast<int32_t>(byte() % 64);
+    const int32_t n = 1 + static_cast<int32_t>((byte() << 8 | byte()) % 50000);
+    MutationProbability mutation;
+    mutation.constant = static_cast<long double>(byte()) / 2550.0L;
+    const MergeRule rule = byte() % 2 ? MergeRule::All : MergeRule::One;
+    Demography demography;
+    if (const uint32_t f = byte(); f % 4 == 0) {
+        demography.fluctuating = true;
+        demography.growthStart = static_cast<int32_t>(byte() % 50);
+        demography.growthEnd = demography.growthStart + static_cast<int32_t>(byte() % 200);
+        demography.changePercent = (static_cast<double>(byte()) - 128) / 64;
+    }
+    const uint32_t seed = seedOf(input);
+    const auto check = [&](auto& simulator, auto rng, const char* engine) -> std::string {
+        simulator.mergers = rule;
+        Genealogy g;
+        int32_t size = n;
+        try {
+            simulator.simulate(g, k, size, demography, mutation, rng, {});
+        } catch (const RunError& e) {
+            return isStandardErrorText(e.text()) ? "" : engine + (": " + e.text());
+        }
+        const std::string fault = genealogyFault(g);
+        return fault.empty() ? "" : std::string(engine) + ": " + fault;
+    };
+    GenealogySimulator walk;
+    EventGenealogySimulator events;
+    for (std::string fault :
+         {check(walk, RunRandom(seed), "walk"), check(walk, StreamRandom(seed, 1), "streams walk"),
+          check(events, StreamRandom(seed, 1), "events")})
+        if (!fault.empty()) return fault;
+    return {};
+} catch (const std::exception& e) {
+    return std::string("unexpected exception: ") + e.what();
+}
+
 const std::vector<Target>& allTargets() {
     static const std::vector<Target> targets = {
         {"msat_params", msatParamsTarget},         {"root_sequence", rootSequenceTarget},
         {"lenient_numbers", lenientNumbersTarget}, {"cli_options", cliOptionsTarget},
-        {"demes_model", demesModelTarget},
+        {"demes_model", demesModelTarget},         {"genealogy", genealogyTarget},
     };
     return targets;
 }

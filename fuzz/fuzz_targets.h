@@ -13,6 +13,8 @@
 //   cli_options    the arguments of quenlith-cli, one per line; a small whole run follows
 //                  when the options describe one.
 //   demes_model    the whole input is a Demes model file.
+//   genealogy      the input's bytes choose a sample, a size, a rate, a merge rule and a
+//                  fluctuation; every engine's genealogy must pass genealogyFault.
 #include <string>
 #include <string_view>
 #include <vector>
@@ -24,6 +26,7 @@ std::string rootSequenceTarget(std::string_view input);
 std::string lenientNumbersTarget(std::string_view input);
 std::string cliOptionsTarget(std::string_view input);
 std::string demesModelTarget(std::string_view input);
+std::string genealogyTarget(std::string_view input);
 
 struct Target {
     const char* name;

@@ -2,6 +2,7 @@
 // theory, and against a plain generation-by-generation simulation of the same history.
 #include "base/random.h"
 #include "genealogy/deme_statistics.h"
+#include "genealogy/genealogy_check.h"
 #include "genealogy/structured_genealogy.h"
 #include "support/two_sample.h"
 
@@ -476,8 +477,10 @@ TEST(StructuredTheory, BranchDemesAndPairStatisticsOfTheGenealogy) {
     size_t moves = 0;
     for (int s = 0; s < 200; ++s) {
         StreamRandom rng(31, static_cast<uint32_t>(s));
+        sim.mergers = s % 2 ? MergeRule::All : MergeRule::One;
         sim.simulate(h, samples, rng, tree);
         structuredGenealogy(tree, 0.002L, rng, g, order, &demes);
+        ASSERT_EQ(genealogyFault(g), "") << "simulation " << s;
         const auto nodes = static_cast<int32_t>(tree.time.size());
         ASSERT_EQ(demes.nodes(), nodes);
         moves += tree.moves.size();
