@@ -1,10 +1,24 @@
 #include "dna/substitution.h"
 
+#include <algorithm>
 #include <cmath>
 
 namespace quenlith {
 
 void SampleSequences::reset(const std::string& root, int32_t k) {
+    if (k == copies && root.size() == static_cast<size_t>(length) &&
+        data.size() == root.size() * static_cast<size_t>(std::max(k, 0)) && root == filledFrom) {
+        for (int32_t i = 0; i < k; ++i) {
+            char* const row = copy(i);
+            for (const int32_t site : hitSites)
+                row[site] = root[static_cast<size_t>(site)];
+        }
+        for (const int32_t site : hitSites)
+            siteHit[static_cast<size_t>(site)] = false;
+        hitSites.clear();
+        return;
+    }
+    filledFrom = root;
     length = static_cast<int32_t>(root.size());
     copies = k;
     data.resize(static_cast<size_t>(length) * static_cast<size_t>(k));

@@ -17,7 +17,11 @@ struct SampleSequences {
     std::vector<char> data;
     std::vector<int32_t> hitSites; // sites hit by at least one mutation, in first-hit order
     std::vector<bool> siteHit;
+    std::string filledFrom; // the root the rows were last reset to
 
+    // k copies of the root. The rows of the last reset to the same root and k differ from
+    // it only at hitSites (every change of a base goes through ScatterMutations), so only
+    // those sites are restored.
     void reset(const std::string& root, int32_t k);
     char* copy(int32_t i) { return data.data() + static_cast<size_t>(i) * length; }
     const char* copy(int32_t i) const { return data.data() + static_cast<size_t>(i) * length; }
