@@ -106,10 +106,11 @@ class DnaSimulation {
             simulator_.simulate(r.genealogy, k, popSize, demography_, mutation, rng,
                                 context.onCoalescence, context.stop);
         }
-        if (p_.ScatterMut) ScatterMutations(r.genealogy, r.sequences, model_, rng);
+        const int32_t* rowOf = nullptr;
         if constexpr (std::is_same_v<Rng, StreamRandom>) {
-            // Streams mode numbers the copies at random (after the scatter's draws), so that
-            // every file lists exchangeable copies; a model numbers them deme by deme.
+            // Streams mode numbers the copies at random (drawn after the genealogy, before
+            // the substitutions), so that every file lists exchangeable copies; a model
+            // numbers them deme by deme. The scatter writes leaf i into row sampleOf_[i].
             if (!p_.model) {
                 drawCopyNumbers(k, rng, sampleOf_);
                 r.leafLabels.resize(sampleOf_.size());
@@ -120,8 +121,9 @@ class DnaSimulation {
             r.rowOrder.resize(sampleOf_.size());
             for (size_t i = 0; i < r.rowOrder.size(); ++i)
                 r.rowOrder[i] = static_cast<int32_t>(i) + 1;
-            inSampleOrder(r.sequences);
+            rowOf = sampleOf_.data();
         }
+        if (p_.ScatterMut) ScatterMutations(r.genealogy, r.sequences, model_, rng, rowOf);
         // The pairing's draws follow the scatter's. Renumbered copies pair in their order
         // (a model's individuals are pairs of samples of one deme).
         r.pairing.clear();
@@ -145,29 +147,6 @@ class DnaSimulation {
         }
     }
 
-    // The sequences' rows moved from the order of the tree's leaves to their numbers
-    // (sampleOf_), so that every file lists the copies in that order. Only the sites a
-    // mutation hit differ from the root: only they move, row by row through a table of k
-    // rows of those sites.
-    void inSampleOrder(SampleSequences& seqs) {
-        const size_t k = sampleOf_.size();
-        const int32_t* const sites = seqs.hitSites.data();
-        const size_t hits = seqs.hitSites.size();
-        moved_.resize(k * hits);
-        for (size_t i = 0; i < k; ++i) {
-            const char* const row = seqs.copy(static_cast<int32_t>(i));
-            char* const to = moved_.data() + static_cast<size_t>(sampleOf_[i]) * hits;
-            for (size_t c = 0; c < hits; ++c)
-                to[c] = row[sites[c]];
-        }
-        for (size_t i = 0; i < k; ++i) {
-            char* const row = seqs.copy(static_cast<int32_t>(i));
-            const char* const from = moved_.data() + i * hits;
-            for (size_t c = 0; c < hits; ++c)
-                row[sites[c]] = from[c];
-        }
-    }
-
     const RunParameters& p_;
     const DnaSetup& setup_;
     const BaseChanger model_;
@@ -178,7 +157,6 @@ class DnaSimulation {
     StructuredSimulator structured_;
     StructuredTree tree_;
     std::vector<int32_t> sampleOf_;
-    std::vector<char> moved_;
     EventGenealogySimulator eventSimulator_;
 };
 
