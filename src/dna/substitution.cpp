@@ -1,10 +1,29 @@
 #include "dna/substitution.h"
 
+#include <algorithm>
 #include <cmath>
 
 namespace quenlith {
 
 void SampleSequences::reset(const std::string& root, int32_t k) {
+    if (k == copies && root.size() == static_cast<size_t>(length) &&
+        data.size() == root.size() * static_cast<size_t>(std::max(k, 0)) && root == filledFrom &&
+        hitSites.size() * 32 < root.size()) {
+        // Plain pointers: the stores of chars would otherwise reload the vectors' data.
+        const int32_t* const sites = hitSites.data();
+        const size_t hits = hitSites.size();
+        const char* const base = root.data();
+        for (int32_t i = 0; i < k; ++i) {
+            char* const row = copy(i);
+            for (size_t c = 0; c < hits; ++c)
+                row[sites[c]] = base[sites[c]];
+        }
+        for (const int32_t site : hitSites)
+            siteHit[static_cast<size_t>(site)] = false;
+        hitSites.clear();
+        return;
+    }
+    filledFrom = root;
     length = static_cast<int32_t>(root.size());
     copies = k;
     data.resize(static_cast<size_t>(length) * static_cast<size_t>(k));
@@ -119,8 +138,8 @@ template <typename Rng> char BaseChanger::change(char old, Rng& rng) const {
 }
 
 template <typename Rng>
-void ScatterMutations(const Genealogy& g, SampleSequences& seqs, const BaseChanger& model,
-                      Rng& rng) {
+void ScatterMutations(const Genealogy& g, SampleSequences& seqs, const BaseChanger& model, Rng& rng,
+                      const int32_t* rowOf) {
     const int32_t length = seqs.length;
     if (length <= 0) return;
     for (size_t m = g.MutEvents.size(); m-- > 0;) {
@@ -128,9 +147,15 @@ void ScatterMutations(const Genealogy& g, SampleSequences& seqs, const BaseChang
         const int32_t lo = g.leafLo[node];
         const int32_t hi = g.leafHi[node];
         const int32_t site = rng.Random(length);
-        const char next = model.change(seqs.at(site, lo), rng);
-        for (int32_t c = lo; c <= hi; ++c)
-            seqs.copy(c)[site] = next;
+        if (rowOf) {
+            const char next = model.change(seqs.at(site, rowOf[lo]), rng);
+            for (int32_t c = lo; c <= hi; ++c)
+                seqs.copy(rowOf[c])[site] = next;
+        } else {
+            const char next = model.change(seqs.at(site, lo), rng);
+            for (int32_t c = lo; c <= hi; ++c)
+                seqs.copy(c)[site] = next;
+        }
         if (!seqs.siteHit[site]) {
             seqs.siteHit[site] = true;
             seqs.hitSites.push_back(site);
@@ -140,7 +165,8 @@ void ScatterMutations(const Genealogy& g, SampleSequences& seqs, const BaseChang
 
 #define QUENLITH_INSTANTIATE(Rng)                                                                  \
     template char BaseChanger::change(char, Rng&) const;                                           \
-    template void ScatterMutations(const Genealogy&, SampleSequences&, const BaseChanger&, Rng&);
+    template void ScatterMutations(const Genealogy&, SampleSequences&, const BaseChanger&, Rng&,   \
+                                   const int32_t*);
 QUENLITH_INSTANTIATE(RunRandom)
 QUENLITH_INSTANTIATE(StreamRandom)
 #undef QUENLITH_INSTANTIATE

@@ -17,7 +17,12 @@ struct SampleSequences {
     std::vector<char> data;
     std::vector<int32_t> hitSites; // sites hit by at least one mutation, in first-hit order
     std::vector<bool> siteHit;
+    std::string filledFrom; // the root the rows were last reset to
 
+    // k copies of the root. The rows of the last reset to the same root and k differ from
+    // it only at hitSites (every change of a base goes through ScatterMutations), so when
+    // those are few against the length (a store per site against a copy of whole rows) only
+    // they are restored.
     void reset(const std::string& root, int32_t k);
     char* copy(int32_t i) { return data.data() + static_cast<size_t>(i) * length; }
     const char* copy(int32_t i) const { return data.data() + static_cast<size_t>(i) * length; }
@@ -43,10 +48,11 @@ class BaseChanger {
 };
 
 // Applies all mutation events, oldest first: a site is drawn, the model changes the base of
-// the lineage's first copy, and every copy below the lineage receives the new base.
+// the lineage's first copy, and every copy below the lineage receives the new base. With
+// `rowOf` (k entries), leaf c of g is row rowOf[c] of the sequences.
 template <typename Rng>
-void ScatterMutations(const Genealogy& g, SampleSequences& seqs, const BaseChanger& model,
-                      Rng& rng);
+void ScatterMutations(const Genealogy& g, SampleSequences& seqs, const BaseChanger& model, Rng& rng,
+                      const int32_t* rowOf = nullptr);
 
 // Number of sites at which some copy differs from copy 0 (exact bytes).
 int32_t countFiniteSegSites(const SampleSequences& seqs);

@@ -263,16 +263,28 @@ void EachSimFiles::put(const std::string& name, const std::string& text) {
     row_ += name;
 }
 
+// The Newick line of g, each leaf named after its row.
+void EachSimFiles::appendTree(const Genealogy& g, const CopyNames& names,
+                              const std::vector<int32_t>* rows) {
+    if (rows) {
+        leafNames_.resize(rows->size());
+        for (size_t i = 0; i < rows->size(); ++i)
+            leafNames_[i] = names.byColumn[static_cast<size_t>((*rows)[i])];
+    }
+    appendNewickTree(g, rows ? &leafNames_ : &names.byColumn, text_);
+    text_ += '\n';
+}
+
 void EachSimFiles::addDna(int64_t s, const Genealogy& g, const SampleSequences& seqs,
-                          const std::vector<int32_t>* pairing) {
+                          const std::vector<int32_t>* pairing,
+                          const std::vector<int32_t>* leafRows) {
     const int32_t k = seqs.copies;
     std::vector<int32_t> own;
     if (settings_.diploid) own = pairingOf(s, k, pairing);
     const CopyNames names = eachSimCopyNames(k, settings_.diploid ? &own : nullptr);
     row_ = std::to_string(s) + "\t" + std::to_string(k) + "\t" + std::to_string(seqs.length);
     text_.clear();
-    appendNewickTree(g, &names.byColumn, text_);
-    text_ += '\n';
+    appendTree(g, names, leafRows);
     put(eachSimFileName(s, width_, "nwk"), text_);
     if (settings_.alignments) {
         const EachSimFormats& f = settings_.formats;
@@ -297,16 +309,16 @@ void EachSimFiles::addDna(int64_t s, const Genealogy& g, const SampleSequences& 
 }
 
 void EachSimFiles::addMsat(int64_t s, const std::vector<Genealogy>& genealogies,
-                           const AlleleSizes& sizes, const std::vector<int32_t>* pairing) {
+                           const AlleleSizes& sizes, const std::vector<int32_t>* pairing,
+                           const std::vector<std::vector<int32_t>>* leafRows) {
     const int32_t k = sizes.copies;
     const std::vector<int32_t> order = pairingOf(s, k, pairing);
     const CopyNames names = eachSimCopyNames(k, &order);
     row_ = std::to_string(s) + "\t" + std::to_string(k) + "\t" + std::to_string(sizes.loci);
     text_.clear();
-    for (const Genealogy& g : genealogies) {
-        appendNewickTree(g, &names.byColumn, text_);
-        text_ += '\n';
-    }
+    for (size_t l = 0; l < genealogies.size(); ++l)
+        appendTree(genealogies[l], names,
+                   leafRows && l < leafRows->size() ? &(*leafRows)[l] : nullptr);
     put(eachSimFileName(s, width_, "nwk"), text_);
     text_.clear();
     appendGenePop(sizes, order, s, text_);

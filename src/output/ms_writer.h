@@ -33,8 +33,9 @@ class MsWriter {
     // The block of one simulation (from the empty line before "//" to its last copy line).
     static void appendBlock(const SampleSequences& seqs, std::string_view root,
                             const std::vector<int32_t>& order, std::string& out);
-    // Whether the copies at site j hold the root's base and exactly one other base.
-    static bool biallelicWithRoot(const SampleSequences& seqs, std::string_view root, int32_t j);
+    // The position of a site, site / length, with four decimals (more when length > 10^4),
+    // as printf's "%.*f" writes it.
+    static void appendPosition(int32_t site, int32_t length, std::string& out);
 
   private:
     BlockFile file_;

@@ -1,6 +1,8 @@
 #include "output/pairing.h"
 
+#include <algorithm>
 #include <cstddef>
+#include <utility>
 
 namespace quenlith {
 
@@ -16,6 +18,14 @@ template <typename Rng> std::vector<int32_t> drawPairingOrder(int32_t k, Rng& rn
         order.push_back(v);
     }
     return order;
+}
+
+void drawCopyNumbers(int32_t k, StreamRandom& rng, std::vector<int32_t>& out) {
+    out.resize(static_cast<size_t>(std::max(k, 0)));
+    for (int32_t i = 0; i < k; ++i)
+        out[static_cast<size_t>(i)] = i;
+    for (int32_t j = k - 1; j > 0; --j)
+        std::swap(out[static_cast<size_t>(j)], out[static_cast<size_t>(rng.Random(j + 1))]);
 }
 
 template std::vector<int32_t> drawPairingOrder(int32_t, RunRandom&);

@@ -36,10 +36,13 @@ struct MsatResult {
     AlleleSizes sizes;
     std::vector<int32_t> pairing;
     std::vector<int32_t> repeatUnits; // of each locus
-    // With a demographic model, per locus: the names of its genealogy's leaves.
+    // When the copies are renumbered (a model: in sample order, deme by deme; streams mode:
+    // at random, locus by locus), per locus: the names of its genealogy's leaves and the
+    // row of each leaf.
     std::vector<std::vector<std::string>> leafLabels;
     // With a demographic model, per locus: where its genealogy's lineages lived.
     std::vector<BranchDemes> demes;
+    std::vector<std::vector<int32_t>> leafRows;
     int32_t popSize = 0;
 };
 
@@ -85,6 +88,8 @@ class MsatSimulation {
         r.sizes.recreate(k, count);
         r.genealogies.resize(static_cast<size_t>(count));
         r.repeatUnits.resize(static_cast<size_t>(count));
+        r.leafLabels.clear();
+        r.leafRows.clear();
         for (int32_t column = 0; column < count; ++column) {
             const MsatLocusParams locus = locusAt(column);
             r.repeatUnits[static_cast<size_t>(column)] = locus.RepeatUnit;
@@ -103,8 +108,6 @@ class MsatSimulation {
                     r.demes.resize(static_cast<size_t>(count));
                     structuredGenealogy(tree_, locus.LocusMutationRate, rng, g, sampleOf_,
                                         &r.demes[static_cast<size_t>(column)]);
-                    r.leafLabels.resize(static_cast<size_t>(count));
-                    r.leafLabels[static_cast<size_t>(column)] = leafLabels(*p_.model, sampleOf_);
                 } else {
                     throw RunError("Range check error",
                                    "a demographic model runs with --rng streams");
@@ -122,8 +125,21 @@ class MsatSimulation {
             }
             int32_t largestSoFar = ancestral;
             applyLocusMutations(g, p_.AlleleModel, locus, column, r.sizes, largestSoFar, rng);
-            if (p_.model) {
-                // Every locus lists the copies in sample order, deme by deme.
+            if constexpr (std::is_same_v<Rng, StreamRandom>) {
+                // Every locus lists the copies by their numbers: in sample order, deme by
+                // deme, or (streams mode) drawn at random after the locus's mutations.
+                r.leafLabels.resize(static_cast<size_t>(count));
+                r.leafRows.resize(static_cast<size_t>(count));
+                auto& labels = r.leafLabels[static_cast<size_t>(column)];
+                if (p_.model) {
+                    labels = leafLabels(*p_.model, sampleOf_);
+                } else {
+                    drawCopyNumbers(k, rng, sampleOf_);
+                    labels.resize(sampleOf_.size());
+                    for (size_t i = 0; i < sampleOf_.size(); ++i)
+                        labels[i] = std::to_string(sampleOf_[i]);
+                }
+                r.leafRows[static_cast<size_t>(column)] = sampleOf_;
                 column_.resize(static_cast<size_t>(k));
                 for (int32_t i = 0; i < k; ++i)
                     column_[static_cast<size_t>(sampleOf_[static_cast<size_t>(i)])] =
@@ -134,8 +150,9 @@ class MsatSimulation {
             afterLocus(column, g);
         }
         r.pairing.clear();
-        if (p_.model) {
-            // Individuals are pairs of copies of one deme.
+        if (!r.leafRows.empty()) {
+            // Renumbered copies pair in their order (a model's individuals are pairs of
+            // copies of one deme).
             for (int32_t i = 1; i <= k; ++i)
                 r.pairing.push_back(i);
         } else if (drawPairing_) {
@@ -308,7 +325,8 @@ class MsatRun {
         // Statistics table, when asked.
         if (pipelineOutputs_) pipelineOutputs_->addMsatSimulation(s, r.sizes, r.repeatUnits);
         if (eachSim_)
-            eachSim_->addMsat(s, r.genealogies, r.sizes, r.pairing.empty() ? nullptr : &r.pairing);
+            eachSim_->addMsat(s, r.genealogies, r.sizes, r.pairing.empty() ? nullptr : &r.pairing,
+                              r.leafRows.empty() ? nullptr : &r.leafRows);
         if (p_.AlleleModel != MsatModel::InfiniteAlleles) {
             for (int32_t l = 1; l <= loci_; ++l) {
                 const LocusDiversity d = locusDiversity(r.sizes, l - 1, scratch_);

@@ -54,13 +54,15 @@ struct DnaResult {
     Genealogy genealogy;
     SampleSequences sequences;
     std::vector<int32_t> pairing;
-    // With a model: the copies in sample order (1 .. k, deme by deme), and the names of the
-    // genealogy's leaves.
+    // When the copies are renumbered (a model: in sample order, deme by deme; streams mode:
+    // at random): the order of the rows (1 .. k), the names of the genealogy's leaves and
+    // the row of each leaf.
     std::vector<int32_t> rowOrder;
     std::vector<std::string> leafLabels;
     // With a model: where the lineages lived, and the pairwise statistics by deme.
     BranchDemes demes;
     DemePairStatistics demeStatistics;
+    std::vector<int32_t> leafRows;
     int32_t popSize = 0;
 };
 
@@ -82,6 +84,9 @@ class DnaSimulation {
     void run(Rng& rng, int32_t& popSize, DnaResult& r, const SimulationContext& context) {
         const int32_t k = p_.SampleSize;
         r.sequences.reset(setup_.RootSequence, k);
+        r.rowOrder.clear();
+        r.leafLabels.clear();
+        r.leafRows.clear();
         MutationProbability mutation;
         mutation.constant = setup_.SeqMutProb;
         if (p_.ShapeParameter) {
@@ -106,15 +111,32 @@ class DnaSimulation {
             simulator_.simulate(r.genealogy, k, popSize, demography_, mutation, rng,
                                 context.onCoalescence, context.stop);
         }
-        if (p_.ScatterMut) ScatterMutations(r.genealogy, r.sequences, model_, rng);
-        if (p_.model) inSampleOrder(r.sequences);
-        // The pairing's draws follow the scatter's. A model's individuals are pairs of
-        // samples of one deme.
+        const int32_t* rowOf = nullptr;
+        if constexpr (std::is_same_v<Rng, StreamRandom>) {
+            // Streams mode numbers the copies at random (drawn after the genealogy, before
+            // the substitutions), so that every file lists exchangeable copies; a model
+            // numbers them deme by deme. The scatter writes leaf i into row sampleOf_[i].
+            if (!p_.model) {
+                drawCopyNumbers(k, rng, sampleOf_);
+                r.leafLabels.resize(sampleOf_.size());
+                for (size_t i = 0; i < sampleOf_.size(); ++i)
+                    r.leafLabels[i] = std::to_string(sampleOf_[i]);
+            }
+            r.leafRows = sampleOf_;
+            r.rowOrder.resize(sampleOf_.size());
+            for (size_t i = 0; i < r.rowOrder.size(); ++i)
+                r.rowOrder[i] = static_cast<int32_t>(i) + 1;
+            rowOf = sampleOf_.data();
+        }
+        if (p_.ScatterMut) ScatterMutations(r.genealogy, r.sequences, model_, rng, rowOf);
+        // The pairing's draws follow the scatter's. Renumbered copies pair in their order
+        // (a model's individuals are pairs of samples of one deme).
         r.pairing.clear();
-        if (p_.model && p_.Diploid)
-            r.pairing = r.rowOrder;
-        else if (drawPairing_)
+        if (!r.rowOrder.empty()) {
+            if (p_.Diploid) r.pairing = r.rowOrder;
+        } else if (drawPairing_) {
             r.pairing = drawPairingOrder(k, rng);
+        }
         r.popSize = popSize;
     }
 
@@ -130,23 +152,9 @@ class DnaSimulation {
                                   static_cast<std::ptrdiff_t>(sampleOf_.size()));
             r.demeStatistics = demePairStatistics(
                 r.genealogy, leafDemes_, static_cast<int32_t>(p_.model->history.demes.size()));
-            r.rowOrder.resize(sampleOf_.size());
-            for (size_t i = 0; i < r.rowOrder.size(); ++i)
-                r.rowOrder[i] = static_cast<int32_t>(i) + 1;
         } else {
             throw RunError("Range check error", "a demographic model runs with --rng streams");
         }
-    }
-
-    // The sequences' rows moved from the order of the tree's leaves to that of the samples,
-    // so that every file lists the copies deme by deme.
-    void inSampleOrder(SampleSequences& seqs) {
-        moved_.resize(seqs.data.size());
-        const auto length = static_cast<size_t>(seqs.length);
-        for (size_t i = 0; i < sampleOf_.size(); ++i)
-            std::copy_n(seqs.copy(static_cast<int32_t>(i)), length,
-                        moved_.data() + static_cast<size_t>(sampleOf_[i]) * length);
-        seqs.data.swap(moved_);
     }
 
     const RunParameters& p_;
@@ -160,7 +168,6 @@ class DnaSimulation {
     StructuredTree tree_;
     std::vector<int32_t> sampleOf_;
     std::vector<int32_t> leafDemes_;
-    std::vector<char> moved_;
     EventGenealogySimulator eventSimulator_;
 };
 
@@ -245,8 +252,13 @@ class DnaWriter {
             pipelineOutputs_->addDnaSimulation(s, r.sequences, setup_.RootSequence,
                                                sequenceFile_ && p_.Diploid ? &r.pairing : nullptr,
                                                r.rowOrder.empty() ? nullptr : &r.rowOrder);
-        if (eachSim_)
-            eachSim_->addDna(s, g, r.sequences, sequenceFile_ && p_.Diploid ? &r.pairing : nullptr);
+        if (eachSim_) {
+            const std::vector<int32_t>* pairing =
+                !r.rowOrder.empty() ? &r.rowOrder
+                                    : (sequenceFile_ && p_.Diploid ? &r.pairing : nullptr);
+            eachSim_->addDna(s, g, r.sequences, pairing,
+                             r.leafRows.empty() ? nullptr : &r.leafRows);
+        }
 
         tables_.TmrcaPerSim[index] = g.tmrca();
         tables_.SegSitesPerSim[index] = infiniteSegSites;

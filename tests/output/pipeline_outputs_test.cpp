@@ -10,9 +10,14 @@
 #include "support/temp_dir.h"
 
 #include <cmath>
+#include <cstdio>
+#include <cstdlib>
 #include <filesystem>
+#include <fstream>
 #include <gtest/gtest.h>
 #include <htslib/vcf.h>
+#include <map>
+#include <regex>
 #include <set>
 #include <sstream>
 
@@ -329,64 +334,231 @@ TEST(PipelineOutputs, OwnPairingIsAPermutationThatVaries) {
     EXPECT_EQ(PipelineOutputs::ownPairing(9, 42, 3), PipelineOutputs::ownPairing(9, 42, 3));
 }
 
+// The order in which the files list the copies of a simulation. Where the copies are
+// exchangeable (readers of ms files and VCFs assume it), rows next to each other differ as
+// much as rows ten apart; the default mode's alignment lists neighbours in the genealogy next
+// to each other. In streams mode the copies are numbered at random, the same in every file:
+// the leaves of a cherry of the Newick tree name rows that are close relatives in the
+// alignment, the ms file and the VCF.
 namespace {
 
-// Mean differences between rows i and i + 1 and between rows i and i + 10 of every
-// simulation, from rows of 0/1 (or allele) characters per simulation.
-std::pair<double, double> adjacentAndDistant(const std::vector<std::vector<std::string>>& sims) {
-    double adjacent = 0, distant = 0;
-    int64_t nAdjacent = 0, nDistant = 0;
-    auto differences = [](const std::string& a, const std::string& b) {
-        int n = 0;
-        for (size_t x = 0; x < a.size(); ++x)
-            n += a[x] != b[x];
-        return n;
-    };
-    for (const auto& rows : sims)
-        for (size_t i = 0; i < rows.size(); ++i) {
-            if (i + 1 < rows.size()) adjacent += differences(rows[i], rows[i + 1]), ++nAdjacent;
-            if (i + 10 < rows.size()) distant += differences(rows[i], rows[i + 10]), ++nDistant;
+using Rows = std::vector<std::vector<int>>; // one simulation: a row of values per copy
+
+std::vector<std::string> textLines(const std::string& text) {
+    std::vector<std::string> out;
+    std::istringstream in(text);
+    for (std::string line; std::getline(in, line);) {
+        if (!line.empty() && line.back() == '\r') line.pop_back();
+        out.push_back(line);
+    }
+    return out;
+}
+
+std::vector<std::string> words(const std::string& line, char sep = ' ') {
+    std::vector<std::string> out;
+    std::istringstream in(line);
+    for (std::string w; std::getline(in, w, sep);)
+        if (!w.empty()) out.push_back(w);
+    return out;
+}
+
+// The Fasta layout's blocks: "k L", then per copy "<copy>_<simulation> <sequence>".
+std::vector<Rows> alignmentRows(const std::string& text) {
+    std::vector<Rows> sims;
+    for (const std::string& line : textLines(text)) {
+        const auto w = words(line);
+        if (w.size() != 2) continue;
+        if (w[0].find('_') == std::string::npos) {
+            sims.emplace_back();
+            continue;
         }
-    return {adjacent / static_cast<double>(nAdjacent), distant / static_cast<double>(nDistant)};
+        sims.back().emplace_back(w[1].begin(), w[1].end());
+    }
+    return sims;
+}
+
+// ms: the 0/1 lines after "positions:".
+std::vector<Rows> msRows(const std::string& text) {
+    std::vector<Rows> sims;
+    bool inRows = false;
+    for (const std::string& line : textLines(text)) {
+        if (line == "//") {
+            sims.emplace_back();
+            inRows = false;
+        } else if (line.rfind("segsites: 0", 0) == 0) {
+            inRows = false;
+        } else if (line.rfind("positions:", 0) == 0) {
+            inRows = true;
+        } else if (inRows && !line.empty()) {
+            sims.back().emplace_back(line.begin(), line.end());
+        }
+    }
+    return sims;
+}
+
+// A haploid VCF: per simulation (CHROM) a row per sample of its genotypes. Simulations
+// without a site have no row: the caller pads them.
+std::map<std::string, Rows> vcfRows(const std::string& text) {
+    std::map<std::string, Rows> sims;
+    for (const std::string& line : textLines(text)) {
+        if (line.empty() || line[0] == '#') continue;
+        const auto f = words(line, '\t');
+        Rows& rows = sims[f[0]];
+        rows.resize(f.size() - 9);
+        for (size_t c = 9; c < f.size(); ++c)
+            rows[c - 9].push_back(std::stoi(f[c]));
+    }
+    return sims;
+}
+
+// The genotype table: a row per individual of its allele sizes (three digits each).
+std::vector<Rows> genotypeRows(const std::string& text) {
+    std::vector<Rows> sims;
+    for (const std::string& line : textLines(text)) {
+        if (line == "POP") sims.emplace_back();
+        const size_t comma = line.find(" , ");
+        if (comma == std::string::npos || sims.empty()) continue;
+        std::vector<int> row;
+        for (const std::string& code : words(line.substr(comma + 3)))
+            for (size_t at = 0; at + 3 <= code.size(); at += 3)
+                row.push_back(std::stoi(code.substr(at, 3)));
+        sims.back().push_back(row);
+    }
+    return sims;
+}
+
+// The leaves of every cherry of each Newick line.
+std::vector<std::vector<std::pair<int, int>>> cherries(const std::string& text) {
+    std::vector<std::vector<std::pair<int, int>>> out;
+    const std::regex cherry(R"(\((\d+):\d+,(\d+):\d+\))");
+    for (const std::string& line : textLines(text)) {
+        if (line.empty()) continue;
+        out.emplace_back();
+        for (std::sregex_iterator m(line.begin(), line.end(), cherry), end; m != end; ++m)
+            out.back().emplace_back(std::stoi((*m)[1]), std::stoi((*m)[2]));
+    }
+    return out;
+}
+
+double distance(const std::vector<int>& a, const std::vector<int>& b) {
+    double d = 0;
+    for (size_t i = 0; i < a.size(); ++i)
+        d += a[i] != b[i] ? 1 : 0;
+    return d;
+}
+
+// Per simulation the mean distance of rows j and j + 1 less that of rows j and j + 10; their
+// mean over the simulations in units of its standard error.
+double adjacencyZ(const std::vector<Rows>& sims) {
+    std::vector<double> x;
+    for (const Rows& r : sims) {
+        if (r.size() < 11) continue;
+        double near = 0, far = 0;
+        for (size_t j = 0; j + 1 < r.size(); ++j)
+            near += distance(r[j], r[j + 1]);
+        for (size_t j = 0; j + 10 < r.size(); ++j)
+            far += distance(r[j], r[j + 10]);
+        x.push_back(near / static_cast<double>(r.size() - 1) -
+                    far / static_cast<double>(r.size() - 10));
+    }
+    double mean = 0, var = 0;
+    for (const double v : x)
+        mean += v;
+    mean /= static_cast<double>(x.size());
+    for (const double v : x)
+        var += (v - mean) * (v - mean);
+    var /= static_cast<double>(x.size() - 1);
+    return mean / std::sqrt(var / static_cast<double>(x.size()));
+}
+
+// The mean distance of the rows of the Newick file's cherries over that of all pairs of rows.
+double cherryRatio(const std::vector<Rows>& sims,
+                   const std::vector<std::vector<std::pair<int, int>>>& trees) {
+    double cherry = 0, all = 0;
+    int nCherry = 0, nAll = 0;
+    for (size_t s = 0; s < sims.size(); ++s) {
+        const Rows& r = sims[s];
+        if (r.empty()) continue;
+        for (const auto& [a, b] : trees[s]) {
+            cherry += distance(r[static_cast<size_t>(a)], r[static_cast<size_t>(b)]);
+            ++nCherry;
+        }
+        for (size_t i = 0; i < r.size(); ++i)
+            for (size_t j = i + 1; j < r.size(); ++j) {
+                all += distance(r[i], r[j]);
+                ++nAll;
+            }
+    }
+    return (cherry / nCherry) / (all / nAll);
 }
 
 } // namespace
 
-// Readers of ms files and VCFs take the rows as exchangeable: neighbouring rows must be no
-// closer relatives than distant ones (in the tree's order they differ at about a quarter of
-// the sites that rows ten apart do).
-TEST(PipelineOutputs, MsRowsAndVcfColumnsAreExchangeable) {
-    for (const std::string rng : {"lcg", "streams"}) {
+TEST(PipelineOutputs, RowsAreExchangeableWhereTheFilesSaySoAndStreamsFilesAgree) {
+    // k = 20, theta = 2 N p = 20 on 1000 sites, 500 simulations.
+    const std::string dna =
+        "--seed 5 --sims 500 --sample-size 20 --pop-size 1000 "
+        "--mutation-rate 0.00001 --seq-out --format Fasta --vcf v.vcf --ms s.ms";
+    constexpr double kZ = 4.5; // about 1 in 10^5 for each of the checks of exchangeability
+    for (const bool streams : {false, true}) {
+        SCOPED_TRACE(streams ? "streams" : "default");
         TempDir dir;
-        ASSERT_EQ(run(dir, "--seed 5 --rng " + rng +
-                               " --sims 300 --sample-size 20 --pop-size 1000 --seq-length 2000 "
-                               "--mutation-rate 0.0000025 --ms s.ms --vcf v.vcf"),
-                  0);
-        std::vector<std::vector<std::string>> ms;
-        for (const std::string& line : lines(dir.read("s.ms"))) {
-            if (line == "//")
-                ms.emplace_back();
-            else if (!ms.empty() && !line.empty() && (line[0] == '0' || line[0] == '1'))
-                ms.back().push_back(line);
+        ASSERT_EQ(run(dir, dna + (streams ? " --rng streams" : "")), 0);
+        const auto alignment = alignmentRows(dir.read("seqout.txt"));
+        const auto ms = msRows(dir.read("s.ms"));
+        const auto vcfBySim = vcfRows(dir.read("v.vcf"));
+        ASSERT_EQ(alignment.size(), 500u);
+        ASSERT_EQ(ms.size(), 500u);
+        std::vector<Rows> vcf(500);
+        for (size_t s = 0; s < vcf.size(); ++s) {
+            const auto it = vcfBySim.find("sim" + std::to_string(s + 1));
+            vcf[s] = it != vcfBySim.end() ? it->second : Rows(20);
         }
-        ASSERT_EQ(ms.size(), 300u);
-        // The VCF's haploid columns, per simulation: one string of alleles per sample.
-        std::vector<std::vector<std::string>> vcf(300, std::vector<std::string>(20));
-        for (const std::string& line : lines(dir.read("v.vcf"))) {
-            if (line.empty() || line[0] == '#') continue;
-            std::vector<std::string> f;
-            std::istringstream in(line);
-            for (std::string w; std::getline(in, w, '\t');)
-                f.push_back(w);
-            ASSERT_EQ(f.size(), 29u);
-            const size_t s = std::stoul(f[0].substr(3)) - 1;
-            for (size_t c = 0; c < 20; ++c)
-                vcf[s][c] += f[9 + c];
+        EXPECT_LT(std::abs(adjacencyZ(ms)), kZ);
+        EXPECT_LT(std::abs(adjacencyZ(vcf)), kZ);
+        if (streams) {
+            EXPECT_LT(std::abs(adjacencyZ(alignment)), kZ);
+            // Two copies of a cherry are close relatives in every file: the copies' numbers
+            // are the same in all of them.
+            const auto trees = cherries(dir.read("NewickTrees.tre"));
+            ASSERT_EQ(trees.size(), 500u);
+            const std::vector<const std::vector<Rows>*> files = {&alignment, &ms, &vcf};
+            for (const auto* rows : files)
+                EXPECT_LT(cherryRatio(*rows, trees), 0.5);
+        } else {
+            // The default mode's order: neighbours in the genealogy are next to each other.
+            EXPECT_LT(adjacencyZ(alignment), -10);
         }
-        for (const auto* rows : {&ms, &vcf}) {
-            const auto [adjacent, distant] = adjacentAndDistant(*rows);
-            EXPECT_GT(adjacent, 7.0) << rng; // about theta = 10
-            EXPECT_NEAR(adjacent / distant, 1.0, 0.1) << rng << " " << adjacent << " " << distant;
+    }
+    // Microsatellites in streams mode: 20 individuals of two copies each at five loci.
+    TempDir dir;
+    std::ofstream(dir.file("msatparam.txt"), std::ios::binary)
+        << "1 300 300 1 0.005\r\n2 300 300 1 0.005\r\n3 300 300 1 0.005\r\n"
+           "4 300 300 1 0.005\r\n5 300 300 1 0.005\r\n";
+    ASSERT_EQ(run(dir, "--rng streams --seed 5 --sims 500 --sample-size 40 --pop-size 500 --msat "
+                       "--loci 5 --msat-model stepwise --msat-out"),
+              0);
+    const auto genotypes = genotypeRows(dir.read("MsatData.csv"));
+    ASSERT_EQ(genotypes.size(), 500u);
+    ASSERT_EQ(genotypes[0].size(), 20u);
+    EXPECT_LT(std::abs(adjacencyZ(genotypes)), kZ);
+}
+
+// The ms file's positions against printf's rounding of site / L, for every site of lengths
+// with midpoints (a power of two), with more decimals, and beyond 10^6.
+TEST(PipelineOutputs, MsPositionsAreThoseOfPrintf) {
+    for (const int32_t length : {1, 3, 7, 1000, 10000, 10001, 32768, 99999, 1000000, 1048576}) {
+        int decimals = 4;
+        for (int64_t scale = 10000; scale < length; scale *= 10)
+            ++decimals;
+        const int32_t step = length > 100000 ? 7 : 1;
+        for (int32_t site = 0; site < length; site += step) {
+            std::string got;
+            MsWriter::appendPosition(site, length, got);
+            char want[64];
+            std::snprintf(want, sizeof want, "%.*f", decimals,
+                          static_cast<double>(site) / static_cast<double>(length));
+            ASSERT_EQ(got, want) << site << " / " << length;
         }
     }
 }
