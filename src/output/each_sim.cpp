@@ -9,6 +9,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdint>
 #include <fcntl.h>
 #include <filesystem>
 #include <fstream>
@@ -108,13 +109,21 @@ std::string parseEachSimFormats(const std::string& text, EachSimFormats& formats
     return {};
 }
 
-CopyNames eachSimCopyNames(int32_t k, const std::vector<int32_t>* pairing) {
+CopyNames eachSimCopyNames(int32_t k, const std::vector<int32_t>* pairing,
+                           const DemeGroups* demes) {
     CopyNames n;
     n.byColumn.resize(static_cast<size_t>(k));
     n.order.reserve(static_cast<size_t>(k));
     for (int32_t p = 0; p < k; ++p) {
         const int32_t column = pairing ? (*pairing)[static_cast<size_t>(p)] - 1 : p;
         std::string name = "ind" + std::to_string(pairing ? p / 2 + 1 : p + 1);
+        if (demes && !demes->empty()) {
+            // The individual's place in its deme, from its first copy.
+            const int32_t first = pairing ? (*pairing)[static_cast<size_t>(p - p % 2)] : p + 1;
+            const DemeGroups::Place at = demes->place(first);
+            name = demes->names[at.deme] + "_" +
+                   std::to_string(pairing ? (at.number + 1) / 2 : at.number);
+        }
         if (pairing) name += p % 2 == 0 ? "a" : "b";
         n.byColumn[static_cast<size_t>(column)] = std::move(name);
         n.order.push_back(column);
@@ -163,7 +172,8 @@ void appendNexusAlignment(const SampleSequences& seqs, const CopyNames& names, s
 }
 
 void appendGenePop(const AlleleSizes& sizes, const std::vector<int32_t>& pairing, int64_t s,
-                   std::string& out) {
+                   std::string& out, const DemeGroups* demes) {
+    if (demes && demes->empty()) demes = nullptr;
     const int32_t k = sizes.copies;
     const int32_t loci = sizes.loci;
     // The code of every size, locus by locus.
@@ -201,9 +211,18 @@ void appendGenePop(const AlleleSizes& sizes, const std::vector<int32_t>& pairing
     out += "Simulation " + std::to_string(s) + " of quenlith" + notes + "\n";
     for (int32_t l = 1; l <= loci; ++l)
         out += "locus" + std::to_string(l) + "\n";
-    out += "Pop\n";
+    if (!demes) out += "Pop\n";
+    size_t deme = SIZE_MAX;
     for (int32_t i = 0; 2 * i + 1 < k; ++i) {
-        out += "ind" + std::to_string(i + 1) + ",";
+        if (demes) {
+            // Pairs lie within a deme: a new deme starts a new Pop.
+            const DemeGroups::Place at = demes->place(pairing[static_cast<size_t>(2 * i)]);
+            if (at.deme != deme) out += "Pop\n";
+            deme = at.deme;
+            out += demes->names[at.deme] + "_" + std::to_string((at.number + 1) / 2) + ",";
+        } else {
+            out += "ind" + std::to_string(i + 1) + ",";
+        }
         const int32_t first = pairing[static_cast<size_t>(2 * i)] - 1;
         const int32_t second = pairing[static_cast<size_t>(2 * i + 1)] - 1;
         for (int32_t l = 0; l < loci; ++l) {
@@ -281,7 +300,8 @@ void EachSimFiles::addDna(int64_t s, const Genealogy& g, const SampleSequences& 
     const int32_t k = seqs.copies;
     std::vector<int32_t> own;
     if (settings_.diploid) own = pairingOf(s, k, pairing);
-    const CopyNames names = eachSimCopyNames(k, settings_.diploid ? &own : nullptr);
+    const CopyNames names =
+        eachSimCopyNames(k, settings_.diploid ? &own : nullptr, &settings_.demes);
     row_ = std::to_string(s) + "\t" + std::to_string(k) + "\t" + std::to_string(seqs.length);
     text_.clear();
     appendTree(g, names, leafRows);
@@ -313,7 +333,7 @@ void EachSimFiles::addMsat(int64_t s, const std::vector<Genealogy>& genealogies,
                            const std::vector<std::vector<int32_t>>* leafRows) {
     const int32_t k = sizes.copies;
     const std::vector<int32_t> order = pairingOf(s, k, pairing);
-    const CopyNames names = eachSimCopyNames(k, &order);
+    const CopyNames names = eachSimCopyNames(k, &order, &settings_.demes);
     row_ = std::to_string(s) + "\t" + std::to_string(k) + "\t" + std::to_string(sizes.loci);
     text_.clear();
     for (size_t l = 0; l < genealogies.size(); ++l)
@@ -321,7 +341,7 @@ void EachSimFiles::addMsat(int64_t s, const std::vector<Genealogy>& genealogies,
                    leafRows && l < leafRows->size() ? &(*leafRows)[l] : nullptr);
     put(eachSimFileName(s, width_, "nwk"), text_);
     text_.clear();
-    appendGenePop(sizes, order, s, text_);
+    appendGenePop(sizes, order, s, text_, &settings_.demes);
     put(eachSimFileName(s, width_, "gen"), text_);
     row_ += '\n';
     manifest_.write(row_);

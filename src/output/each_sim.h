@@ -7,6 +7,7 @@
 // Every gene copy has one name in every file of its simulation: "ind<i>" in a haploid DNA
 // run, "ind<i>a" and "ind<i>b" for the two copies of diploid individual i. The names hold
 // no underscore, which NEXUS and Newick readers take for a blank.
+#include "base/deme_groups.h"
 #include "base/file_io.h"
 #include "dna/substitution.h"
 #include "genealogy/genealogy.h"
@@ -32,12 +33,15 @@ std::string parseEachSimFormats(const std::string& text, EachSimFormats& formats
 
 // The names of the copies by their column (0-based), and the order in which the files list
 // them. `pairing` holds the copy numbers 1 .. k by position (positions 2i and 2i + 1 form
-// individual i + 1); null for a haploid sample, whose copy c is individual c.
+// individual i + 1); null for a haploid sample, whose copy c is individual c. With a model's
+// `demes` the names carry the deme and the number within it: A_3 (haploid), A_2a and A_2b
+// (the two copies of individual 2 of deme A, paired within the deme).
 struct CopyNames {
     std::vector<std::string> byColumn;
     std::vector<int32_t> order; // columns, in the order of the individuals
 };
-CopyNames eachSimCopyNames(int32_t k, const std::vector<int32_t>* pairing);
+CopyNames eachSimCopyNames(int32_t k, const std::vector<int32_t>* pairing,
+                           const DemeGroups* demes = nullptr);
 
 // The layouts of one simulation (LF line ends). Sequences are upper-cased.
 void appendFastaAlignment(const SampleSequences& seqs, const CopyNames& names, std::string& out);
@@ -50,8 +54,9 @@ void appendNexusAlignment(const SampleSequences& seqs, const CopyNames& names, s
 // in 1 .. 999 is written by size; otherwise its codes are the sizes shifted so that the
 // smallest is 001 (the title line gives the shift), or, when they span more than 999
 // values, the rank of the size among the locus's sizes. An odd last copy is in no individual.
+// With a model's `demes`, one "Pop" per deme and its individuals named A_1, A_2, ...
 void appendGenePop(const AlleleSizes& sizes, const std::vector<int32_t>& pairing, int64_t s,
-                   std::string& out);
+                   std::string& out, const DemeGroups* demes = nullptr);
 
 // The name of simulation s's file with `ext`, its number zero-padded to `width` digits.
 std::string eachSimFileName(int64_t s, int width, const char* ext);
@@ -66,6 +71,7 @@ struct EachSimSettings {
     bool diploid = false;       // DNA: pair the copies into individuals
     uint64_t seed = 0;          // keys the pairing when the run drew none
     int64_t lastSimulation = 1; // sets the digits of the names
+    DemeGroups demes;           // a model's sampled demes, empty without one
 };
 
 class EachSimFiles {

@@ -1,6 +1,7 @@
 #include "run/each_sim_settings.h"
 
 #include "base/file_io.h"
+#include "run/run_model.h"
 #include "run/run_start.h"
 
 #include <filesystem>
@@ -44,6 +45,7 @@ EachSimSettings eachSimSettings(const FormValues& form, const RunParameters& p, 
     s.seed = streams ? seed : static_cast<uint32_t>(seed);
     const int64_t first = streams ? form.firstSim : 1;
     s.lastSimulation = first + (p.SimCount > 0 ? p.SimCount : 1) - 1;
+    if (p.model) s.demes = demeGroups(*p.model);
     return s;
 }
 

@@ -8,6 +8,7 @@ usage: check_demes_files.py QUENLITH_CLI WORKDIR
 """
 import io
 import os
+import re
 import subprocess
 import sys
 
@@ -62,8 +63,15 @@ def check_dna(cli, work, samples, diploid):
     for layout in ["Clustal", "Nexus", "Fasta", "MrBayes"]:
         out = run(cli, os.path.join(work, "%s-%s" % (diploid, layout)),
                   ["--samples", ",".join("%s:%d" % d for d in samples), "--seq-out", "--format",
-                   layout, "--seq-length", "80", "--mutation-rate", "0.0002"] +
-                  (["--diploid"] if diploid else []))
+                   layout, "--seq-length", "80", "--mutation-rate", "0.0002", "--each-sim",
+                   "each"] + (["--diploid"] if diploid else []))
+        # The per-simulation files name the copies by deme too: D_i, or D_ja and D_jb.
+        each = [r.id for r in SeqIO.parse(os.path.join(out, "each", "sim_000001.fasta"), "fasta")]
+        assert each == [("%s_%d%s" % (d, (i + 1) // 2, "ab"[(i + 1) % 2]) if diploid else
+                         "%s_%d" % (d, i)) for d, n in samples for i in range(1, n + 1)], each
+        leaves = set(re.findall(r"[(,]([A-Za-z_0-9]+):", text(os.path.join(out, "each",
+                                                                            "sim_000001.nwk"))))
+        assert leaves == set(each), (leaves, each)
         read = alignments(text(os.path.join(out, "seqout.txt")), layout)
         assert len(read) == SIMS and any(len({q for _, q in b}) > 1 for b in read), layout
         for s, block in enumerate(read, start=1):
@@ -91,7 +99,11 @@ def main():
     with open(os.path.join(out, "msatparam.txt"), "w", newline="") as f:
         f.write("1 150 250 2 0.001\r\n2 300 400 3 0.002\r\n")
     run(cli, out, ["--samples", "North:4,South_2:6", "--msat", "--loci", "2", "--msat-model",
-                   "stepwise", "--msat-out"])
+                   "stepwise", "--msat-out", "--each-sim", "each"])
+    with open(os.path.join(out, "each", "sim_000001.gen")) as f:
+        each = GenePop.read(f)
+    assert [[n.strip() for n, _ in pop] for pop in each.populations] == \
+        [["North_1", "North_2"], ["South_2_%d" % j for j in (1, 2, 3)]], each.populations
     blocks = text(os.path.join(out, "MsatData.csv")).split("\r\n\r\n")[:SIMS]
     with open(os.path.join(out, "sim1.gen"), "w", newline="") as f:
         f.write(blocks[0] + "\r\n")
