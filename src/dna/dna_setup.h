@@ -1,6 +1,7 @@
 #pragma once
 // DNA set-up of a run: sequence length after invariable sites, the per-lineage mutation
 // probability, the root sequence, and the gamma rate variation drawn every generation.
+#include "base/gamma_variate.h"
 #include "base/random.h"
 #include "dna/substitution_model.h"
 
@@ -37,9 +38,6 @@ std::string rootSitesFromFileContent(std::string_view content);
 // StreamRandom (instantiated for both).
 template <typename Rng>
 DnaSetup prepareDna(const DnaSettings& p, const std::string* rootFromFile, Rng& rng);
-
-// Gamma(alpha, 1) variate, drawn as the set-up specifies (double arithmetic).
-template <typename Rng> double gammaVariate(double alpha, Rng& rng);
 
 // The gamma-scaled per-lineage probability of one generation: 1 - (1 - u G / alpha)^L, with
 // the per-site probability u G / alpha taken as 1 where it passes 1.

@@ -1,11 +1,13 @@
 #include "genealogy/event_genealogy.h"
 
+#include "base/gamma_variate.h"
 #include "base/run_error.h"
 
 #include <algorithm>
 #include <cmath>
 #include <limits>
 #include <string>
+#include <type_traits>
 
 namespace quenlith {
 
@@ -26,6 +28,54 @@ long double geometricFailures(Rng& rng, long double q, long double logFailure) {
     if (!(q > 0)) return std::numeric_limits<long double>::infinity();
     if (q >= 1) return 0;
     return std::floor(std::log(openUniform(rng)) / logFailure);
+}
+
+// The mutation events of `span` generations of a lineages under gamma rates, in distribution
+// as the walk draws them (a fresh G ~ Gamma(alpha, 1) every generation, then Binomial(a, P(G))
+// events with P(G) = 1 - (1 - h)^L, h = min(1, u G / alpha), each on a uniform lineage), at the
+// cost of the events. With b = a L u, a generation holds an event with probability
+// phi(G) = 1 - (1 - h)^(a L) <= a L u G / alpha, whose mean over G is b: the candidate
+// generations are a Bernoulli(b) process, a candidate's G is drawn from the size-biased law
+// Gamma(alpha + 1, 1) and kept with probability phi(G) / (a L u G / alpha); a kept generation
+// has G from phi(G) f(G) / E[phi], as an eventful generation of the walk, and its events are
+// Binomial(a, P(G)) given at least one. Calls onEvent(t, position) for t = 1 .. span in order.
+// Returns false, drawing nothing, when b is not small (the walk's draws are then as cheap).
+template <typename OnEvent>
+bool gammaStretch(StreamRandom& rng, const MutationProbability::GammaRates& gamma, int32_t a,
+                  int64_t span, OnEvent&& onEvent) {
+    if (!gamma.known()) return false;
+    const long double aL = static_cast<long double>(a) * gamma.length;
+    const long double b = aL * gamma.u;
+    if (!(b <= 0.25L)) return false;
+    const long double logQuiet = std::log1p(-b);
+    long double t = 0;
+    for (;;) {
+        t += 1 + geometricFailures(rng, b, logQuiet);
+        if (!(t <= static_cast<long double>(span))) return true;
+        const double g = gammaVariate(gamma.alpha + 1, rng);
+        const long double x = static_cast<long double>(g / gamma.alpha) * gamma.u;
+        if (!(x > 0)) continue; // a draw of 0 holds no event
+        const long double h = x < 1 ? x : 1;
+        const long double phi = h < 1 ? -std::expm1(aL * std::log1p(-h)) : 1;
+        if (!(openUniform(rng) * aL * x <= phi)) continue; // not an eventful generation
+        // The events: the first lineage with one (given one at least), then the others.
+        const long double p = h < 1 ? -std::expm1(gamma.length * std::log1p(-h)) : 1;
+        int32_t count = a;
+        if (p < 1) {
+            const long double logMiss = std::log1p(-p);
+            const long double target = (1.0L - openUniform(rng)) * phi;
+            int64_t i = static_cast<int64_t>(std::floor(std::log1p(-target) / logMiss));
+            i = std::min<int64_t>(i, a - 1);
+            count = 1;
+            for (long double j = static_cast<long double>(i);;) {
+                j += 1 + geometricFailures(rng, p, logMiss);
+                if (!(j < a)) break;
+                ++count;
+            }
+        }
+        for (int32_t e = 0; e < count; ++e)
+            onEvent(static_cast<int64_t>(t), rng.Random(a));
+    }
 }
 
 } // namespace
@@ -211,7 +261,16 @@ void EventGenealogySimulator::simulate(Genealogy& g, int32_t k, int32_t& popSize
         }
 
         // The mutation events of the stretch, on the positions before its merge.
-        if (perGeneration) {
+        bool drawn = false;
+        if constexpr (std::is_same_v<Rng, StreamRandom>)
+            drawn =
+                perGeneration &&
+                gammaStretch(rng, mutation.gamma, lineages, span, [&](int64_t t, int32_t position) {
+                    record(generation + static_cast<int32_t>(t), position);
+                });
+        if (drawn) {
+            // the gamma rates' events of the stretch are drawn
+        } else if (perGeneration) {
             for (int64_t t = 1; t <= span; ++t) {
                 const int32_t eventGeneration = generation + static_cast<int32_t>(t);
                 if (stop && eventGeneration % GenealogySimulator::kStopCheckGenerations == 0 &&

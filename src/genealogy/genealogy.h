@@ -185,6 +185,15 @@ class MutationDraw {
 struct MutationProbability {
     long double constant = 0;
     std::function<long double()> perGeneration; // empty: use constant
+    // The law behind perGeneration when it is gamma rate variation of a sequence: the
+    // probability 1 - (1 - min(1, u G / alpha))^length with G ~ Gamma(alpha, 1). The event-driven
+    // engine draws from it directly to skip the generations without a mutation.
+    struct GammaRates {
+        double alpha = 0;
+        long double u = 0;
+        int32_t length = 0;
+        bool known() const { return alpha > 0 && length > 0 && u > 0; }
+    } gamma;
 };
 
 // The current lineages in their order, each a node of the tree: the node at a position is

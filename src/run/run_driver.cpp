@@ -96,6 +96,7 @@ class DnaSimulation {
             mutation.perGeneration = [alpha, u, length, &rng]() -> long double {
                 return gammaSeqMutProb(alpha, u, length, rng);
             };
+            mutation.gamma = {alpha, u, length};
         }
         if (p_.model)
             simulateModel(rng, r, context);

@@ -176,6 +176,7 @@ Sample simulateMany(const Setting& c, bool events, uint64_t seed, int replicates
             mutation.perGeneration = [alpha, u, &rng]() -> long double {
                 return gammaSeqMutProb(alpha, u, 100, rng);
             };
+            mutation.gamma = {alpha, u, 100}; // the event engine skips by it
         }
         int32_t n = c.n;
         // A genealogy followed down to `until` lineages only ends there.
@@ -332,6 +333,11 @@ TEST(EventGenealogy, DistributionsAgreeWithTheGenerationWalk) {
     gamma.p = 0.004L;
     gamma.gammaShape = 0.5;
     settings.emplace_back("gamma rates", gamma);
+    Setting gammaGrowing = growing;
+    gammaGrowing.k = 12;
+    gammaGrowing.p = 0.01L;
+    gammaGrowing.gammaShape = 2.5;
+    settings.emplace_back("gamma rates of shape 2.5, growing size", gammaGrowing);
     // Every set on one parent merging: several sets in a generation, and a size fluctuating
     // in both stagings.
     for (size_t i : {1, 2, 3}) {
