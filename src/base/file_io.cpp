@@ -62,23 +62,11 @@ void ignoreFileSizeSignal() {
     });
 }
 
-// The files written since the run began, by path and identity (device, inode), so that its
-// end can tell that none has been deleted or replaced meanwhile.
-std::mutex writtenMutex;
-std::unordered_map<std::string, std::pair<dev_t, ino_t>> writtenFiles;
-
-void recordWritten(int fd, const std::string& path) {
-    struct stat st {};
-    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) return;
-    std::lock_guard<std::mutex> lock(writtenMutex);
-    writtenFiles[path] = {st.st_dev, st.st_ino};
-}
-
 [[noreturn]] void throwGone(const std::string& path, const char* how) {
     throw RunError("File not found", path + " (" + how + " during the run)");
 }
 
-UniqueFd openForWriting(const std::string& path, bool truncate) {
+UniqueFd openForWriting(const std::string& path, bool truncate, WrittenFiles* written) {
     ignoreFileSizeSignal();
     // O_NONBLOCK: a FIFO in place of the file must not hold the run at open(); it is cleared
     // again so that writes wait as usual.
@@ -87,7 +75,7 @@ UniqueFd openForWriting(const std::string& path, bool truncate) {
     if (!fd.valid()) throwIoError(errno, path);
     const int status = ::fcntl(fd.get(), F_GETFL);
     if (status >= 0) ::fcntl(fd.get(), F_SETFL, status & ~O_NONBLOCK);
-    recordWritten(fd.get(), path);
+    if (written) written->add(fd.get(), path);
     return fd;
 }
 
@@ -105,28 +93,58 @@ void writeAll(int fd, std::string_view data, const std::string& path) {
 
 } // namespace
 
-void createEmptyFile(const std::string& path) {
-    openForWriting(path, true);
+void WrittenFiles::add(int fd, const std::string& path) {
+    struct stat st {};
+    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) return;
+    std::lock_guard<std::mutex> lock(mutex_);
+    files_[path] = {st.st_dev, st.st_ino};
 }
 
-BlockFile::BlockFile(const std::string& path, bool truncate) : path_(path) {
+void WrittenFiles::renamed(const std::string& from, const std::string& to) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    auto it = files_.find(from);
+    if (it == files_.end()) return;
+    const auto id = it->second;
+    files_.erase(it);
+    files_[to] = id;
+}
+
+void WrittenFiles::check() const {
+    std::unordered_map<std::string, std::pair<dev_t, ino_t>> files;
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        files = files_;
+    }
+    for (const auto& [path, id] : files) {
+        struct stat named {};
+        if (::stat(path.c_str(), &named) != 0) throwGone(path, "deleted");
+        if (named.st_dev != id.first || named.st_ino != id.second) throwGone(path, "replaced");
+    }
+}
+
+void createEmptyFile(const std::string& path, WrittenFiles* written) {
+    openForWriting(path, true, written);
+}
+
+BlockFile::BlockFile(const std::string& path, bool truncate, WrittenFiles* written)
+    : path_(path), written_(written) {
     if (path == kStandardOutput) {
         // Standard output as the shell gave it: never truncated, never reopened by name.
         fd_.reset(::fcntl(STDOUT_FILENO, F_DUPFD_CLOEXEC, 0));
         if (!fd_.valid()) throwIoError(errno, "standard output");
         return;
     }
-    fd_ = openForWriting(path, truncate);
+    fd_ = openForWriting(path, truncate, written_);
     if (truncate) {
         // Reopen in append mode so that every block goes to the end.
         fd_.reset();
-        fd_ = openForWriting(path, false);
+        fd_ = openForWriting(path, false, written_);
     }
 }
 
 void BlockFile::write(std::string_view block) {
     if (!fd_.valid() && path_ == kStandardOutput) throwIoError(EBADF, "standard output");
-    if (!fd_.valid()) fd_ = openForWriting(path_, false);
+    if (!fd_.valid()) fd_ = openForWriting(path_, false, written_);
     struct stat before {};
     const bool known = ::fstat(fd_.get(), &before) == 0;
     if (known && S_ISREG(before.st_mode) && before.st_nlink == 0) throwGone(path_, "deleted");
@@ -143,12 +161,7 @@ void BlockFile::close() {
     if (const int err = fd_.close()) throwIoError(err, path_);
 }
 
-void forgetWrittenFiles() {
-    std::lock_guard<std::mutex> lock(writtenMutex);
-    writtenFiles.clear();
-}
-
-void renameWrittenFile(const std::string& from, const std::string& to) {
+void renameWrittenFile(const std::string& from, const std::string& to, WrittenFiles* written) {
     if (::rename(from.c_str(), to.c_str()) != 0) {
         const int err = errno;
         // The part file gone is the run's own file deleted; anything else is the system's
@@ -157,29 +170,11 @@ void renameWrittenFile(const std::string& from, const std::string& to) {
         if (err == ENOENT && ::lstat(from.c_str(), &st) != 0) throwGone(from, "deleted");
         throwIoError(err, to);
     }
-    std::lock_guard<std::mutex> lock(writtenMutex);
-    auto it = writtenFiles.find(from);
-    if (it == writtenFiles.end()) return;
-    const auto id = it->second;
-    writtenFiles.erase(it);
-    writtenFiles[to] = id;
+    if (written) written->renamed(from, to);
 }
 
-void checkWrittenFiles() {
-    std::unordered_map<std::string, std::pair<dev_t, ino_t>> files;
-    {
-        std::lock_guard<std::mutex> lock(writtenMutex);
-        files = writtenFiles;
-    }
-    for (const auto& [path, id] : files) {
-        struct stat named {};
-        if (::stat(path.c_str(), &named) != 0) throwGone(path, "deleted");
-        if (named.st_dev != id.first || named.st_ino != id.second) throwGone(path, "replaced");
-    }
-}
-
-void writeWholeFile(const std::string& path, std::string_view content) {
-    UniqueFd fd = openForWriting(path, true);
+void writeWholeFile(const std::string& path, std::string_view content, WrittenFiles* written) {
+    UniqueFd fd = openForWriting(path, true, written);
     try {
         writeAll(fd.get(), content, path);
     } catch (...) {

@@ -4,8 +4,12 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <mutex>
 #include <string>
 #include <string_view>
+#include <sys/types.h>
+#include <unordered_map>
+#include <utility>
 
 namespace quenlith {
 
@@ -16,20 +20,41 @@ std::string joinPath(const std::string& workDir, const std::string& name);
 // The name a BlockFile opens as standard output.
 inline constexpr const char* kStandardOutput = "-";
 
-// Creates (or truncates) an empty file.
-void createEmptyFile(const std::string& path);
+// The files one run (or join) wrote, by path and identity (device, inode), so that its end
+// can refuse to report success while one of them has gone. Each run owns its record: runs
+// one after another, or a run and a join in one process, never see each other's files. The
+// writer thread and the workers may record into it at once.
+class WrittenFiles {
+  public:
+    // Records the file open on `fd` under `path`; anything but a regular file (standard
+    // output, a device) is left out.
+    void add(int fd, const std::string& path);
+    // Moves the record of `from`, when there is one, to `to` (the file was renamed).
+    void renamed(const std::string& from, const std::string& to);
+    // Throws "File not found" naming the first file that is no longer there under its name
+    // (deleted, moved or replaced). Called before the run log is written.
+    void check() const;
+
+  private:
+    mutable std::mutex mutex_;
+    std::unordered_map<std::string, std::pair<dev_t, ino_t>> files_;
+};
+
+// Creates (or truncates) an empty file, recorded in `written` when given.
+void createEmptyFile(const std::string& path, WrittenFiles* written = nullptr);
 
 // A file that collects blocks. Each write() hands the whole block to the system at once,
 // so the file is complete on disk after every block. A block that cannot be written whole
 // (a full disk, the file-size limit) is taken back: the file is cut to its size before the
 // block, so it always ends with its last whole block. A file deleted while it is open is
-// noticed at its next block, or by checkWrittenFiles(), and ends the run.
+// noticed at its next block, or by the check of the run's record, and ends the run.
 class BlockFile {
   public:
     BlockFile() = default;
     // Opens for appending; with `truncate` the file is created empty first. The name "-"
-    // (kStandardOutput) writes to standard output.
-    BlockFile(const std::string& path, bool truncate);
+    // (kStandardOutput) writes to standard output. The file is recorded in `written` when
+    // given (null: in no record), which must outlive it.
+    BlockFile(const std::string& path, bool truncate, WrittenFiles* written = nullptr);
     BlockFile(BlockFile&& other) noexcept = default;
     BlockFile& operator=(BlockFile&& other) noexcept = default;
 
@@ -37,26 +62,26 @@ class BlockFile {
     void close();
     bool isOpen() const { return fd_.valid(); }
     const std::string& path() const { return path_; }
+    // The record the file is in (null: none); files written beside it go into the same.
+    WrittenFiles* written() const { return written_; }
 
   private:
     UniqueFd fd_;
     std::string path_;
+    WrittenFiles* written_ = nullptr;
 };
 
-// Every file written (BlockFile or writeWholeFile) since forgetWrittenFiles() is recorded
-// with its identity. checkWrittenFiles() throws "File not found" naming the first that is no
-// longer there under its name (deleted, moved or replaced), so that a run never reports
-// success while a file it wrote has gone; it is called before the run log is written.
-void forgetWrittenFiles();
-void checkWrittenFiles();
-// Renames a file the run wrote (a part file at the end of the run), keeping its record;
-// throws "File not found" naming `from` when it has gone, else the system's reason naming
-// `to`.
-void renameWrittenFile(const std::string& from, const std::string& to);
+// Renames a file the run wrote (a part file at the end of the run), keeping its record in
+// `written` (when given) under the new name; throws "File not found" naming `from` when it
+// has gone, else the system's reason naming `to`.
+void renameWrittenFile(const std::string& from, const std::string& to,
+                       WrittenFiles* written = nullptr);
 
-// Writes a whole file at once (created or truncated). When the content cannot be written
-// whole the file is removed: it is either complete or absent.
-void writeWholeFile(const std::string& path, std::string_view content);
+// Writes a whole file at once (created or truncated), recorded in `written` when given.
+// When the content cannot be written whole the file is removed: it is either complete or
+// absent.
+void writeWholeFile(const std::string& path, std::string_view content,
+                    WrittenFiles* written = nullptr);
 
 // No limit on the size of a file read.
 inline constexpr uint64_t kAnySize = UINT64_MAX;

@@ -155,7 +155,7 @@ void writeArlequinProject(BlockFile& batch, const std::string& workDir, int32_t 
                           const std::string& project) {
     const std::string path = arlequinProjectPath(workDir, s);
     batch.write(path + kEol);
-    writeWholeFile(path, project);
+    writeWholeFile(path, project, batch.written());
 }
 
 } // namespace quenlith

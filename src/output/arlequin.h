@@ -31,7 +31,8 @@ std::string msatArlequinProject(const AlleleSizes& sizes, const std::vector<int3
                                 const DemeGroups* demes = nullptr);
 
 // Appends the project path of simulation s as one line to `batch`, then creates the
-// project file and writes `project` into it whole. Failures throw RunError.
+// project file and writes `project` into it whole, recorded where the batch file is.
+// Failures throw RunError.
 void writeArlequinProject(BlockFile& batch, const std::string& workDir, int32_t s,
                           const std::string& project);
 

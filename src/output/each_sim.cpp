@@ -254,7 +254,7 @@ std::string eachSimManifestHeader(bool msats, bool alignments, const EachSimForm
     return h;
 }
 
-void EachSimFiles::open(const EachSimSettings& settings) {
+void EachSimFiles::open(const EachSimSettings& settings, WrittenFiles* written) {
     settings_ = settings;
     width_ = eachSimDigits(settings.lastSimulation);
     std::error_code ec;
@@ -264,7 +264,7 @@ void EachSimFiles::open(const EachSimSettings& settings) {
                                                            "files cannot be created");
     // What an earlier run left would pass for files of this one.
     removeEachSimFiles(settings.folder);
-    manifest_ = BlockFile(joinPath(settings.folder, kEachSimManifest), true);
+    manifest_ = BlockFile(joinPath(settings.folder, kEachSimManifest), true, written);
     manifest_.write(eachSimManifestHeader(settings.msats, settings.alignments, settings.formats) +
                     "\n");
     open_ = true;
@@ -353,7 +353,7 @@ void EachSimFiles::close() {
 }
 
 void joinEachSimFolders(const std::vector<std::string>& sliceFolders, const std::string& outFolder,
-                        int64_t total) {
+                        int64_t total, WrittenFiles* written) {
     std::error_code ec;
     fs::create_directories(outFolder, ec);
     if (!fs::is_directory(outFolder, ec))
@@ -410,7 +410,7 @@ void joinEachSimFolders(const std::vector<std::string>& sliceFolders, const std:
             manifest += out + "\n";
         }
     }
-    writeWholeFile(joinPath(outFolder, kEachSimManifest), manifest);
+    writeWholeFile(joinPath(outFolder, kEachSimManifest), manifest, written);
 }
 
 } // namespace quenlith

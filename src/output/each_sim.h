@@ -77,8 +77,9 @@ struct EachSimSettings {
 class EachSimFiles {
   public:
     // Creates the folder, removes the sim_* files and the manifest an earlier run left there
-    // and starts the manifest. Throws RunError when the folder cannot be made.
-    void open(const EachSimSettings& settings);
+    // and starts the manifest (recorded in `written` when given; the sim_* files, of which a
+    // run may write millions, are not). Throws RunError when the folder cannot be made.
+    void open(const EachSimSettings& settings, WrittenFiles* written = nullptr);
     bool isOpen() const { return open_; }
 
     // One DNA simulation. `pairing` is the run's own pairing of the copies when it drew one
@@ -113,9 +114,9 @@ std::string eachSimManifestHeader(bool msats, bool alignments, const EachSimForm
 // Brings the per-simulation files of slices into the folder of the whole run: each slice's
 // folder `sliceFolders[i]` (in simulation order) holds the files its manifest lists; they are
 // linked (or copied, across file systems) into `outFolder` under the names of a run of
-// `total` simulations, and the manifests joined. Throws RunError when a listed file is
-// missing.
+// `total` simulations, and the manifests joined (the manifest recorded in `written` when
+// given). Throws RunError when a listed file is missing.
 void joinEachSimFolders(const std::vector<std::string>& sliceFolders, const std::string& outFolder,
-                        int64_t total);
+                        int64_t total, WrittenFiles* written = nullptr);
 
 } // namespace quenlith

@@ -19,8 +19,8 @@ unsigned char upper(char c) {
 } // namespace
 
 void MsWriter::open(const std::string& path, const std::string& commandLine,
-                    const std::string& seed) {
-    file_ = BlockFile(path, true);
+                    const std::string& seed, WrittenFiles* written) {
+    file_ = BlockFile(path, true, written);
     file_.write(commandLine + "\n" + seed + "\n");
 }
 

@@ -22,8 +22,9 @@ namespace quenlith {
 
 class MsWriter {
   public:
-    // Creates the file and writes the two header lines.
-    void open(const std::string& path, const std::string& commandLine, const std::string& seed);
+    // Creates the file (recorded in `written` when given) and writes the two header lines.
+    void open(const std::string& path, const std::string& commandLine, const std::string& seed,
+              WrittenFiles* written = nullptr);
     // `order` lists the copy numbers (1 .. k) of the rows.
     void addSimulation(const SampleSequences& seqs, std::string_view root,
                        const std::vector<int32_t>& order);

@@ -19,11 +19,12 @@ std::string outputPath(const std::string& workDir, const std::string& name) {
 
 } // namespace
 
-void PipelineOutputs::open(const PipelineOutputSettings& settings) {
+void PipelineOutputs::open(const PipelineOutputSettings& settings, WrittenFiles* written) {
     settings_ = settings;
+    written_ = written;
     active_ = settings.stats || (!settings.msats && (settings.vcf || settings.ms));
     if (settings.stats) {
-        statsFile_ = BlockFile(outputPath(settings.workDir, settings.statsName), true);
+        statsFile_ = BlockFile(outputPath(settings.workDir, settings.statsName), true, written);
         statsFile_.write(settings.msats ? msatStatisticsHeader(settings.loci, settings.demes)
                                         : dnaStatisticsHeader(settings.sampleSize, settings.demes));
     }
@@ -36,11 +37,11 @@ void PipelineOutputs::open(const PipelineOutputSettings& settings) {
         layout.simulationCount = settings.simulationCount;
         layout.sampleNames = settings.sampleNames;
         layout.samplePopulations = settings.samplePopulations;
-        vcf_.open(outputPath(settings.workDir, settings.vcfName), layout);
+        vcf_.open(outputPath(settings.workDir, settings.vcfName), layout, written);
     }
     if (settings.ms)
         ms_.open(outputPath(settings.workDir, settings.msName), settings.msCommandLine,
-                 std::to_string(settings.seed));
+                 std::to_string(settings.seed), written);
 }
 
 std::vector<int32_t> PipelineOutputs::ownPairing(int32_t k, uint64_t seed, int64_t simulation) {
@@ -106,11 +107,12 @@ void PipelineOutputs::close() {
 namespace {
 
 // Writes `path` anew with `firstLine` in place of its first line, a block at a time, and
-// renames it over the old one.
-void replaceFirstLine(const std::string& path, const std::string& firstLine) {
+// renames it over the old one, keeping it in the record `written`.
+void replaceFirstLine(const std::string& path, const std::string& firstLine,
+                      WrittenFiles* written) {
     const std::string part = path + ".part";
     const UniqueFd fd = openRegularFile(path);
-    BlockFile out(part, true);
+    BlockFile out(part, true, written);
     out.write(firstLine + "\n");
     std::string block(1 << 20, '\0');
     bool skipping = true;
@@ -129,7 +131,7 @@ void replaceFirstLine(const std::string& path, const std::string& firstLine) {
         if (!got.empty()) out.write(got);
     }
     out.close();
-    renameWrittenFile(part, path);
+    renameWrittenFile(part, path, written);
 }
 
 } // namespace
@@ -140,7 +142,7 @@ void PipelineOutputs::closeAfter(int64_t simulations, const std::string& msComma
     const bool ms = ms_.isOpen();
     ms_.close();
     if (ms && simulations < settings_.simulationCount)
-        replaceFirstLine(joinPath(settings_.workDir, settings_.msName), msCommandLine);
+        replaceFirstLine(joinPath(settings_.workDir, settings_.msName), msCommandLine, written_);
 }
 
 } // namespace quenlith

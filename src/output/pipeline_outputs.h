@@ -43,8 +43,9 @@ struct PipelineOutputSettings {
 
 class PipelineOutputs {
   public:
-    // Creates the files that are asked for (and writes their headers where known).
-    void open(const PipelineOutputSettings& settings);
+    // Creates the files that are asked for (and writes their headers where known), recorded
+    // in `written` (the run's record, which outlives this object) when given.
+    void open(const PipelineOutputSettings& settings, WrittenFiles* written = nullptr);
     bool active() const { return active_; }
 
     // One DNA simulation. `pairing` is the run's PairingOrder when it drew one for this
@@ -73,6 +74,7 @@ class PipelineOutputs {
 
   private:
     PipelineOutputSettings settings_;
+    WrittenFiles* written_ = nullptr;
     bool active_ = false;
     BlockFile statsFile_;
     VcfWriter vcf_;

@@ -68,8 +68,8 @@ std::string msatSummaryTable(const MsatResultTables& t, int32_t loci, int32_t k,
 }
 
 void writeSummaryTable(const std::string& workDir, const std::string& name,
-                       const std::string& table) {
-    writeWholeFile(joinPath(workDir, name), table);
+                       const std::string& table, WrittenFiles* written) {
+    writeWholeFile(joinPath(workDir, name), table, written);
 }
 
 } // namespace quenlith

@@ -8,6 +8,8 @@
 
 namespace quenlith {
 
+class WrittenFiles;
+
 // Table of a DNA run: simulation, TMRCA, infinite- and finite-sites segregating sites and,
 // with `diversity`, the haplotype and nucleotide diversities. One row per entry of `t`.
 // Rows are numbered from `firstSim` (a slice of a run numbers its simulations as the whole run).
@@ -19,8 +21,9 @@ std::string dnaSummaryTable(const PerSimulationTables& t, bool diversity, int32_
 std::string msatSummaryTable(const MsatResultTables& t, int32_t loci, int32_t k, bool diversity,
                              int32_t firstSim = 1);
 
-// Writes a table text to workDir / name (created or truncated). Failures throw RunError.
+// Writes a table text to workDir / name (created or truncated), recorded in `written`.
+// Failures throw RunError.
 void writeSummaryTable(const std::string& workDir, const std::string& name,
-                       const std::string& table);
+                       const std::string& table, WrittenFiles* written);
 
 } // namespace quenlith

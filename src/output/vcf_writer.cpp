@@ -136,12 +136,12 @@ std::vector<std::string> VcfWriter::sampleNames(int32_t copies, bool diploid) {
     return names;
 }
 
-void VcfWriter::open(const std::string& path, const VcfLayout& layout) {
+void VcfWriter::open(const std::string& path, const VcfLayout& layout, WrittenFiles* written) {
     impl_ = std::make_unique<Impl>();
     impl_->path = path;
     impl_->layout = layout;
     impl_->compressed = endsWith(path, ".gz");
-    impl_->file = BlockFile(path, true);
+    impl_->file = BlockFile(path, true, written);
     impl_->record = bcf_init();
     if (!impl_->record) throw RunError("Out of memory");
 }
@@ -307,6 +307,7 @@ void VcfWriter::closeAfter(int64_t simulations) {
     const VcfLayout planned = impl_->layout;
     const int32_t length = impl_->headerWritten ? impl_->headerLength : planned.sequenceLength;
     const std::string path = impl_->path;
+    WrittenFiles* const written = impl_->file.written();
     close();
     if (simulations >= planned.simulationCount) return;
     // The records are those of the simulations written: copied under the header of a run
@@ -316,11 +317,11 @@ void VcfWriter::closeAfter(int64_t simulations) {
     layout.sequenceLength = length;
     const std::string part = path + ".part";
     VcfWriter rewritten;
-    rewritten.open(part, layout);
+    rewritten.open(part, layout, written);
     rewritten.impl_->compressed = endsWith(path, ".gz");
     rewritten.copyRecordsFrom(path);
     rewritten.close();
-    renameWrittenFile(part, path);
+    renameWrittenFile(part, path, written);
 }
 
 } // namespace quenlith

@@ -14,6 +14,8 @@
 
 namespace quenlith {
 
+class WrittenFiles;
+
 struct VcfLayout {
     int32_t copies = 0;          // k
     bool diploid = false;        // samples are the individuals of the pairing
@@ -32,8 +34,9 @@ class VcfWriter {
     VcfWriter(const VcfWriter&) = delete;
     VcfWriter& operator=(const VcfWriter&) = delete;
 
-    // Creates the file; the header follows with the first simulation (it needs L).
-    void open(const std::string& path, const VcfLayout& layout);
+    // Creates the file (recorded in `written` when given); the header follows with the first
+    // simulation (it needs L).
+    void open(const std::string& path, const VcfLayout& layout, WrittenFiles* written = nullptr);
     // `order` lists the copy numbers 1 .. k: haploid sample i holds copy order[i]; in diploid
     // runs positions 2i and 2i + 1 form individual i + 1.
     void addSimulation(int64_t simulation, const SampleSequences& seqs, std::string_view root,

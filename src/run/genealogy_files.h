@@ -14,15 +14,17 @@ namespace quenlith {
 
 class GenealogyFiles {
   public:
-    // The two distribution files come from the driver, which creates them first of all.
-    GenealogyFiles(BlockFile& coalFile, BlockFile& mutFile) : coal_(coalFile), mut_(mutFile) {}
+    // The two distribution files come from the driver, which creates them first of all; the
+    // files created here go into the run's record `written`.
+    GenealogyFiles(BlockFile& coalFile, BlockFile& mutFile, WrittenFiles* written)
+        : coal_(coalFile), mut_(mutFile), written_(written) {}
 
     // Creates the Newick file empty.
-    void createNewick(const std::string& path) { newick_ = BlockFile(path, true); }
+    void createNewick(const std::string& path) { newick_ = BlockFile(path, true, written_); }
     // Creates the two matrix files empty.
     void createMatrices(const std::string& workDir) {
-        treeMat_ = BlockFile(joinPath(workDir, kTreeMatFile), true);
-        mutMat_ = BlockFile(joinPath(workDir, kMutMatFile), true);
+        treeMat_ = BlockFile(joinPath(workDir, kTreeMatFile), true, written_);
+        mutMat_ = BlockFile(joinPath(workDir, kMutMatFile), true, written_);
     }
 
     // The distribution blocks and the Newick line of g, its leaves named by `labels` when
@@ -58,6 +60,7 @@ class GenealogyFiles {
   private:
     BlockFile& coal_;
     BlockFile& mut_;
+    WrittenFiles* written_;
     BlockFile newick_, treeMat_, mutMat_;
     std::string coalBlock_, mutBlock_, line_, treeBlock_, mutMatBlock_;
 };

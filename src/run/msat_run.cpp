@@ -176,9 +176,10 @@ class MsatRun {
   public:
     MsatRun(const RunParameters& p, const RunSlice& slice, RunRandom* lcg, RunObserver& observer,
             BlockFile& coalFile, BlockFile& mutFile, BlockFile* arlequinBatch,
-            PipelineOutputs* pipelineOutputs, EachSimFiles* eachSim)
-        : p_(p), slice_(slice), lcg_(lcg), observer_(observer), files_(coalFile, mutFile),
-          arlequinBatch_(arlequinBatch), pipelineOutputs_(pipelineOutputs), eachSim_(eachSim),
+            WrittenFiles* written, PipelineOutputs* pipelineOutputs, EachSimFiles* eachSim)
+        : p_(p), slice_(slice), lcg_(lcg), observer_(observer), writtenFiles_(written),
+          files_(coalFile, mutFile, written), arlequinBatch_(arlequinBatch),
+          pipelineOutputs_(pipelineOutputs), eachSim_(eachSim),
           params_(joinPath(p.WorkDir, p.MsatParamsName)), k_(p.SampleSize), loci_(p.NumLoci),
           sims_(p.SimCount), popSize_(p.PopSize),
           demes_(p.model ? demeGroups(*p.model) : DemeGroups{}) {}
@@ -186,7 +187,7 @@ class MsatRun {
     bool run(RunOutcome& outcome) {
         const std::string& dir = p_.WorkDir;
         files_.createNewick(joinPath(dir, p_.NewickName));
-        if (p_.MSatOut) dataFile_ = BlockFile(joinPath(dir, p_.MsatDataName), true);
+        if (p_.MSatOut) dataFile_ = BlockFile(joinPath(dir, p_.MsatDataName), true, writtenFiles_);
         if (sims_ < 0)
             throw RunError("Range check error", "number of simulations " + std::to_string(sims_));
         const int64_t records = static_cast<int64_t>(sims_) * loci_;
@@ -205,7 +206,7 @@ class MsatRun {
         // table, renamed at the end (see the DNA run).
         chunked_ = slice_.streams;
         tables_.recreate(chunked_ ? std::min(sims_, kRowsPerBlock) : sims_, loci_);
-        if (chunked_) summary_.open(joinPath(dir, p_.SummaryName), slice_.first);
+        if (chunked_) summary_.open(joinPath(dir, p_.SummaryName), slice_.first, writtenFiles_);
         files_.createMatrices(dir);
         mutCounts_.assign(static_cast<size_t>(records), 0);
         const int64_t progressMax = static_cast<int64_t>(k_ - 1) * loci_ * sims_;
@@ -276,7 +277,8 @@ class MsatRun {
             summary_.finish();
         } else {
             writeSummaryTable(dir, p_.SummaryName,
-                              msatSummaryTable(tables_, loci_, k_, p_.MSatDiversity, slice_.first));
+                              msatSummaryTable(tables_, loci_, k_, p_.MSatDiversity, slice_.first),
+                              writtenFiles_);
         }
         fillOutcome(outcome, static_cast<int32_t>(records));
         outcome.status = RunStatus::Completed;
@@ -396,6 +398,7 @@ class MsatRun {
     const RunSlice& slice_;
     RunRandom* lcg_;
     RunObserver& observer_;
+    WrittenFiles* writtenFiles_; // the run's record of its files
     GenealogyFiles files_;
     BlockFile* arlequinBatch_;
     PipelineOutputs* pipelineOutputs_;
@@ -426,9 +429,9 @@ class MsatRun {
 
 bool runMicrosatellites(const RunParameters& p, const RunSlice& slice, RunRandom* lcg,
                         RunObserver& observer, BlockFile& coalFile, BlockFile& mutFile,
-                        BlockFile* arlequinBatch, RunOutcome& outcome,
+                        BlockFile* arlequinBatch, RunOutcome& outcome, WrittenFiles* written,
                         PipelineOutputs* pipelineOutputs, EachSimFiles* eachSim) {
-    MsatRun run(p, slice, lcg, observer, coalFile, mutFile, arlequinBatch, pipelineOutputs,
+    MsatRun run(p, slice, lcg, observer, coalFile, mutFile, arlequinBatch, written, pipelineOutputs,
                 eachSim);
     return run.run(outcome);
 }

@@ -16,13 +16,14 @@ namespace quenlith {
 // Performs every simulation of a microsatellite run (or slice): with `lcg` every draw comes from
 // that generator, without it simulation s draws from stream s of the slice's seed. `coalFile` and
 // `mutFile` are the two distribution files the driver created; `arlequinBatch` is the batch file
-// when the driver prepared it, else null. Fills `outcome` (records, MutCountPerSim, the last
+// when the driver prepared it, else null; every file the run writes goes into the run's record
+// `written`. Fills `outcome` (records, MutCountPerSim, the last
 // genealogy, PopSize, status). `pipelineOutputs`, when given, receives every simulation's allele
 // sizes; `eachSim`, when given, its genealogies and sizes. Returns false when the run was stopped.
 // Errors throw RunError and leave the files written so far.
 bool runMicrosatellites(const RunParameters& p, const RunSlice& slice, RunRandom* lcg,
                         RunObserver& observer, BlockFile& coalFile, BlockFile& mutFile,
-                        BlockFile* arlequinBatch, RunOutcome& outcome,
+                        BlockFile* arlequinBatch, RunOutcome& outcome, WrittenFiles* written,
                         PipelineOutputs* pipelineOutputs = nullptr,
                         EachSimFiles* eachSim = nullptr);
 

@@ -182,10 +182,10 @@ class DnaWriter {
   public:
     DnaWriter(const RunParameters& p, const RunSlice& slice, const DnaSetup& setup,
               GenealogyFiles& genealogyFiles, BlockFile* sequenceFile, BlockFile* arlequinBatch,
-              PipelineOutputs* pipelineOutputs, EachSimFiles* eachSim)
-        : p_(p), slice_(slice), setup_(setup), genealogyFiles_(genealogyFiles),
-          sequenceFile_(sequenceFile), arlequinBatch_(arlequinBatch),
-          pipelineOutputs_(pipelineOutputs), eachSim_(eachSim),
+              PipelineOutputs* pipelineOutputs, EachSimFiles* eachSim, WrittenFiles* written)
+        : p_(p), slice_(slice), setup_(setup), writtenFiles_(written),
+          genealogyFiles_(genealogyFiles), sequenceFile_(sequenceFile),
+          arlequinBatch_(arlequinBatch), pipelineOutputs_(pipelineOutputs), eachSim_(eachSim),
           demes_(p.model ? demeGroups(*p.model) : DemeGroups{}),
           layout_(alignmentLayout(p, demes_)) {
         const int32_t sequenceLength = setup.SequenceLength;
@@ -206,7 +206,7 @@ class DnaWriter {
         chunked_ = slice.streams;
         tables_.recreate(chunked_ ? std::min(sims, kRowsPerBlock) : sims);
         if (chunked_) {
-            summary_.open(joinPath(p_.WorkDir, p_.SummaryName), slice.first);
+            summary_.open(joinPath(p_.WorkDir, p_.SummaryName), slice.first, writtenFiles_);
             mutCounts_.reserve(static_cast<size_t>(sims));
         }
         tmrcas_.reserve(static_cast<size_t>(sims));
@@ -217,7 +217,8 @@ class DnaWriter {
     void writeSummary() {
         if (!chunked_) {
             writeSummaryTable(p_.WorkDir, p_.SummaryName,
-                              dnaSummaryTable(tables_, p_.SeqDiversity, slice_.first));
+                              dnaSummaryTable(tables_, p_.SeqDiversity, slice_.first),
+                              writtenFiles_);
             return;
         }
         if (summary_.blockPending()) flushRows();
@@ -311,6 +312,7 @@ class DnaWriter {
     const RunParameters& p_;
     const RunSlice& slice_;
     const DnaSetup& setup_;
+    WrittenFiles* writtenFiles_; // the run's record of its files
     GenealogyFiles& genealogyFiles_;
     BlockFile* sequenceFile_;
     BlockFile* arlequinBatch_;
@@ -350,10 +352,11 @@ class DnaRun {
     DnaRun(const RunParameters& p, const RunSlice& slice, const std::string* rootFromFile,
            RunRandom* lcg, RunObserver& observer, BlockFile& coalFile, BlockFile& mutFile,
            BlockFile* sequenceFile, BlockFile* arlequinBatch, PipelineOutputs* pipelineOutputs,
-           EachSimFiles* eachSim)
-        : p_(p), slice_(slice), lcg_(lcg), observer_(observer), files_(coalFile, mutFile),
-          sequenceFile_(sequenceFile), arlequinBatch_(arlequinBatch),
-          pipelineOutputs_(pipelineOutputs), eachSim_(eachSim), popSize_(p.PopSize) {
+           EachSimFiles* eachSim, WrittenFiles* written)
+        : p_(p), slice_(slice), lcg_(lcg), observer_(observer), writtenFiles_(written),
+          files_(coalFile, mutFile, written), sequenceFile_(sequenceFile),
+          arlequinBatch_(arlequinBatch), pipelineOutputs_(pipelineOutputs), eachSim_(eachSim),
+          popSize_(p.PopSize) {
         if (lcg) {
             setup_ = prepareDna(p, rootFromFile, *lcg);
         } else {
@@ -373,7 +376,7 @@ class DnaRun {
         if (sims < 0)
             throw RunError("Range check error", "number of simulations " + std::to_string(sims));
         writer_.emplace(p_, slice_, setup_, files_, sequenceFile_, arlequinBatch_, pipelineOutputs_,
-                        eachSim_);
+                        eachSim_, writtenFiles_);
         writer_->setPopSize(popSize_);
         const bool drawPairing = sequenceFile_ != nullptr && p_.Diploid;
         const int64_t progressMax = static_cast<int64_t>(k - 1) * sims;
@@ -448,6 +451,7 @@ class DnaRun {
     const RunSlice& slice_;
     RunRandom* lcg_;
     RunObserver& observer_;
+    WrittenFiles* writtenFiles_; // the run's record of its files
     GenealogyFiles files_;
     BlockFile* sequenceFile_;
     BlockFile* arlequinBatch_;
@@ -459,16 +463,17 @@ class DnaRun {
 };
 
 // The last step of both paths: the end time, then the log.
-void writeLogAtEnd(const FormValues& form, RunLogValues values) {
+void writeLogAtEnd(const FormValues& form, RunLogValues values, const WrittenFiles& written) {
     values.EndTime = std::chrono::system_clock::now();
-    checkWrittenFiles(); // no log beside a file of the run that has gone
+    written.check(); // no log beside a file of the run that has gone
     writeRunLog(form, values);
 }
 
 // Writes the slice manifest of a streams run (see slice_manifest.h); once the run completed,
 // with the sizes and digests of the files a join reads.
 void writeManifest(const FormValues& form, const RunParameters& p, const RunSlice& slice,
-                   const std::string& digest, const RunLogValues& log, bool complete) {
+                   const std::string& digest, const RunLogValues& log, bool complete,
+                   WrittenFiles& written) {
     SliceManifest m;
     m.complete = complete;
     m.seed = slice.seed;
@@ -482,7 +487,7 @@ void writeManifest(const FormValues& form, const RunParameters& p, const RunSlic
     // The engine the slice ran, so that a default slice and one that names it agree.
     if (m.form.engine == GenealogyEngine::Default)
         m.form.engine = slice.events ? GenealogyEngine::Events : GenealogyEngine::Generations;
-    writeWholeFile(joinPath(form.WorkDir, kSliceManifestName), sliceManifestText(m));
+    writeWholeFile(joinPath(form.WorkDir, kSliceManifestName), sliceManifestText(m), &written);
 }
 
 RunOutcome runChecked(const FormValues& form, uint64_t seed, RunObserver& observer) {
@@ -534,9 +539,11 @@ RunOutcome runChecked(const FormValues& form, uint64_t seed, RunObserver& observ
         outcome.warning = start.warning;
         return outcome;
     }
+    // Every file this run writes, so that its end can tell none has gone; the run's alone.
+    WrittenFiles written;
     // The two distribution files are created on every press, before the validation.
-    BlockFile coalFile(joinPath(p.WorkDir, p.CoalDistribName), true);
-    BlockFile mutFile(joinPath(p.WorkDir, p.MutDistribName), true);
+    BlockFile coalFile(joinPath(p.WorkDir, p.CoalDistribName), true, &written);
+    BlockFile mutFile(joinPath(p.WorkDir, p.MutDistribName), true, &written);
     if (!read.warning.empty()) {
         outcome.warning = read.warning;
         return outcome;
@@ -570,43 +577,43 @@ RunOutcome runChecked(const FormValues& form, uint64_t seed, RunObserver& observ
         char hex[17];
         std::snprintf(hex, sizeof hex, "%016llx", static_cast<unsigned long long>(digest));
         digestText = hex;
-        writeManifest(form, p, slice, digestText, log, false);
+        writeManifest(form, p, slice, digestText, log, false, written);
     }
 
     BlockFile sequenceFile;
     // DNA runs only: a microsatellite run has no sequences to write.
     if (!p.Msats && p.ScatterMut && p.SeqOut)
-        sequenceFile = BlockFile(joinPath(p.WorkDir, p.SeqOutName), true);
+        sequenceFile = BlockFile(joinPath(p.WorkDir, p.SeqOutName), true, &written);
     BlockFile arlequinBatch;
     if (p.ArlequinFiles && (p.SeqOut || p.MSatOut)) {
         createDirectoryIgnoringErrors(joinPath(p.WorkDir, "Arlequin"));
-        arlequinBatch = BlockFile(joinPath(p.WorkDir, "ArlequinBatch.arp"), true);
+        arlequinBatch = BlockFile(joinPath(p.WorkDir, "ArlequinBatch.arp"), true, &written);
     }
 
     PipelineOutputs pipelineOutputs;
-    pipelineOutputs.open(pipelineOutputSettings(p, form, seed));
+    pipelineOutputs.open(pipelineOutputSettings(p, form, seed), &written);
     PipelineOutputs* pipeline = pipelineOutputs.active() ? &pipelineOutputs : nullptr;
     EachSimFiles eachSim;
-    if (form.chkEachSim) eachSim.open(eachSimSettings(form, p, seed));
+    if (form.chkEachSim) eachSim.open(eachSimSettings(form, p, seed), &written);
     EachSimFiles* perSim = eachSim.isOpen() ? &eachSim : nullptr;
 
     if (p.Msats) {
         const bool completed = runMicrosatellites(
             p, slice, slice.streams ? nullptr : &rng, observer, coalFile, mutFile,
-            arlequinBatch.isOpen() ? &arlequinBatch : nullptr, outcome, pipeline, perSim);
+            arlequinBatch.isOpen() ? &arlequinBatch : nullptr, outcome, &written, pipeline, perSim);
         pipelineOutputs.close();
         eachSim.close();
         if (!completed) return outcome; // stopped on request: no log
         log.PopSize = outcome.popSize;
         log.loci = readMsatParamsForLog(joinPath(p.WorkDir, p.MsatParamsName), p.NumLoci);
-        writeLogAtEnd(form, log);
-        if (slice.streams) writeManifest(form, p, slice, digestText, log, true);
+        writeLogAtEnd(form, log, written);
+        if (slice.streams) writeManifest(form, p, slice, digestText, log, true, written);
         return outcome;
     }
 
     DnaRun dna(p, slice, rootFromFile ? &rootSites : nullptr, slice.streams ? nullptr : &rng,
                observer, coalFile, mutFile, sequenceFile.isOpen() ? &sequenceFile : nullptr,
-               arlequinBatch.isOpen() ? &arlequinBatch : nullptr, pipeline, perSim);
+               arlequinBatch.isOpen() ? &arlequinBatch : nullptr, pipeline, perSim, &written);
     const bool completed = dna.simulateAll(outcome);
     if (completed) {
         pipelineOutputs.close();
@@ -635,8 +642,8 @@ RunOutcome runChecked(const FormValues& form, uint64_t seed, RunObserver& observ
     log.FreqT = dna.setup().FreqT;
     log.MutationRate = static_cast<double>(p.MutationRate);
     log.SequenceLength = dna.setup().SequenceLength;
-    writeLogAtEnd(form, log);
-    if (slice.streams) writeManifest(form, p, slice, digestText, log, true);
+    writeLogAtEnd(form, log, written);
+    if (slice.streams) writeManifest(form, p, slice, digestText, log, true, written);
     outcome.status = RunStatus::Completed;
     return outcome;
 }

@@ -176,7 +176,6 @@ RunStart startRun(const FormValues& form, const RunParameters& p) {
     start.warning = checkRunFileNames(form, p);
     if (!start.warning.empty()) return start;
     start.lock = RunLock(p.WorkDir);
-    forgetWrittenFiles();
     removeEarlierRunFiles(form, p);
     return start;
 }

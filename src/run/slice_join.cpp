@@ -379,16 +379,16 @@ void append(const Slice& s, const std::string& name, BlockFile& out, int skipLin
 
 // A file made of per-simulation blocks: the slices' files one after the other.
 void concatenate(const std::vector<Slice>& slices, const std::string& name,
-                 const std::string& outDir, const std::atomic<bool>* stop) {
-    BlockFile out(joinPath(outDir, name), true);
+                 const std::string& outDir, WrittenFiles& written, const std::atomic<bool>* stop) {
+    BlockFile out(joinPath(outDir, name), true, &written);
     for (const Slice& s : slices)
         append(s, name, out, 0, stop);
 }
 
 // A table with one header line and one row per simulation.
 void joinTable(const std::vector<Slice>& slices, const std::string& name, const std::string& outDir,
-               const std::atomic<bool>* stop) {
-    BlockFile out(joinPath(outDir, name), true);
+               WrittenFiles& written, const std::atomic<bool>* stop) {
+    BlockFile out(joinPath(outDir, name), true, &written);
     bool header = true;
     for (const Slice& s : slices) {
         append(s, name, out, header ? 0 : 1, stop);
@@ -399,7 +399,7 @@ void joinTable(const std::vector<Slice>& slices, const std::string& name, const 
 // The input file (root sequence, microsatellite parameters) the log names, copied from the
 // first slice that holds it as its run read it.
 void copyInputFile(const std::vector<Slice>& slices, const std::string& name,
-                   const std::string& outDir, bool model = false) {
+                   const std::string& outDir, WrittenFiles& written, bool model = false) {
     const std::string to = joinPath(outDir, name);
     // A name outside the folders (one file that every slice read) is the same file for the
     // joined run; one that is a slice's own file is never written over.
@@ -416,7 +416,7 @@ void copyInputFile(const std::vector<Slice>& slices, const std::string& name,
                       static_cast<unsigned long long>(textDigest(content, textDigest(""))));
         // Changed since the slice's run read it.
         if (hex != (model ? modelDigest(s) : s.m.inputDigest)) continue;
-        writeWholeFile(to, content);
+        writeWholeFile(to, content, &written);
         return;
     }
     refuse("no slice holds " + name + " as its run read it; the joined log names it");
@@ -504,8 +504,8 @@ void joinSlices(const std::vector<std::string>& sliceDirs, const std::string& ou
     for (const Slice& s : slices)
         if (fs::equivalent(s.dir, outDir, ec))
             refuse("the output folder " + outDir + " is the slice " + s.dir);
-    forgetWrittenFiles();
     removeEarlierRunFiles(form, p);
+    WrittenFiles written; // every file the join writes, checked before its log
 
     SliceManifest whole;
     whole.complete = false;
@@ -516,23 +516,23 @@ void joinSlices(const std::vector<std::string>& sliceDirs, const std::string& ou
     whole.inputDigest = slices.front().m.inputDigest;
     whole.form = form;
     whole.log = slices.back().m.log;
-    writeWholeFile(joinPath(outDir, kSliceManifestName), sliceManifestText(whole));
+    writeWholeFile(joinPath(outDir, kSliceManifestName), sliceManifestText(whole), &written);
 
-    concatenate(slices, p.CoalDistribName, outDir, stop);
-    concatenate(slices, p.MutDistribName, outDir, stop);
-    concatenate(slices, p.NewickName, outDir, stop);
-    concatenate(slices, kTreeMatFile, outDir, stop);
-    concatenate(slices, kMutMatFile, outDir, stop);
+    concatenate(slices, p.CoalDistribName, outDir, written, stop);
+    concatenate(slices, p.MutDistribName, outDir, written, stop);
+    concatenate(slices, p.NewickName, outDir, written, stop);
+    concatenate(slices, kTreeMatFile, outDir, written, stop);
+    concatenate(slices, kMutMatFile, outDir, written, stop);
     if (p.Msats) {
-        if (p.MSatOut) concatenate(slices, p.MsatDataName, outDir, stop);
+        if (p.MSatOut) concatenate(slices, p.MsatDataName, outDir, written, stop);
     } else if (p.ScatterMut && p.SeqOut) {
-        concatenate(slices, p.SeqOutName, outDir, stop);
+        concatenate(slices, p.SeqOutName, outDir, written, stop);
     }
     if (writesArlequin(p)) {
         // The batch file names the projects by their path in the output folder.
         const std::string arlequin = joinPath(outDir, "Arlequin");
         createDirectoryIgnoringErrors(arlequin);
-        BlockFile batch(joinPath(outDir, "ArlequinBatch.arp"), true);
+        BlockFile batch(joinPath(outDir, "ArlequinBatch.arp"), true, &written);
         for (const Slice& s : slices) {
             std::error_code sizeError;
             if (fs::file_size(joinPath(s.dir, "ArlequinBatch.arp"), sizeError) == 0) continue;
@@ -542,15 +542,15 @@ void joinSlices(const std::vector<std::string>& sliceDirs, const std::string& ou
                 const int32_t n = static_cast<int32_t>(sim);
                 const std::string from = arlequinProjectPath(s.dir, n);
                 if (!fs::exists(from, ec)) refuse("incomplete slice: " + from + " is missing");
-                writeWholeFile(arlequinProjectPath(outDir, n), readWholeFile(from));
+                writeWholeFile(arlequinProjectPath(outDir, n), readWholeFile(from), &written);
                 block += arlequinProjectPath(outDir, n) + "\r\n";
             }
             batch.write(block);
         }
     }
-    joinTable(slices, p.SummaryName, outDir, stop);
+    joinTable(slices, p.SummaryName, outDir, written, stop);
     // The statistics table: one header line, a row per simulation.
-    if (p.Stats) joinTable(slices, p.StatsName, outDir, stop);
+    if (p.Stats) joinTable(slices, p.StatsName, outDir, written, stop);
     // The VCF: the whole run's header, then the slices' records.
     if (p.Vcf && !p.Msats) {
         VcfWriter vcf;
@@ -563,7 +563,7 @@ void joinSlices(const std::vector<std::string>& sliceDirs, const std::string& ou
         layout.firstSimulation = 1;
         layout.simulationCount = total;
         layout.sequenceLength = slices.front().m.log.SequenceLength;
-        vcf.open(joinPath(outDir, p.VcfName), layout);
+        vcf.open(joinPath(outDir, p.VcfName), layout, &written);
         for (const Slice& s : slices) {
             checkStop(stop);
             vcf.copyRecordsFrom(joinPath(s.dir, p.VcfName));
@@ -572,7 +572,7 @@ void joinSlices(const std::vector<std::string>& sliceDirs, const std::string& ou
     }
     // The ms file: the whole run's command line and seed, then the slices' blocks.
     if (p.Ms && !p.Msats) {
-        BlockFile out(joinPath(outDir, p.MsName), true);
+        BlockFile out(joinPath(outDir, p.MsName), true, &written);
         out.write(msCommandLine(form, p, slices.front().m.seed) + "\n" +
                   std::to_string(slices.front().m.seed) + "\n");
         for (const Slice& s : slices)
@@ -580,21 +580,21 @@ void joinSlices(const std::vector<std::string>& sliceDirs, const std::string& ou
     }
     // The input file the log names.
     if (p.Msats)
-        copyInputFile(slices, p.MsatParamsName, outDir);
+        copyInputFile(slices, p.MsatParamsName, outDir, written);
     else if (p.SeqInput)
-        copyInputFile(slices, p.SeqFileName, outDir);
-    if (p.model) copyInputFile(slices, form.edtDemes, outDir, true);
+        copyInputFile(slices, p.SeqFileName, outDir, written);
+    if (p.model) copyInputFile(slices, form.edtDemes, outDir, written, true);
 
     // The per-simulation files: from the slices' folders, under the whole run's names.
     if (form.chkEachSim) {
         std::vector<std::string> folders;
         for (const Slice& s : slices)
             if (s.m.count > 0) folders.push_back(joinPath(s.dir, form.edtEachSim));
-        joinEachSimFolders(folders, joinPath(outDir, form.edtEachSim), total);
+        joinEachSimFolders(folders, joinPath(outDir, form.edtEachSim), total, &written);
     }
 
     checkStop(stop);
-    checkWrittenFiles();                    // no log beside a file of the join that has gone
+    written.check();                        // no log beside a file of the join that has gone
     RunLogValues log = slices.back().m.log; // the population size after the last simulation
     log.SimCount = static_cast<int32_t>(total);
     log.Seed = slices.back().m.seed;
@@ -606,7 +606,7 @@ void joinSlices(const std::vector<std::string>& sliceDirs, const std::string& ou
     whole.complete = true;
     whole.log = log;
     whole.files = sliceFileDigests(p, 1, total, stop);
-    writeWholeFile(joinPath(outDir, kSliceManifestName), sliceManifestText(whole));
+    writeWholeFile(joinPath(outDir, kSliceManifestName), sliceManifestText(whole), &written);
 }
 
 } // namespace quenlith

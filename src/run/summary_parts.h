@@ -11,11 +11,12 @@ namespace quenlith {
 
 class SummaryParts {
   public:
-    // Creates `path`.part; the first row held is that of simulation `first`.
-    void open(const std::string& path, int32_t first) {
+    // Creates `path`.part, recorded in the run's record `written`; the first row held is that
+    // of simulation `first`.
+    void open(const std::string& path, int32_t first, WrittenFiles* written) {
         path_ = path;
         firstInBlock_ = first;
-        part_ = BlockFile(path + ".part", true);
+        part_ = BlockFile(path + ".part", true, written);
     }
 
     // Rows held since the last block was written.
@@ -39,7 +40,7 @@ class SummaryParts {
     // Closes the part file and gives it the table's name.
     void finish() {
         part_.close();
-        renameWrittenFile(path_ + ".part", path_);
+        renameWrittenFile(path_ + ".part", path_, part_.written());
     }
 
   private:

@@ -16,6 +16,7 @@
 #include <fcntl.h>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <gtest/gtest.h>
 #include <sstream>
 #include <sys/mount.h>
@@ -471,6 +472,69 @@ TEST(DeletedFileFault, NoRunSucceedsWithAFileOfItsOwnGone) {
             }
             EXPECT_FALSE(dir.exists("logFile.txt"));
         }
+    }
+}
+
+// Two runs in one process keep their own record of the files they wrote: a run started
+// while another is under way (here from its observer) neither fails for the other's lost
+// file nor clears the other's record at its start. The Arlequin project of simulation 1 is
+// written whole and never touched again, so only the record can notice it gone.
+TEST(DeletedFileFault, EachRunChecksItsOwnFilesAlone) {
+    struct During : RunObserver {
+        int32_t at;
+        std::function<void()> act;
+        During(int32_t s, std::function<void()> f) : at(s), act(std::move(f)) {}
+        void simulationStarted(int32_t s) override {
+            if (s == at) act();
+        }
+    };
+    const auto form = [](const TempDir& dir) {
+        FormValues f;
+        f.WorkDir = dir.str();
+        f.edtSampleSize = "6";
+        f.edtPopulationSize = "40";
+        f.chkMultipleSims = true;
+        f.edtNumberSimulations = "3";
+        f.chkSeqOut = true;
+        f.chkArlequin = true;
+        return f;
+    };
+    const auto failure = [](const FormValues& f, RunObserver& observer) {
+        try {
+            const RunOutcome o = RunSimulation(f, 5, observer);
+            return std::string(o.status == RunStatus::Completed ? "completed" : "not completed");
+        } catch (const RunError& e) {
+            return e.text() + ": " + e.detail();
+        }
+    };
+    Watchdog watchdog(120, "the nested runs");
+    const std::string gone = " (deleted during the run)";
+    {
+        // The inner run loses a file; the outer one, checked after it, completes.
+        TempDir outer, inner;
+        std::string innerResult;
+        During loseOwn(3, [&] { fs::remove(inner.file("Arlequin/sim_1.arp")); });
+        During runInner(2, [&] { innerResult = failure(form(inner), loseOwn); });
+        EXPECT_EQ(failure(form(outer), runInner), "completed");
+        EXPECT_EQ(innerResult, "File not found: " + inner.file("Arlequin/sim_1.arp") + gone);
+        EXPECT_TRUE(outer.exists("logFile.txt"));
+        EXPECT_FALSE(inner.exists("logFile.txt"));
+    }
+    {
+        // The outer run loses a file, then an inner run starts and completes: the outer one
+        // still fails.
+        TempDir outer, inner;
+        std::string innerResult;
+        During nothing(0, [] {});
+        During loseThenRun(3, [&] {
+            fs::remove(outer.file("Arlequin/sim_1.arp"));
+            innerResult = failure(form(inner), nothing);
+        });
+        EXPECT_EQ(failure(form(outer), loseThenRun),
+                  "File not found: " + outer.file("Arlequin/sim_1.arp") + gone);
+        EXPECT_EQ(innerResult, "completed");
+        EXPECT_TRUE(inner.exists("logFile.txt"));
+        EXPECT_FALSE(outer.exists("logFile.txt"));
     }
 }
 
