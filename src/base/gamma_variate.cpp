@@ -46,5 +46,6 @@ template <typename Rng> double gammaVariate(double alpha, Rng& rng) {
 
 template double gammaVariate(double, RunRandom&);
 template double gammaVariate(double, StreamRandom&);
+template double gammaVariate(double, PlainRunRandom&);
 
 } // namespace quenlith

@@ -5,7 +5,7 @@
 
 namespace quenlith {
 
-// Rng is RunRandom or StreamRandom (instantiated for both).
+// Rng is RunRandom, StreamRandom or PlainRunRandom (instantiated for each).
 template <typename Rng> double gammaVariate(double alpha, Rng& rng);
 
 } // namespace quenlith

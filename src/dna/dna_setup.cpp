@@ -89,6 +89,8 @@ double gammaSeqMutProb(double alpha, long double u, int32_t length, Rng& rng) {
     template double gammaSeqMutProb(double, long double, int32_t, Rng&);
 QUENLITH_INSTANTIATE(RunRandom)
 QUENLITH_INSTANTIATE(StreamRandom)
+// The per-generation rate of the generation loop is callable with every generator.
+template double gammaSeqMutProb(double, long double, int32_t, PlainRunRandom&);
 #undef QUENLITH_INSTANTIATE
 
 } // namespace quenlith

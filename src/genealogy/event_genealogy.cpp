@@ -276,7 +276,7 @@ void EventGenealogySimulator::simulate(Genealogy& g, int32_t k, int32_t& popSize
                 if (stop && eventGeneration % GenealogySimulator::kStopCheckGenerations == 0 &&
                     stop->load(std::memory_order_relaxed))
                     throw RunStopped();
-                const long double pg = mutation.perGeneration();
+                const long double pg = mutation.perGeneration(rng);
                 mutationDraw_.drawFresh(rng, lineages, pg, [&](int32_t position) {
                     record(eventGeneration, position);
                 });

@@ -30,7 +30,7 @@ class EventGenealogySimulator {
     // fluctuating size, calls onCoalescence once per generation that merges, throws RunStopped once
     // `stop` is set and "Range check error" when the genealogy would pass lastGeneration. With a
     // per-generation mutation probability (gamma rates) the mutations are drawn generation by
-    // generation, each generation calling mutation.perGeneration() first, as the walk does;
+    // generation, each generation calling mutation.perGeneration(rng) first, as the walk does;
     // the coalescences still skip. Rng is StreamRandom or PlainRunRandom.
     template <typename Rng>
     void simulate(Genealogy& g, int32_t k, int32_t& popSize, const Demography& demography,

@@ -12,6 +12,8 @@
 #include "base/limits.h"
 #include "base/random.h"
 #include "genealogy/genealogy_engine.h"
+#include "genealogy/lineage_order.h"
+#include "genealogy/mutation_draw.h"
 
 #include <atomic>
 #include <cstdint>
@@ -36,8 +38,6 @@ struct MutEvent {
     int32_t generation;
     int32_t position; // position of the mutated lineage at the start of that generation
 };
-
-class LineageOrder;
 
 struct Genealogy {
     int32_t SampleSize = 0;
@@ -78,152 +78,56 @@ struct Demography {
 // Applies one generation's change of the fluctuating size to n.
 int32_t fluctuatedSize(int32_t n, double changePercent, bool singleExpression);
 
-// Binomial count of mutation events per generation by inversion. The probability of at
-// least one event is computed once per lineage count and rate: a rate that repeats (a
-// constant rate, the loci of a parameter file) keeps its table from call to call.
-class MutationDraw {
-  public:
-    // Sets the lineage count a and the per-lineage probability p of the draws that follow.
-    // `repeats` says that p will come back, so that its table is worth keeping.
-    void prepare(int32_t a, long double p, bool repeats);
+struct QuietRun;
 
-    // One generation's events for the prepared a and p: one RandomFloat U, then the
-    // events. Calls onEvent(position) for each event, in draw order.
-    template <typename Rng, typename OnEvent> void drawPrepared(Rng& rng, OnEvent&& onEvent) {
-        const long double u = rng.RandomFloat();
-        // Most generations have no event; they need no extended arithmetic.
-        if (!uniformBelowAny(rng.state())) return;
-        drawEvents(rng, u, onEvent);
-    }
-
-    // U = state * 2^-32 is below P exactly when the state is below ceil(P * 2^32); this
-    // holds for every generator whose uniform is its 32-bit word times 2^-32.
-    bool uniformBelowAny(uint32_t uniformState) const { return uniformState < threshold_; }
-    uint64_t anyThreshold() const { return threshold_; }
-
-    // The events that follow a uniform U: one Random(a) per event while U < P - S, with S
-    // the sum of the binomial terms of the events so far.
-    template <typename Rng, typename OnEvent>
-    void drawEvents(Rng& rng, long double u, OnEvent&& onEvent) {
-        long double s = 0;
-        for (int32_t c = 1; c <= a_ && u < any_ - s; ++c) {
-            onEvent(rng.Random(a_));
-            s += c == 1 ? firstTerm() : binomialTerm(a_, c, p_);
-        }
-    }
-
-    // One generation's events for a probability p drawn afresh this generation: the same
-    // draws and events as draw(rng, a, p, onEvent). P = 1 - (1 - p)^a never exceeds a p,
-    // so a uniform well above a p has no event and needs no power: P is worked out only
-    // for the uniforms that can lie below it.
-    template <typename Rng, typename OnEvent>
-    void drawFresh(Rng& rng, int32_t a, long double p, OnEvent&& onEvent) {
-        const long double u = rng.RandomFloat();
-        if (aboveBound(rng.state(), a, p)) return;
-        prepare(a, p, false);
-        if (!uniformBelowAny(rng.state())) return;
-        drawEvents(rng, u, onEvent);
-    }
-
-    // Whether U = state * 2^-32 lies at least two units of 2^-32 above a p, for 0 <= p <= 1
-    // and a >= 1. The margin covers the rounding of a p in double (below 2^-20 units) and
-    // that of the extended P of prepare (forming 1 - p rounds by at most 2^-64, which the
-    // power turns into at most a 2^-64, below half a unit for every 32-bit a), so U >= P
-    // then holds for that P too.
-    static bool aboveBound(uint32_t uniformState, int32_t a, long double p) {
-        if (!(p >= 0 && p <= 1) || a < 1) return false;
-        const double bound = static_cast<double>(a) * static_cast<double>(p) * 4294967296.0;
-        return static_cast<double>(uniformState) >= bound + 2;
-    }
-
-    // prepare and drawPrepared for one generation.
-    template <typename Rng, typename OnEvent>
-    void draw(Rng& rng, int32_t a, long double p, OnEvent&& onEvent) {
-        prepare(a, p, false);
-        drawPrepared(rng, onEvent);
-    }
-
-    // P = 1 - (1 - p)^a, the probability of at least one event.
-    long double probabilityOfAny(int32_t a, long double p);
-    // C(a, c) p^c (1 - p)^(a - c).
-    long double binomialTerm(int32_t a, int32_t c, long double p);
-
-  private:
-    static constexpr uint64_t kUnknown = ~uint64_t{0};
-    // What is kept of one rate, per lineage count.
-    struct KeptRate {
-        long double p = 0;
-        std::vector<long double> any;    // P
-        std::vector<uint64_t> threshold; // ceil(P * 2^32), or kUnknown
-        std::vector<long double> first;  // the term of one event
-        std::vector<bool> firstKnown;
-    };
-    long double factorial(int32_t n);
-    // The binomial term of one event for the prepared a and p, computed once per rate.
-    long double firstTerm();
-
-    int32_t a_ = -1;
-    long double p_ = -1;
-    long double any_ = 0;
-    uint64_t threshold_ = 0;
-    long double first_ = 0;
-    bool firstKnown_ = false;
-    static constexpr size_t kNoRate = ~size_t{0};
-    size_t rate_ = kNoRate; // index in kept_ of the rate of a_ and p_, if it is kept
-    std::vector<KeptRate> kept_;
-    size_t lastKept_ = 0, nextEviction_ = 0;
-    std::vector<long double> factorials_; // 0 marks "not yet computed"
-    // lgamma(a + 1), log(p) and log1p(-p) of the last large a and p of binomialTerm.
-    int32_t logA_ = -1;
-    long double logP_ = -1, lgammaA_ = 0, logOfP_ = 0, log1mP_ = 0;
-};
-
-// Per-generation mutation probability source: a constant, or a callback that draws a
-// fresh value every generation (gamma rate variation) before the mutation count. The
-// callback draws from the run's generator, which it holds by reference: the generation loop
-// brings that generator up to date before each call and continues from where the call left it.
-struct MutationProbability {
-    long double constant = 0;
-    std::function<long double()> perGeneration; // empty: use constant
-    // The law behind perGeneration when it is gamma rate variation of a sequence: the
-    // probability 1 - (1 - min(1, u G / alpha))^length with G ~ Gamma(alpha, 1). The event-driven
-    // engine draws from it directly to skip the generations without a mutation.
-    struct GammaRates {
-        double alpha = 0;
-        long double u = 0;
-        int32_t length = 0;
-        bool known() const { return alpha > 0 && length > 0 && u > 0; }
-    } gamma;
-};
-
-// The current lineages in their order, each a node of the tree: the node at a position is
-// found, and two neighbours merged into one, in O(log k). A bit per slot of the sample's k
-// slots says whether it still holds a lineage, and a Fenwick tree counts the lineages of
-// every 64 slots; a merge frees the slot of the right lineage.
-class LineageOrder {
-  public:
-    // Lineages 0 .. k - 1 at positions 0 .. k - 1.
-    void reset(int32_t k);
-    int32_t nodeAt(int32_t position) const { return nodes_[slotAt(position)]; }
-    // Puts `node` at position j in place of the lineages at j and j + 1; returns those two.
-    std::pair<int32_t, int32_t> merge(int32_t j, int32_t node);
-
-  private:
-    int32_t slotAt(int32_t position) const;
-    std::vector<uint64_t> occupied_; // a bit per slot
-    std::vector<int32_t> count_;     // Fenwick tree of the lineages per 64 slots, 1-based
-    std::vector<int32_t> nodes_;     // node in each slot
-    int32_t size_ = 0, blocks_ = 0, top_ = 1;
-};
-
-// How a run of quiet generations ended (see genealogy.cpp).
-struct QuietRun {
-    uint32_t state;     // the generator after the last generation's uniform
-    int32_t generation; // the last generation run
-    int32_t j;          // its coalescence, or -1
-    bool stopped;       // false: the generation limit was reached first
-    bool mutates;       // its uniform fell below the probability of any mutation
-};
+// The generation loop. Every path gives the draws, the events and the final generator state
+// of the plain step (generation_step.h), for every seed; each is compared with a replay of
+// that step on random inputs (tests/genealogy/generation_loop_test.cpp). The paths that rest
+// on the congruential algebra are in fast_paths.cpp, the lineage order in lineage_order.h,
+// the mutation count in mutation_draw.h.
+//
+// Which path runs when (RunRandom only, except where said):
+// - Quiet generations: a constant size and rate and rare repeats. A stretch of generations
+//   of one lineage count runs at once, up to the first that merges or whose uniform falls
+//   below P (the threshold test on the uniform's state needs no extended arithmetic), in
+//   stretches of kStopCheckGenerations when a stop flag is given:
+//   - a <= kFewLineages (8): pairedQuietGenerations, the draws compared pair by pair on
+//     their states (no parent computed unless two states lie within 2^32 / N);
+//   - N <= kStampLimit (2^17) and 2 a^2 <= N: stamps, one per parent (2 bytes each,
+//     256 KiB at most, in the second-level cache);
+//   - N > kStampLimit and a <= kHashedLineages (64): hashed stamps, one per slot of
+//     kHashedSlots (2^15 bytes, in the first-level cache), parent v in slot v >> shift. A
+//     slot drawn twice is only a candidate (about a^2 / 2^16 of the generations); the
+//     generation is then drawn again from its first state and checked exactly.
+// - Otherwise generation by generation (a fluctuating size, a per-generation rate, many
+//   lineages, the last generation allowed):
+//   - a <= 8: the states of the generation straight from its first state, compared pair by
+//     pair;
+//   - a^2 >= 128 N (repeats certain): repeatBelowCutoff keeps only the draws below
+//     c = 32 N^2 / a^2, where about 16 pairs are expected, so that the smallest repeat lies
+//     among them in all but about e^-16 of the generations; the generation is drawn again
+//     in full only then. The states are scanned eight lanes to a vector (statesBelow),
+//     each lane jumping 32 draws a step, since only about 32 N / a of them are kept;
+//   - otherwise every draw is stored and checked: a stamp per parent up to 2^17 parents, a
+//     bit per parent up to 2^24, a hash table beyond.
+//   Any other generator (StreamRandom) takes these paths with its draws made one by one.
+// - The mutation count: the probability of any event and its state threshold are kept per
+//   rate and lineage count (MutationDraw::prepare); a rate drawn afresh every generation
+//   (gamma) is compared first with the bound a p >= P, so that P itself, in extended
+//   precision, is worked out only for the uniforms that can lie below it.
+// - MergeRule::All: every path above tells whether a generation repeats a parent; one that
+//   does is drawn again from its first state in full (RunRandom's quiet paths step back
+//   the a + 1 draws of the generation) and its sets of equal parents found by sorting.
+// - Lineages are found by position and merged in O(log k) (LineageOrder: a bit per slot of
+//   the sample and a Fenwick tree of the counts of 64 slots, small enough for the
+//   second-level cache at k = 10^6).
+//
+// Tuning constants: kStampLimit and kHashedSlots from the cache sizes (a 2-byte stamp per
+// parent fits the second-level cache up to 2^17 parents; 2^15 one-byte stamps fill the
+// 32 KiB first-level data cache); kHashedLineages keeps candidates of the hashed stamps
+// rare (below 1/16 of the generations); 128 N and c = 32 N^2 / a^2 from the expected
+// number of pairs below the cutoff (a^2 c / 2 N^2). The figures of the paths are in
+// bench/README.md (scenarios S1, G1 to G3).
 
 // Runs the generation loop of one genealogy. Scratch memory is kept between calls.
 class GenealogySimulator {
@@ -266,7 +170,7 @@ class GenealogySimulator {
     // be computed ahead.
     int32_t repeatAmongDraws(const uint32_t* draws, int32_t a, int32_t n);
     // Quiet generations of a lineages, their repeats found by stamps, one per parent or
-    // (Hashed) one per slot of parents (see genealogy.cpp).
+    // (Hashed) one per slot of parents (see fast_paths.cpp).
     template <bool Hashed>
     QuietRun stampedQuietGenerations(uint32_t s, int32_t generation, int32_t limit, int32_t a,
                                      int32_t n, uint64_t threshold);

@@ -93,8 +93,8 @@ class DnaSimulation {
             const double alpha = p_.GammaShape;
             const long double u = p_.MutationRate;
             const int32_t length = setup_.SequenceLength;
-            mutation.perGeneration = [alpha, u, length, &rng]() -> long double {
-                return gammaSeqMutProb(alpha, u, length, rng);
+            mutation.perGeneration = [alpha, u, length](auto& draws) -> long double {
+                return gammaSeqMutProb(alpha, u, length, draws);
             };
             mutation.gamma = {alpha, u, length};
         }

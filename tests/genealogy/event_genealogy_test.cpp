@@ -173,8 +173,8 @@ Sample simulateMany(const Setting& c, bool events, uint64_t seed, int replicates
         if (c.gammaShape > 0) {
             const double alpha = c.gammaShape;
             const long double u = c.p / 100;
-            mutation.perGeneration = [alpha, u, &rng]() -> long double {
-                return gammaSeqMutProb(alpha, u, 100, rng);
+            mutation.perGeneration = [alpha, u](auto& draws) -> long double {
+                return gammaSeqMutProb(alpha, u, 100, draws);
             };
             mutation.gamma = {alpha, u, 100}; // the event engine skips by it
         }
@@ -470,7 +470,7 @@ TEST(EventGenealogy, GenerationLimitAndStopFlag) {
         MutationProbability mutation;
         mutation.constant = 0.01L;
         StreamRandom rng(3, 3), rng2(3, 4);
-        if (perGeneration) mutation.perGeneration = [] { return 0.01L; };
+        if (perGeneration) mutation.perGeneration = [](auto&) { return 0.01L; };
         std::string eventsError, walkError;
         try {
             int32_t n = 100000000;

@@ -1,11 +1,12 @@
-// The generation loop against a plain replay of the process: every draw one at a time, the
-// parents sorted and scanned for the first tie, the mutation count by inversion. The loop
-// draws in blocks, compares few parents pair by pair and many through a bit set or a hash
+// The generation loop against a plain replay of the process (plainGeneration): every draw one
+// at a time, the parents sorted and scanned for the first tie, the mutation count by inversion. The
+// loop draws in blocks, compares few parents pair by pair and many through a bit set or a hash
 // table; every path must give the same events, the same final size and leave the
 // generator in the same state. The loop's paths for any generator (PlainRunRandom draws the
 // run generator's numbers but takes none of its shortcuts) are held to the same.
 #include "base/run_error.h"
 #include "genealogy/genealogy.h"
+#include "genealogy/generation_step.h"
 
 #include <algorithm>
 #include <atomic>
@@ -39,18 +40,19 @@ template <typename Rng> long double drawnRate(Rng& rng) {
     return first < 0.5L ? first * 0.2L : rng.RandomFloat() * 0.1L;
 }
 
-// The loop's view of the rate, drawing from `rng`.
-template <typename Rng> MutationProbability probability(const Rate& rate, Rng& rng) {
+// The loop's view of the rate, drawing from the generator the loop passes.
+MutationProbability probability(const Rate& rate) {
     MutationProbability m;
     m.constant = rate.constant;
-    if (rate.perGeneration) m.perGeneration = [&rng] { return drawnRate(rng); };
+    if (rate.perGeneration) m.perGeneration = [](auto& rng) { return drawnRate(rng); };
     return m;
 }
 
 Replayed replay(int32_t k, int32_t popSize, const Demography& d, const Rate& m, uint32_t seed,
                 MergeRule rule) {
     RunRandom rng(seed);
-    MutationDraw terms;
+    const MutationProbability probabilities = probability(m);
+    GenerationEvents events;
     Replayed out;
     int32_t a = k;
     int32_t generation = 0;
@@ -58,42 +60,13 @@ Replayed replay(int32_t k, int32_t popSize, const Demography& d, const Rate& m, 
         if (d.fluctuating && d.growthStart < generation && generation < d.growthEnd)
             popSize = fluctuatedSize(popSize, d.changePercent, d.singleExpression);
         ++generation;
-        std::vector<int32_t> parents(static_cast<size_t>(a));
-        for (int32_t& v : parents)
-            v = rng.Random(popSize);
-        std::sort(parents.begin(), parents.end());
-        int32_t j = -1;
-        for (int32_t i = 0; i + 1 < a; ++i)
-            if (parents[i] == parents[i + 1]) {
-                j = i;
-                break;
-            }
-        const long double p = m.perGeneration ? drawnRate(rng) : m.constant;
-        const long double u = rng.RandomFloat();
-        const long double any = 1 - std::pow(1 - p, static_cast<long double>(a));
-        long double s = 0;
-        for (int32_t c = 1; c <= a && u < any - s; ++c) {
-            out.mut.push_back({generation, rng.Random(a)});
-            s += terms.binomialTerm(a, c, p);
-        }
-        if (j >= 0 && rule == MergeRule::One) {
+        plainGeneration(rng, a, popSize, probabilities, rule, events);
+        for (const int32_t position : events.mutations)
+            out.mut.push_back({generation, position});
+        for (const int32_t j : events.merges)
             out.coal.push_back({generation, j, j + 1});
-            --a;
-        } else if (j >= 0) {
-            // Every run of equal parents collapses to one lineage, at the position of the
-            // number of distinct parents below it.
-            int32_t distinct = 0, merged = 0;
-            for (int32_t i = 0; i < a; ++i) {
-                if (i > 0 && parents[i] == parents[i - 1]) {
-                    out.coal.push_back({generation, distinct - 1, distinct});
-                    ++merged;
-                } else {
-                    ++distinct;
-                }
-            }
-            a -= merged;
-        }
-        out.mergingGenerations += j >= 0;
+        a -= static_cast<int32_t>(events.merges.size());
+        out.mergingGenerations += !events.merges.empty();
     }
     out.generation = generation;
     out.popSize = popSize;
@@ -115,7 +88,7 @@ Simulated simulateWith(GenealogySimulator& sim, int32_t k, int32_t popSize, cons
     Rng rng(seed);
     sim.mergers = rule;
     out.popSize = popSize;
-    const MutationProbability m = probability(rate, rng);
+    const MutationProbability m = probability(rate);
     sim.simulate(out.g, k, out.popSize, d, m, rng, [&] { ++out.coalescences; });
     out.finalState = rng.state();
     return out;
