@@ -165,12 +165,21 @@ size_t pick(const std::vector<double>& weights, double u) {
 } // namespace
 
 // ---- the simulation ----
+
+namespace {
+// Generations crossed at once while a deme grows: its smallest size over the window bounds
+// the event probability of every generation in it.
+constexpr int64_t kGrowthWindow = 64;
+} // namespace
 //
 // Between two times at which the history changes (a deme's start or epoch end, a pulse, a
-// migration's start or end, a sample's generation; every generation of a deme whose size
-// changes), each generation is quiet (no migration, no repeated parent) with the same
-// probability Q = prod_d (1 - m_d)^{a_d} prod_{i < a_d} (1 - i / N_d), so the quiet
-// generations before the next eventful one are geometric, drawn at once. The eventful
+// migration's start or end, a sample's generation), each generation is quiet (no migration,
+// no repeated parent) with the same probability Q = prod_d (1 - m_d)^{a_d}
+// prod_{i < a_d} (1 - i / N_d), so the quiet generations before the next eventful one are
+// geometric, drawn at once. While a deme grows or shrinks, Q changes every generation; over
+// a window of generations the smallest sizes give a lower bound Q* <= Q, the candidate
+// generations are geometric by Q*, and a candidate holds an event with probability
+// (1 - Q) / (1 - Q*) (thinning), so the event generations keep their exact law. The eventful
 // generation is drawn conditionally on holding an event, in the order of the generation:
 // with probability P(migration) / (1 - Q) some copy migrated (the first that did is drawn
 // from its conditional law, every later one freely), and the parents are then drawn freely
@@ -339,7 +348,8 @@ void StructuredSimulator::simulate(const DiscreteHistory& history,
             }
         }
 
-        // The stretch of generations t + 1 .. T over which nothing changes.
+        // The stretch of generations t + 1 .. T over which nothing changes but the sizes of
+        // growing demes (within one epoch each, so monotone).
         const int64_t g = t + 1;
         const auto nextMark = std::upper_bound(marks.begin(), marks.end(), t);
         int64_t T = nextMark == marks.end() ? kForeverGeneration : *nextMark;
@@ -349,18 +359,29 @@ void StructuredSimulator::simulate(const DiscreteHistory& history,
         std::fill(rate.begin(), rate.end(), 0.0);
         for (const DiscreteMigration& m : history.migrations)
             if (m.end < g && g <= m.start) rate[static_cast<size_t>(m.dest)] += m.rate;
+        bool varying = false;
+        for (int32_t d = 0; d < demeCount; ++d) {
+            const auto sd = static_cast<size_t>(d);
+            if (count[sd] == 0) continue;
+            const int32_t e = history.epochAt(d, g);
+            if (e >= 0 &&
+                history.demes[sd].epochs[static_cast<size_t>(e)].function != SizeFunction::Constant)
+                varying = true;
+        }
+        if (varying) T = std::min(T, t + kGrowthWindow);
+        // Over the stretch, each generation is quiet with probability at least
+        // exp(logQuiet): the repeat probabilities are bounded by the smallest size, found at
+        // one of the stretch's ends. Without growth the bound is the exact value.
         double logQuiet = 0, logNoMigration = 0;
         for (int32_t d = 0; d < demeCount; ++d) {
             const auto sd = static_cast<size_t>(d);
             if (count[sd] == 0) continue;
             size[sd] = history.copies(d, g);
+            if (varying) size[sd] = std::min(size[sd], history.copies(d, T));
             if (size[sd] < 1)
                 throw RunError("Range check error", "deme " + history.demes[sd].name +
                                                         " has no copies at generation " +
                                                         std::to_string(g));
-            const int32_t e = history.epochAt(d, g);
-            if (history.demes[sd].epochs[static_cast<size_t>(e)].function != SizeFunction::Constant)
-                T = std::min(T, g);
             logNoRepeat[sd] = logDistinct(count[sd], size[sd]);
             logNoMigration += static_cast<double>(count[sd]) * std::log1p(-rate[sd]);
         }
@@ -385,6 +406,25 @@ void StructuredSimulator::simulate(const DiscreteHistory& history,
             throw RunError("Range check error",
                            "the genealogy passed generation " + std::to_string(lastGeneration) +
                                " with " + std::to_string(lineages_.size()) + " lineages left");
+        if (varying) {
+            // Thinning: the candidate generation holds an event with the ratio of its own
+            // event probability to the bound's; otherwise it was quiet and the walk goes on
+            // from it.
+            const int64_t candidate = t + static_cast<int64_t>(quiet) + 1;
+            double logQuietAt = logNoMigration;
+            for (int32_t d = 0; d < demeCount; ++d) {
+                const auto sd = static_cast<size_t>(d);
+                if (count[sd] == 0) continue;
+                size[sd] = history.copies(d, candidate);
+                logNoRepeat[sd] = logDistinct(count[sd], size[sd]);
+                if (count[sd] > 1) logQuietAt += logNoRepeat[sd];
+            }
+            if (uniform01(rng) * -std::expm1(logQuiet) > -std::expm1(logQuietAt)) {
+                t = candidate;
+                continue;
+            }
+            logQuiet = logQuietAt;
+        }
         const int64_t at = t + static_cast<int64_t>(quiet) + 1; // the eventful generation
         merges.clear();
         const double pMigration = -std::expm1(logNoMigration);

@@ -308,19 +308,17 @@ DiscreteHistory everyConstruct() {
     return h;
 }
 
-} // namespace
-
-TEST(StructuredTheory, EventDrivenEqualsThePlainWalk) {
-    const DiscreteHistory h = everyConstruct();
+// The TMRCA, tree length and moves of the event-driven simulator against the plain walk:
+// two-sample Kolmogorov-Smirnov at the 0.1 % level, 1.95 sqrt(2 / n).
+void expectPlainWalkLaw(const DiscreteHistory& h,
+                        const std::vector<std::pair<int32_t, int>>& perDeme, int n, uint64_t seed) {
     ASSERT_EQ(h.check(), "");
     std::vector<StructuredSample> samples;
-    for (const auto& [deme, count] :
-         std::vector<std::pair<int32_t, int>>{{4, 5}, {1, 3}, {2, 3}, {3, 3}})
+    for (const auto& [deme, count] : perDeme)
         for (int i = 0; i < count; ++i)
             samples.push_back({deme, 0});
-    const int n = 3000;
     std::vector<double> tmrca[2], length[2], moves[2];
-    PlainStructured plain{std::mt19937_64(11)};
+    PlainStructured plain{std::mt19937_64(seed)};
     StructuredSimulator sim;
     StructuredTree tree;
     for (int s = 0; s < n; ++s) {
@@ -328,7 +326,7 @@ TEST(StructuredTheory, EventDrivenEqualsThePlainWalk) {
         tmrca[0].push_back(r.tmrca);
         length[0].push_back(r.length);
         moves[0].push_back(r.moves);
-        StreamRandom rng(12, static_cast<uint32_t>(s));
+        StreamRandom rng(static_cast<uint32_t>(seed + 1), static_cast<uint32_t>(s));
         sim.simulate(h, samples, rng, tree);
         ASSERT_EQ(tree.time.size(), 2 * samples.size() - 1);
         double total = 0;
@@ -339,11 +337,35 @@ TEST(StructuredTheory, EventDrivenEqualsThePlainWalk) {
         length[1].push_back(total);
         moves[1].push_back(static_cast<double>(tree.moves.size()));
     }
-    // Two-sample Kolmogorov-Smirnov at the 0.1 % level: 1.95 sqrt(2 / n).
     const double critical = 1.95 * std::sqrt(2.0 / n);
     EXPECT_LT(quenlith::testing::ksDistance(tmrca[0], tmrca[1]), critical);
     EXPECT_LT(quenlith::testing::ksDistance(length[0], length[1]), critical);
     EXPECT_LT(quenlith::testing::ksDistance(moves[0], moves[1]), critical);
+}
+
+} // namespace
+
+TEST(StructuredTheory, EventDrivenEqualsThePlainWalk) {
+    expectPlainWalkLaw(everyConstruct(), {{4, 5}, {1, 3}, {2, 3}, {3, 3}}, 3000, 11);
+}
+
+// Sizes that change many-fold within a few generations (the growth windows then hold many
+// rejected candidates): a deme growing from 10 to 4000 in 60 generations and one shrinking
+// linearly from 3000 to 5, with migration between them, before a common constant ancestor.
+TEST(StructuredTheory, FastGrowthEqualsThePlainWalk) {
+    DiscreteHistory h;
+    h.demes = {constantDeme("R", 30, kForeverGeneration, 60), constantDeme("A", 4000, 60),
+               constantDeme("B", 5, 60)};
+    h.demes[1].epochs[0].function = SizeFunction::Exponential;
+    h.demes[1].epochs[0].startSize = 10;
+    h.demes[2].epochs[0].function = SizeFunction::Linear;
+    h.demes[2].epochs[0].startSize = 3000;
+    for (const int d : {1, 2}) {
+        h.demes[static_cast<size_t>(d)].ancestors = {0};
+        h.demes[static_cast<size_t>(d)].proportions = {1.0};
+    }
+    h.migrations = {{1, 2, 60, 0, 0.01}, {2, 1, 60, 0, 0.02}};
+    expectPlainWalkLaw(h, {{1, 6}, {2, 6}}, 3000, 21);
 }
 
 namespace {
