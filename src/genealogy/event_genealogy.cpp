@@ -300,14 +300,7 @@ void EventGenealogySimulator::simulate(Genealogy& g, int32_t k, int32_t& popSize
         }
         generation += static_cast<int32_t>(span);
         if (j >= 0) {
-            if (mergers == MergeRule::All) {
-                for (const int32_t position : mergePositions_)
-                    g.recordMerge(generation, position, lineageOrder_);
-                lineages -= static_cast<int32_t>(mergePositions_.size());
-            } else {
-                g.recordMerge(generation, j, lineageOrder_);
-                --lineages;
-            }
+            lineages -= g.recordMerges(generation, mergers, j, mergePositions_, lineageOrder_);
             if (onCoalescence) {
                 g.Generation = generation;
                 onCoalescence();

@@ -40,6 +40,17 @@ void Genealogy::recordMerge(int32_t generation, int32_t j, LineageOrder& order) 
     leafHi[node] = leafHi[right];
 }
 
+int32_t Genealogy::recordMerges(int32_t generation, MergeRule rule, int32_t j,
+                                const std::vector<int32_t>& positions, LineageOrder& order) {
+    if (rule != MergeRule::All) {
+        recordMerge(generation, j, order);
+        return 1;
+    }
+    for (const int32_t position : positions)
+        recordMerge(generation, position, order);
+    return static_cast<int32_t>(positions.size());
+}
+
 bool allMergerPositions(uint32_t* draws, int32_t a, std::vector<int32_t>& positions) {
     positions.clear();
     std::sort(draws, draws + a);
@@ -311,14 +322,7 @@ void GenealogySimulator::simulate(Genealogy& g, int32_t k, int32_t& popSize,
         }
 
         if (j >= 0) {
-            if (mergers == MergeRule::All) {
-                for (const int32_t position : mergePositions_)
-                    g.recordMerge(generation, position, lineageOrder_);
-                lineages -= static_cast<int32_t>(mergePositions_.size());
-            } else {
-                g.recordMerge(generation, j, lineageOrder_);
-                --lineages;
-            }
+            lineages -= g.recordMerges(generation, mergers, j, mergePositions_, lineageOrder_);
             if (!perGeneration) mutationDraw_.prepare(lineages, p, true);
             if (onCoalescence) {
                 g.Generation = generation;

@@ -58,6 +58,10 @@ struct Genealogy {
     // The merge of the lineages at positions j and j + 1 in `generation`: its event, its node
     // (taking the lineages' place in `order`) and the node's children and leaves.
     void recordMerge(int32_t generation, int32_t j, LineageOrder& order);
+    // The merges of one generation by `rule`: the one at j, or (MergeRule::All) one at each of
+    // `positions`. Returns the number of lineages they took away.
+    int32_t recordMerges(int32_t generation, MergeRule rule, int32_t j,
+                         const std::vector<int32_t>& positions, LineageOrder& order);
     // k sample copies and no event yet: every leaf its own range.
     void startSample(int32_t k);
     // Rebuilds the tree (children and leaf ranges) from CoalEvents alone.
