@@ -29,9 +29,10 @@ class EventGenealogySimulator {
     // As GenealogySimulator::simulate: fills g, reads and changes popSize under the
     // fluctuating size, calls onCoalescence once per generation that merges, throws RunStopped once
     // `stop` is set and "Range check error" when the genealogy would pass lastGeneration. With a
-    // per-generation mutation probability (gamma rates) the mutations are drawn generation by
-    // generation, each generation calling mutation.perGeneration(rng) first, as the walk does;
-    // the coalescences still skip. Rng is StreamRandom or PlainRunRandom.
+    // per-generation mutation probability (gamma rates) whose law mutation.gamma describes, a
+    // StreamRandom run skips the generations without a mutation too (gammaStretch in the
+    // source); otherwise each generation calls mutation.perGeneration(rng) first, as the walk
+    // does, and only the coalescences skip. Rng is StreamRandom or PlainRunRandom.
     template <typename Rng>
     void simulate(Genealogy& g, int32_t k, int32_t& popSize, const Demography& demography,
                   const MutationProbability& mutation, Rng& rng,
