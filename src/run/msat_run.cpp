@@ -14,6 +14,7 @@
 #include "output/pairing.h"
 #include "output/summary_table.h"
 #include "run/genealogy_files.h"
+#include "run/output_files.h"
 #include "run/run_model.h"
 #include "run/sim_pipeline.h"
 #include "run/summary_parts.h"
@@ -187,7 +188,7 @@ class MsatRun {
     bool run(RunOutcome& outcome) {
         const std::string& dir = p_.WorkDir;
         files_.createNewick(joinPath(dir, p_.NewickName));
-        if (p_.MSatOut) dataFile_ = BlockFile(joinPath(dir, p_.MsatDataName), true, writtenFiles_);
+        dataFile_ = createRunFile(RunFile::MsatData, p_, writtenFiles_);
         if (sims_ < 0)
             throw RunError("Range check error", "number of simulations " + std::to_string(sims_));
         const int64_t records = static_cast<int64_t>(sims_) * loci_;

@@ -1,6 +1,7 @@
 #include "run/output_paths.h"
 
 #include "base/file_io.h"
+#include "run/output_files.h"
 #include "run/run_start.h"
 
 #include <cerrno>
@@ -19,11 +20,11 @@ bool isAbsolute(const std::string& name) {
 }
 
 // The outputs that may be standard output, with their role, when the run writes them.
-std::vector<std::pair<std::string, std::string>> streamableOutputs(const FormValues& f) {
+std::vector<std::pair<std::string, std::string>> streamableOutputs(const FormValues& f,
+                                                                   const RunParameters& p) {
     std::vector<std::pair<std::string, std::string>> out;
-    if (f.chkStats) out.emplace_back("the statistics table (--stats)", f.edtStats);
-    if (f.chkVcf) out.emplace_back("the VCF (--vcf)", f.edtVcf);
-    if (f.chkMs) out.emplace_back("the ms file (--ms)", f.edtMs);
+    for (const OutputFile& e : outputFileTable())
+        if (*e.stdoutRole && e.used(f, p)) out.emplace_back(e.stdoutRole, e.name(f, p));
     return out;
 }
 
@@ -45,7 +46,7 @@ std::string checkOutputFolder(const std::string& what, const std::string& path) 
 
 std::string checkOutputPaths(const FormValues& form, const RunParameters& p) {
     std::string toStdout;
-    for (const auto& [role, name] : streamableOutputs(form)) {
+    for (const auto& [role, name] : streamableOutputs(form, p)) {
         if (!isStandardOutput(name)) continue;
         if (!toStdout.empty())
             return "Only one file can be written to standard output (\"-\"): " + toStdout +
@@ -61,19 +62,20 @@ std::string checkOutputPaths(const FormValues& form, const RunParameters& p) {
 }
 
 std::string checkJoinableNames(const FormValues& form) {
-    for (const auto& [role, name] : streamableOutputs(form))
+    const RunParameters p = readRunParameters(form).params;
+    for (const auto& [role, name] : streamableOutputs(form, p))
         if (isStandardOutput(name))
             return "the slices wrote " + role +
                    " to standard output: a join needs it in each "
                    "slice's folder";
-    const RunParameters p = readRunParameters(form).params;
     for (const RunFileName& n : runFileNames(form, p))
         if (!n.input && isAbsolute(n.name))
             return "the slices wrote " + n.role + " to the absolute name " + n.name +
                    ": a join needs it in each slice's folder";
-    if (form.chkEachSim && isAbsolute(form.edtEachSim))
+    const OutputFile& eachSim = outputFile(RunFile::EachSimFolder);
+    if (eachSim.used(form, p) && isAbsolute(eachSim.name(form, p)))
         return "the slices wrote the per-simulation files to the absolute folder " +
-               form.edtEachSim + ": a join needs them in each slice's folder";
+               eachSim.name(form, p) + ": a join needs them in each slice's folder";
     return {};
 }
 

@@ -21,6 +21,7 @@
 #include "run/each_sim_settings.h"
 #include "run/genealogy_files.h"
 #include "run/msat_run.h"
+#include "run/output_files.h"
 #include "run/output_paths.h"
 #include "run/pipeline_settings.h"
 #include "run/run_log.h"
@@ -480,7 +481,7 @@ void writeManifest(const FormValues& form, const RunParameters& p, const RunSlic
     m.first = slice.first;
     m.count = slice.count;
     m.of = form.ofSims > 0 ? form.ofSims : slice.first + slice.count - 1;
-    if (complete) m.files = sliceFileDigests(p, slice.first, slice.count);
+    if (complete) m.files = sliceFileDigests(form, p, slice.first, slice.count);
     m.inputDigest = digest;
     m.log = log;
     m.form = form;
@@ -542,8 +543,8 @@ RunOutcome runChecked(const FormValues& form, uint64_t seed, RunObserver& observ
     // Every file this run writes, so that its end can tell none has gone; the run's alone.
     WrittenFiles written;
     // The two distribution files are created on every press, before the validation.
-    BlockFile coalFile(joinPath(p.WorkDir, p.CoalDistribName), true, &written);
-    BlockFile mutFile(joinPath(p.WorkDir, p.MutDistribName), true, &written);
+    BlockFile coalFile = createRunFile(RunFile::CoalDistrib, p, &written);
+    BlockFile mutFile = createRunFile(RunFile::MutDistrib, p, &written);
     if (!read.warning.empty()) {
         outcome.warning = read.warning;
         return outcome;
@@ -580,15 +581,9 @@ RunOutcome runChecked(const FormValues& form, uint64_t seed, RunObserver& observ
         writeManifest(form, p, slice, digestText, log, false, written);
     }
 
-    BlockFile sequenceFile;
     // DNA runs only: a microsatellite run has no sequences to write.
-    if (!p.Msats && p.ScatterMut && p.SeqOut)
-        sequenceFile = BlockFile(joinPath(p.WorkDir, p.SeqOutName), true, &written);
-    BlockFile arlequinBatch;
-    if (p.ArlequinFiles && (p.SeqOut || p.MSatOut)) {
-        createDirectoryIgnoringErrors(joinPath(p.WorkDir, "Arlequin"));
-        arlequinBatch = BlockFile(joinPath(p.WorkDir, "ArlequinBatch.arp"), true, &written);
-    }
+    BlockFile sequenceFile = createRunFile(RunFile::SeqOut, p, &written);
+    BlockFile arlequinBatch = createRunFile(RunFile::ArlequinBatch, p, &written);
 
     PipelineOutputs pipelineOutputs;
     pipelineOutputs.open(pipelineOutputSettings(p, form, seed), &written);

@@ -1,8 +1,7 @@
 #include "run/run_start.h"
 #include "base/file_io.h"
 #include "base/run_error.h"
-#include "output/matrix_files.h"
-#include "run/slice_manifest.h"
+#include "run/output_files.h"
 
 #include <cerrno>
 #include <climits>
@@ -14,13 +13,6 @@
 namespace quenlith {
 
 namespace {
-
-constexpr const char* kArlequinFolder = "Arlequin";
-constexpr const char* kArlequinBatch = "ArlequinBatch.arp";
-
-bool writesArlequin(const RunParameters& p) {
-    return p.ArlequinFiles && (p.SeqOut || p.MSatOut);
-}
 
 // "sim_<n>.arp" with n a decimal number without leading zeros: the names the program gives
 // the Arlequin projects, and no other.
@@ -79,35 +71,8 @@ void removeOldProjects(const std::string& folder) {
 
 std::vector<RunFileName> runFileNames(const FormValues& f, const RunParameters& p) {
     std::vector<RunFileName> names;
-    auto add = [&](const char* role, const std::string& name, bool input = false) {
-        names.push_back({role, name, input});
-    };
-    add("the lock file of the run", kRunLockName);
-    add("the coalescence time distribution", p.CoalDistribName);
-    add("the mutation time distribution", p.MutDistribName);
-    if (p.Msats) {
-        add("the microsatellite parameter file", p.MsatParamsName, true);
-    } else {
-        if (p.SeqInput) add("the input DNA sequence file", p.SeqFileName, true);
-        if (p.ScatterMut && p.SeqOut) add("the sequence output file", p.SeqOutName);
-    }
-    if (writesArlequin(p)) {
-        add("the Arlequin folder", kArlequinFolder);
-        add("the Arlequin batch file", kArlequinBatch);
-    }
-    add("the Newick tree file", p.NewickName);
-    if (p.Msats && p.MSatOut) add("the microsatellite data file", p.MsatDataName);
-    add("the genealogy matrix file", kTreeMatFile);
-    add("the mutation matrix file", kMutMatFile);
-    if (f.chkStats) add("the statistics table", f.edtStats);
-    if (f.chkVcf) add("the VCF file", f.edtVcf);
-    if (f.chkMs) add("the ms file", f.edtMs);
-    if (f.rngKind == RandomKind::Streams) {
-        add("the slice manifest", kSliceManifestName);
-        add("the part file of the summary table", p.SummaryName + ".part");
-    }
-    add("the summary table", p.SummaryName);
-    add("the run log", p.LogName);
+    for (const OutputFile& e : outputFileTable())
+        if (e.nameCheck && e.used(f, p)) names.push_back({e.role, e.name(f, p), e.input});
     return names;
 }
 
@@ -142,8 +107,8 @@ std::string checkRunFileNames(const FormValues& f, const RunParameters& p) {
             if (samePath || sameFile) return collide(*earlier.file);
         }
         // The projects the run writes into the Arlequin folder.
-        if (writesArlequin(p) && s.path.size() > arlequin.size() &&
-            s.path.compare(0, arlequin.size(), arlequin) == 0 &&
+        if (runWrites(outputFile(RunFile::ArlequinFolder), f, p) &&
+            s.path.size() > arlequin.size() && s.path.compare(0, arlequin.size(), arlequin) == 0 &&
             isProjectName(s.path.substr(arlequin.size())))
             return "Two files of the run have one name: " + n.name +
                    " is an Arlequin project of the run and " + n.role;
@@ -181,23 +146,17 @@ RunStart startRun(const FormValues& form, const RunParameters& p) {
 }
 
 void removeEarlierRunFiles(const FormValues& form, const RunParameters& p) {
-    // Only the end of a run writes these: an old one beside new files would describe a run
-    // that is not the one in the folder.
-    removeIfThere(joinPath(p.WorkDir, p.LogName));
-    removeIfThere(joinPath(p.WorkDir, p.SummaryName));
-    removeIfThere(joinPath(p.WorkDir, p.SummaryName) + ".part");
-    // A slice manifest describes the files beside it: a streams run writes it anew, and an
-    // old one must not make another run's files pass for a slice.
-    removeIfThere(joinPath(p.WorkDir, kSliceManifestName));
-    removeOldProjects(joinPath(p.WorkDir, kArlequinFolder));
-    if (!writesArlequin(p)) removeIfThere(joinPath(p.WorkDir, kArlequinBatch));
+    // Only the end of a run writes these (and a slice manifest describes the files beside
+    // it): an old one beside new files would describe a run that is not the one in the
+    // folder. The end's files go first.
+    const std::vector<OutputFile>& table = outputFileTable();
+    for (auto e = table.rbegin(); e != table.rend(); ++e)
+        if (e->stale == StaleRule::Always) removeIfThere(joinPath(p.WorkDir, e->name(form, p)));
     // The optional files under the names this run would give them: one of an earlier run
-    // beside this run's files would pass for this run's. The VCF and the ms file of a
-    // microsatellite run are never written.
-    // A name that is also a file this run reads or writes (the root sequence file, say) is
-    // left alone.
+    // beside this run's files would pass for this run's. A name that is also a file this run
+    // reads or writes (the root sequence file, say) is left alone.
     const std::vector<RunFileName> used = runFileNames(form, p);
-    auto removeUnasked = [&](const std::string& name) {
+    auto removeUnused = [&](const std::string& name) {
         if (name.empty()) return;
         const std::string path = normalPath(p.WorkDir, name);
         struct stat st {};
@@ -211,10 +170,10 @@ void removeEarlierRunFiles(const FormValues& form, const RunParameters& p) {
         }
         removeIfThere(path);
     };
-    const bool dna = !form.chkMsats;
-    if (!form.chkStats) removeUnasked(form.edtStats);
-    if (!(form.chkVcf && dna)) removeUnasked(form.edtVcf);
-    if (!(form.chkMs && dna)) removeUnasked(form.edtMs);
+    for (const OutputFile& e : table) {
+        if (e.stale == StaleRule::Projects) removeOldProjects(joinPath(p.WorkDir, e.name(form, p)));
+        if (e.stale == StaleRule::WhenNotUsed && !e.used(form, p)) removeUnused(e.name(form, p));
+    }
 }
 
 } // namespace quenlith

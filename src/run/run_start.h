@@ -21,7 +21,7 @@ struct RunFileName {
 };
 
 // Every file the run of `p` (and the form's extra outputs) reads or writes, in the order it
-// first touches them.
+// first touches them: the entries of the output file table that the name check covers.
 std::vector<RunFileName> runFileNames(const FormValues& form, const RunParameters& p);
 
 // Empty when the names are usable; otherwise the text of the "WARNING" box: an empty name,
@@ -38,11 +38,11 @@ struct RunStart {
 // Throws RunError when the lock cannot be taken or an old file cannot be removed.
 RunStart startRun(const FormValues& form, const RunParameters& p);
 
-// Removes, from the working directory of `p`, what an earlier run left that the run of
-// `form` would not replace at once: the log, the summary table and its part file, the slice
-// manifest, the Arlequin projects (and the batch file when the run writes none), and the
-// statistics table, VCF and ms file under their names when the run does not ask for them.
-// Only regular files are removed; the caller holds the lock.
+// Removes, from the working directory of `p`, what an earlier run left that the run would not
+// replace at once, by the output file table's stale rules: the log, the summary table and its
+// part file, the slice manifest, the Arlequin projects, and the batch file, statistics table,
+// VCF and ms file under their names when the run does not use them. Only regular files are
+// removed; the caller holds the lock.
 void removeEarlierRunFiles(const FormValues& form, const RunParameters& p);
 
 } // namespace quenlith

@@ -12,6 +12,7 @@
 #include "output/matrix_files.h"
 #include "output/vcf_writer.h"
 #include "run/file_digest.h"
+#include "run/output_files.h"
 #include "run/output_paths.h"
 #include "run/pipeline_settings.h"
 #include "run/run_log.h"
@@ -31,9 +32,6 @@ namespace {
 
 namespace fs = std::filesystem;
 
-// The manifest's entry that stands for every Arlequin project of a slice.
-constexpr const char* kProjectsEntry = "Arlequin/";
-
 struct Slice {
     std::string dir;
     SliceManifest m;
@@ -52,30 +50,6 @@ void checkStop(const std::atomic<bool>* stop) {
 std::string range(int64_t first, int64_t last) {
     return first == last ? "simulation " + std::to_string(first)
                          : "simulations " + std::to_string(first) + " to " + std::to_string(last);
-}
-
-bool writesArlequin(const RunParameters& p) {
-    return p.ArlequinFiles && (p.SeqOut || p.MSatOut);
-}
-
-// The files a join reads from a slice of `p`, in the order it reads them.
-std::vector<std::string> sliceFileNames(const RunParameters& p) {
-    std::vector<std::string> names = {p.CoalDistribName, p.MutDistribName, p.NewickName,
-                                      kTreeMatFile, kMutMatFile};
-    if (p.Msats) {
-        if (p.MSatOut) names.push_back(p.MsatDataName);
-    } else if (p.ScatterMut && p.SeqOut) {
-        names.push_back(p.SeqOutName);
-    }
-    if (writesArlequin(p)) {
-        names.push_back("ArlequinBatch.arp");
-        names.push_back(kProjectsEntry);
-    }
-    names.push_back(p.SummaryName);
-    if (p.Stats) names.push_back(p.StatsName);
-    if (p.Vcf && !p.Msats) names.push_back(p.VcfName);
-    if (p.Ms && !p.Msats) names.push_back(p.MsName);
-    return names;
 }
 
 // The Arlequin projects of simulations first .. first + count - 1 as one digest: each
@@ -259,7 +233,7 @@ void checkSliceFiles(const std::vector<Slice>& slices, const std::atomic<bool>* 
     };
     std::vector<Entry> entries;
     for (const Slice& s : slices) {
-        for (const std::string& name : sliceFileNames(s.p)) {
+        for (const std::string& name : sliceFileNames(s.m.form, s.p)) {
             const auto it = std::find_if(s.m.files.begin(), s.m.files.end(),
                                          [&](const SliceFile& f) { return f.name == name; });
             if (it == s.m.files.end())
@@ -317,13 +291,15 @@ void checkOutputsAreNotInputs(const std::vector<Slice>& slices, const FormValues
     };
     std::vector<Input> inputs;
     for (const Slice& s : slices) {
-        std::vector<std::string> names = sliceFileNames(s.p);
-        names.push_back(kSliceManifestName);
-        if (!s.p.Msats && s.p.SeqInput) names.push_back(s.p.SeqFileName);
-        if (s.p.Msats) names.push_back(s.p.MsatParamsName);
+        // The files its manifest lists, the manifest and the input files the run read.
+        std::vector<std::string> names = sliceFileNames(s.m.form, s.p);
+        names.push_back(outputFile(RunFile::SliceManifest).name(s.m.form, s.p));
+        for (const OutputFile& e : outputFileTable())
+            if (e.input && e.nameCheck && e.used(s.m.form, s.p))
+                names.push_back(e.name(s.m.form, s.p));
         for (const std::string& name : names) {
             const bool folder = name == kProjectsEntry;
-            const std::string shown = joinPath(s.dir, folder ? "Arlequin" : name);
+            const std::string shown = joinPath(s.dir, folder ? kArlequinFolder : name);
             Input in{resolved(shown), shown, {}, false, folder};
             in.exists = ::stat(in.path.c_str(), &in.st) == 0;
             inputs.push_back(std::move(in));
@@ -332,7 +308,6 @@ void checkOutputsAreNotInputs(const std::vector<Slice>& slices, const FormValues
     std::vector<std::string> outputs;
     for (const RunFileName& n : runFileNames(form, p))
         if (!n.input) outputs.push_back(joinPath(p.WorkDir, n.name));
-    if (writesArlequin(p)) outputs.push_back(joinPath(p.WorkDir, "Arlequin"));
     for (const std::string& out : outputs) {
         const std::string path = resolved(out);
         struct stat st {};
@@ -422,12 +397,85 @@ void copyInputFile(const std::vector<Slice>& slices, const std::string& name,
     refuse("no slice holds " + name + " as its run read it; the joined log names it");
 }
 
+// The Arlequin batch file and projects, and the per-simulation files: the join's own ways.
+void joinOwn(const OutputFile& e, const std::vector<Slice>& slices, const FormValues& form,
+             const std::string& outDir, WrittenFiles& written, const std::atomic<bool>* stop) {
+    const int64_t total = slices.front().m.of;
+    std::error_code ec;
+    switch (e.id) {
+    case RunFile::ArlequinBatch: {
+        // The batch file names the projects by their path in the output folder.
+        createDirectoryIgnoringErrors(joinPath(outDir, kArlequinFolder));
+        BlockFile batch(joinPath(outDir, kArlequinBatch), true, &written);
+        for (const Slice& s : slices) {
+            std::error_code sizeError;
+            if (fs::file_size(joinPath(s.dir, kArlequinBatch), sizeError) == 0) continue;
+            std::string block;
+            for (int64_t sim = s.m.first; sim <= s.last(); ++sim) {
+                checkStop(stop);
+                const int32_t n = static_cast<int32_t>(sim);
+                const std::string from = arlequinProjectPath(s.dir, n);
+                if (!fs::exists(from, ec)) refuse("incomplete slice: " + from + " is missing");
+                writeWholeFile(arlequinProjectPath(outDir, n), readWholeFile(from), &written);
+                block += arlequinProjectPath(outDir, n) + "\r\n";
+            }
+            batch.write(block);
+        }
+        break;
+    }
+    case RunFile::EachSimFolder: {
+        // From the slices' folders, under the whole run's names.
+        std::vector<std::string> folders;
+        for (const Slice& s : slices)
+            if (s.m.count > 0) folders.push_back(joinPath(s.dir, form.edtEachSim));
+        joinEachSimFolders(folders, joinPath(outDir, form.edtEachSim), total, &written);
+        break;
+    }
+    default: // the projects come with the batch file; the manifest and log after the loop
+        break;
+    }
+}
+
+// The VCF and the ms file: the whole run's header, then the slices' records.
+void joinHeaderThenRecords(const OutputFile& e, const std::vector<Slice>& slices,
+                           const FormValues& form, const RunParameters& p,
+                           const std::string& outDir, WrittenFiles& written,
+                           const std::atomic<bool>* stop) {
+    const int64_t total = slices.front().m.of;
+    if (e.id == RunFile::Vcf) {
+        VcfWriter vcf;
+        VcfLayout layout;
+        layout.copies = p.SampleSize;
+        layout.diploid = p.Diploid;
+        const PipelineOutputSettings names = pipelineOutputSettings(p, form, slices.front().m.seed);
+        layout.sampleNames = names.sampleNames;
+        layout.samplePopulations = names.samplePopulations;
+        layout.firstSimulation = 1;
+        layout.simulationCount = total;
+        layout.sequenceLength = slices.front().m.log.SequenceLength;
+        vcf.open(joinPath(outDir, p.VcfName), layout, &written);
+        for (const Slice& s : slices) {
+            checkStop(stop);
+            vcf.copyRecordsFrom(joinPath(s.dir, p.VcfName));
+        }
+        vcf.close();
+    } else if (e.id == RunFile::Ms) {
+        // The whole run's command line and seed, then the slices' blocks.
+        BlockFile out(joinPath(outDir, p.MsName), true, &written);
+        out.write(msCommandLine(form, p, slices.front().m.seed) + "\n" +
+                  std::to_string(slices.front().m.seed) + "\n");
+        for (const Slice& s : slices)
+            append(s, p.MsName, out, 2, stop);
+    }
+}
+
 } // namespace
 
-std::vector<SliceFile> sliceFileDigests(const RunParameters& p, int64_t first, int64_t count,
+std::vector<SliceFile> sliceFileDigests(const FormValues& form, const RunParameters& p,
+                                        int64_t first, int64_t count,
                                         const std::atomic<bool>* stop) {
     std::vector<SliceFile> files;
-    for (const std::string& name : sliceFileNames(p)) {
+    for (const std::string& name : sliceFileNames(form, p)) {
         const FileDigest d = digestOf(p, name, first, count, stop);
         files.push_back({name, d.size, d.sha256});
     }
@@ -518,79 +566,29 @@ void joinSlices(const std::vector<std::string>& sliceDirs, const std::string& ou
     whole.log = slices.back().m.log;
     writeWholeFile(joinPath(outDir, kSliceManifestName), sliceManifestText(whole), &written);
 
-    concatenate(slices, p.CoalDistribName, outDir, written, stop);
-    concatenate(slices, p.MutDistribName, outDir, written, stop);
-    concatenate(slices, p.NewickName, outDir, written, stop);
-    concatenate(slices, kTreeMatFile, outDir, written, stop);
-    concatenate(slices, kMutMatFile, outDir, written, stop);
-    if (p.Msats) {
-        if (p.MSatOut) concatenate(slices, p.MsatDataName, outDir, written, stop);
-    } else if (p.ScatterMut && p.SeqOut) {
-        concatenate(slices, p.SeqOutName, outDir, written, stop);
-    }
-    if (writesArlequin(p)) {
-        // The batch file names the projects by their path in the output folder.
-        const std::string arlequin = joinPath(outDir, "Arlequin");
-        createDirectoryIgnoringErrors(arlequin);
-        BlockFile batch(joinPath(outDir, "ArlequinBatch.arp"), true, &written);
-        for (const Slice& s : slices) {
-            std::error_code sizeError;
-            if (fs::file_size(joinPath(s.dir, "ArlequinBatch.arp"), sizeError) == 0) continue;
-            std::string block;
-            for (int64_t sim = s.m.first; sim <= s.last(); ++sim) {
-                checkStop(stop);
-                const int32_t n = static_cast<int32_t>(sim);
-                const std::string from = arlequinProjectPath(s.dir, n);
-                if (!fs::exists(from, ec)) refuse("incomplete slice: " + from + " is missing");
-                writeWholeFile(arlequinProjectPath(outDir, n), readWholeFile(from), &written);
-                block += arlequinProjectPath(outDir, n) + "\r\n";
-            }
-            batch.write(block);
+    for (const OutputFile* e : joinOrder()) {
+        if (!runWrites(*e, form, p)) continue;
+        const std::string name = e->name(form, p);
+        switch (e->join) {
+        case JoinRule::Concatenate:
+            concatenate(slices, name, outDir, written, stop);
+            break;
+        case JoinRule::TableOneHeader:
+            joinTable(slices, name, outDir, written, stop);
+            break;
+        case JoinRule::HeaderThenRecords:
+            joinHeaderThenRecords(*e, slices, form, p, outDir, written, stop);
+            break;
+        case JoinRule::Copy:
+            // The input file the log names.
+            copyInputFile(slices, name, outDir, written, e->id == RunFile::DemesModel);
+            break;
+        case JoinRule::Own:
+            joinOwn(*e, slices, form, outDir, written, stop);
+            break;
+        case JoinRule::NotJoined:
+            break;
         }
-    }
-    joinTable(slices, p.SummaryName, outDir, written, stop);
-    // The statistics table: one header line, a row per simulation.
-    if (p.Stats) joinTable(slices, p.StatsName, outDir, written, stop);
-    // The VCF: the whole run's header, then the slices' records.
-    if (p.Vcf && !p.Msats) {
-        VcfWriter vcf;
-        VcfLayout layout;
-        layout.copies = p.SampleSize;
-        layout.diploid = p.Diploid;
-        const PipelineOutputSettings names = pipelineOutputSettings(p, form, slices.front().m.seed);
-        layout.sampleNames = names.sampleNames;
-        layout.samplePopulations = names.samplePopulations;
-        layout.firstSimulation = 1;
-        layout.simulationCount = total;
-        layout.sequenceLength = slices.front().m.log.SequenceLength;
-        vcf.open(joinPath(outDir, p.VcfName), layout, &written);
-        for (const Slice& s : slices) {
-            checkStop(stop);
-            vcf.copyRecordsFrom(joinPath(s.dir, p.VcfName));
-        }
-        vcf.close();
-    }
-    // The ms file: the whole run's command line and seed, then the slices' blocks.
-    if (p.Ms && !p.Msats) {
-        BlockFile out(joinPath(outDir, p.MsName), true, &written);
-        out.write(msCommandLine(form, p, slices.front().m.seed) + "\n" +
-                  std::to_string(slices.front().m.seed) + "\n");
-        for (const Slice& s : slices)
-            append(s, p.MsName, out, 2, stop);
-    }
-    // The input file the log names.
-    if (p.Msats)
-        copyInputFile(slices, p.MsatParamsName, outDir, written);
-    else if (p.SeqInput)
-        copyInputFile(slices, p.SeqFileName, outDir, written);
-    if (p.model) copyInputFile(slices, form.edtDemes, outDir, written, true);
-
-    // The per-simulation files: from the slices' folders, under the whole run's names.
-    if (form.chkEachSim) {
-        std::vector<std::string> folders;
-        for (const Slice& s : slices)
-            if (s.m.count > 0) folders.push_back(joinPath(s.dir, form.edtEachSim));
-        joinEachSimFolders(folders, joinPath(outDir, form.edtEachSim), total, &written);
     }
 
     checkStop(stop);
@@ -605,7 +603,7 @@ void joinSlices(const std::vector<std::string>& sliceDirs, const std::string& ou
 
     whole.complete = true;
     whole.log = log;
-    whole.files = sliceFileDigests(p, 1, total, stop);
+    whole.files = sliceFileDigests(form, p, 1, total, stop);
     writeWholeFile(joinPath(outDir, kSliceManifestName), sliceManifestText(whole), &written);
 }
 

@@ -24,9 +24,10 @@ namespace quenlith {
 void joinSlices(const std::vector<std::string>& sliceDirs, const std::string& outDir,
                 const std::atomic<bool>* stop = nullptr);
 
-// The files of a completed streams run of `p` (simulations first .. first + count - 1) that
-// a join reads, with their sizes and SHA-256, read back from the working directory.
-std::vector<SliceFile> sliceFileDigests(const RunParameters& p, int64_t first, int64_t count,
+// The files of a completed streams run of `form` and `p` (simulations first .. first + count
+// - 1) that a join reads, with their sizes and SHA-256, read back from the working directory.
+std::vector<SliceFile> sliceFileDigests(const FormValues& form, const RunParameters& p,
+                                        int64_t first, int64_t count,
                                         const std::atomic<bool>* stop = nullptr);
 
 } // namespace quenlith

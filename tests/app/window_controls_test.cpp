@@ -1,6 +1,7 @@
 // The window's controls: names, captions, defaults, places, and the record they fill.
 #include "window_fixture.h"
 
+#include "run/output_files.h"
 #include "run/parameter_table.h"
 
 #include <QApplication>
@@ -470,4 +471,27 @@ TEST_F(WindowTest, EveryTableEntryWithAControlHasItOnItsSheet) {
     const FormValues f = window->formValues();
     EXPECT_TRUE(f.chkMs);
     EXPECT_EQ(f.edtMs, "run.ms");
+}
+
+TEST_F(WindowTest, EveryFileOfTheRunHasItsControlsInTheWindow) {
+    // The check box and the name of each file of the run's file table reach the record.
+    auto* tabs = child<QTabWidget>("PageControl1");
+    int found = 0;
+    for (const OutputFile& e : outputFileTable()) {
+        if (*e.checkField) {
+            auto* box = window->findChild<QCheckBox*>(e.checkField);
+            ASSERT_NE(box, nullptr) << e.role << ": " << e.checkField;
+            EXPECT_EQ(sheetOf(tabs, box), static_cast<int>(findParameter(e.checkField)->tab));
+            ++found;
+        }
+        if (*e.nameField) {
+            auto* edit = window->findChild<QLineEdit*>(e.nameField);
+            ASSERT_NE(edit, nullptr) << e.role << ": " << e.nameField;
+            edit->setText("named.txt");
+            EXPECT_EQ(findParameter(e.nameField)->get(window->formValues()), "named.txt")
+                << e.nameField;
+            ++found;
+        }
+    }
+    EXPECT_EQ(found, 25);
 }

@@ -1,6 +1,7 @@
 // Streams runs: files that do not depend on the number of threads, slices joined into
 // exactly the whole run, the refusals, and the statistics of the two kinds of random numbers.
 #include "base/run_error.h"
+#include "run/output_files.h"
 #include "run/run_driver.h"
 #include "run/slice_join.h"
 #include "run/slice_manifest.h"
@@ -13,6 +14,7 @@
 #include <fstream>
 #include <gtest/gtest.h>
 #include <map>
+#include <set>
 #include <sstream>
 
 using namespace quenlith;
@@ -106,11 +108,14 @@ void writeTo(const fs::path& path, const std::string& content) {
 
 const char* kMsatParams = "1 100 140 2 0.001\r\n2 50 90 4 0.0005\r\n3 20 30 1 0.002\r\n";
 
-// Runs `form` in `dir` (created), as a slice first .. first + sims - 1.
+// Runs `form` in `dir` (created, with the files `inputs`), as a slice first .. first + sims - 1.
 RunOutcome runIn(FormValues form, const fs::path& dir, uint64_t seed, int64_t first = 1,
-                 int32_t threads = 1, int64_t of = 0) {
+                 int32_t threads = 1, int64_t of = 0,
+                 const std::map<std::string, std::string>& inputs = {}) {
     fs::create_directories(dir);
     if (form.chkMsats) writeTo(dir / "msatparam.txt", kMsatParams);
+    for (const auto& [name, content] : inputs)
+        writeTo(dir / name, content);
     form.WorkDir = dir.string();
     form.firstSim = first;
     form.ofSims = of;
@@ -120,23 +125,27 @@ RunOutcome runIn(FormValues form, const fs::path& dir, uint64_t seed, int64_t fi
 }
 
 // The whole run in `root`/run, kept as `root`/whole; slices (first, count, threads) joined
-// into `root`/run again, so that paths inside the files agree.
+// into `root`/run again, so that paths inside the files agree. The input files `inputs` are
+// written into every run's folder; `wholeFiles`, when given, receives the whole run's files.
 void expectJoinEqualsWholeRun(FormValues form, int sims,
-                              const std::vector<std::array<int, 3>>& slices) {
+                              const std::vector<std::array<int, 3>>& slices,
+                              const std::map<std::string, std::string>& inputs = {},
+                              std::map<std::string, std::string>* wholeFiles = nullptr) {
     TempDir root;
     form.edtNumberSimulations = std::to_string(sims);
-    ASSERT_EQ(runIn(form, root.path() / "run", 42).status, RunStatus::Completed);
+    const RunOutcome whole = runIn(form, root.path() / "run", 42, 1, 1, 0, inputs);
+    ASSERT_EQ(whole.status, RunStatus::Completed) << whole.warning;
     fs::rename(root.path() / "run", root.path() / "whole");
     std::vector<std::string> dirs;
     for (const auto& [first, count, threads] : slices) {
         const fs::path dir = root.path() / ("slice" + std::to_string(first));
         form.edtNumberSimulations = std::to_string(count);
-        ASSERT_EQ(runIn(form, dir, 42, first, threads, sims).status, RunStatus::Completed);
+        ASSERT_EQ(runIn(form, dir, 42, first, threads, sims, inputs).status, RunStatus::Completed);
         dirs.insert(dirs.begin(), dir.string()); // any order
     }
     joinSlices(dirs, (root.path() / "run").string());
-    if (form.chkMsats) writeTo(root.path() / "run" / "msatparam.txt", kMsatParams);
     expectSameFiles(root.path() / "whole", root.path() / "run");
+    if (wholeFiles) *wholeFiles = snapshot(root.path() / "whole");
 }
 
 std::string joinError(const std::vector<std::string>& dirs, const std::string& out) {
@@ -191,6 +200,61 @@ TEST(StreamsRun, SlicesJoinIntoExactlyTheWholeRun) {
     FormValues msatStats = msatForm("", 0);
     msatStats.chkStats = true;
     expectJoinEqualsWholeRun(msatStats, 9, {{1, 4, 2}, {5, 5, 1}});
+}
+
+TEST(StreamsRun, EveryFileOfTheTableJoinsByItsRuleIntoTheWholeRun) {
+    // Three runs that between them write every file the join makes: a DNA run with a root
+    // sequence file and every output, a microsatellite run, a run of a demographic model.
+    FormValues dna = dnaForm("", 0);
+    dna.chkStats = dna.chkVcf = dna.chkMs = dna.chkEachSim = dna.chkSeqInput = true;
+    dna.edtEachSimFormat = "fasta,nexus";
+    FormValues msat = msatForm("", 0);
+    msat.chkStats = msat.chkEachSim = true;
+    FormValues model;
+    model.rngKind = RandomKind::Streams;
+    model.chkMultipleSims = true;
+    model.chkDemes = true;
+    model.edtDemes = "m.yaml";
+    model.edtSamples = "A:4,B:2";
+    model.chkDiploid = model.chkSeqOut = model.chkArlequin = true;
+    model.edtSeqLength = "50";
+    model.chkVcf = model.chkStats = true;
+    struct Case {
+        FormValues form;
+        std::map<std::string, std::string> inputs;
+        std::map<std::string, std::string> files; // the whole run's
+    };
+    std::vector<Case> cases = {
+        {dna, {{"seqin.txt", "ACGTTGCAACGTAGCTAGCTAGGATCCATGCAAGCT\r\n"}}, {}},
+        {msat, {}, {}},
+        {model,
+         {{"m.yaml", "time_units: generations\ndemes:\n- {name: A, epochs: [{start_size: 80}]}\n"
+                     "- {name: B, epochs: [{start_size: 60}]}\n"
+                     "migrations: [{demes: [A, B], rate: 0.01}]\n"}},
+         {}},
+    };
+    for (Case& c : cases)
+        expectJoinEqualsWholeRun(c.form, 5, {{1, 2, 1}, {3, 3, 2}}, c.inputs, &c.files);
+    // Every entry the join makes is in one of the whole runs (and so, the runs being equal,
+    // in its join), each rule at least once.
+    std::set<JoinRule> rules;
+    for (const OutputFile& e : outputFileTable()) {
+        if (e.join == JoinRule::NotJoined) continue;
+        bool found = false;
+        for (const Case& c : cases) {
+            const RunParameters p = readRunParameters(c.form).params;
+            if (!runWrites(e, c.form, p)) continue;
+            std::string name = e.name(c.form, p);
+            if (e.id == RunFile::ArlequinFolder) name += "/sim_1.arp";
+            if (e.id == RunFile::EachSimFolder) name += "/manifest.tsv";
+            const auto file = c.files.find(name);
+            EXPECT_TRUE(file != c.files.end() && !file->second.empty()) << e.role << ": " << name;
+            found = true;
+        }
+        EXPECT_TRUE(found) << "no run writes " << e.role;
+        rules.insert(e.join);
+    }
+    EXPECT_EQ(rules.size(), 5u);
 }
 
 TEST(StreamsRun, ASimulationDependsOnItsStreamAlone) {
