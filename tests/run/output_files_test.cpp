@@ -222,3 +222,24 @@ TEST(OutputFileTable, AnOutputNamedAsTheModelFileIsRefusedAndTheModelKept) {
                            "and the demographic model file");
     EXPECT_EQ(dir.read("m.yaml"), model);
 }
+
+TEST(OutputFileTable, TheManifestListsTheFilesInTheOrderEarlierSlicesHave) {
+    // The order of a slice manifest's files, as manifests written before the table have it.
+    FormValues dna = fullForm(false);
+    EXPECT_EQ(sliceFileNames(dna, paramsOf(dna)),
+              (std::vector<std::string>{"CoalDistrib.csv", "MutDistrib.csv", "NewickTrees.tre",
+                                        "TreeMatFile.txt", "MutMatFile.txt", "seqout.txt",
+                                        "ArlequinBatch.arp", "Arlequin/", "outfile.csv",
+                                        "stats.csv", "sites.vcf", "sites.ms"}));
+    // A microsatellite run holds the VCF's and the ms file's names but writes neither.
+    FormValues msat = fullForm(true);
+    EXPECT_EQ(
+        sliceFileNames(msat, paramsOf(msat)),
+        (std::vector<std::string>{"CoalDistrib.csv", "MutDistrib.csv", "NewickTrees.tre",
+                                  "TreeMatFile.txt", "MutMatFile.txt", "MsatData.csv",
+                                  "ArlequinBatch.arp", "Arlequin/", "outfile.csv", "stats.csv"}));
+    FormValues plain;
+    EXPECT_EQ(sliceFileNames(plain, paramsOf(plain)),
+              (std::vector<std::string>{"CoalDistrib.csv", "MutDistrib.csv", "NewickTrees.tre",
+                                        "TreeMatFile.txt", "MutMatFile.txt", "outfile.csv"}));
+}
