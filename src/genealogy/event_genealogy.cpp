@@ -277,9 +277,8 @@ void EventGenealogySimulator::simulate(Genealogy& g, int32_t k, int32_t& popSize
                     stop->load(std::memory_order_relaxed))
                     throw RunStopped();
                 const long double pg = mutation.perGeneration(rng);
-                mutationDraw_.drawFresh(rng, lineages, pg, [&](int32_t position) {
-                    record(eventGeneration, position);
-                });
+                drawFresh(rng, lineages, pg,
+                          [&](int32_t position) { record(eventGeneration, position); });
             }
         } else {
             const int64_t slots = int64_t{lineages} * span;

@@ -61,7 +61,6 @@ class EventGenealogySimulator {
     std::vector<uint32_t> parents_;
     std::vector<uint32_t> seen_; // open-addressing set of values + 1 (0: empty)
     LineageOrder lineageOrder_;
-    MutationDraw mutationDraw_;
     // j of the walk's rule on parents_, or -1.
     int32_t mergePosition();
     // j of the first merge of `mergers` on parents_ (under All, every merge in

@@ -222,7 +222,8 @@ void GenealogySimulator::simulate(Genealogy& g, int32_t k, int32_t& popSize,
         g.MutEvents.push_back({generation, position});
         g.mutationNodes.push_back(lineageOrder_.nodeAt(position));
     };
-    if (!perGeneration) mutationDraw_.prepare(lineages, p, true);
+    PreparedRate rate;
+    if (!perGeneration) rate = preparedRates_.get(lineages, p);
     while (lineages > 1) {
         int32_t j = -1;
         const QuietPath quiet = kCongruential && !perGeneration && !demography.fluctuating &&
@@ -238,7 +239,7 @@ void GenealogySimulator::simulate(Genealogy& g, int32_t k, int32_t& popSize,
                                lastGeneration, int64_t{generation} + kStopCheckGenerations))
                          : lastGeneration;
                 const uint32_t s = local.state();
-                const uint64_t threshold = mutationDraw_.anyThreshold();
+                const uint64_t threshold = rate.threshold;
                 QuietRun end;
                 if (quiet == QuietPath::Paired)
                     end = kFewLineagePaths[lineages].quiet(s, generation, stretchEnd, popSize,
@@ -267,7 +268,7 @@ void GenealogySimulator::simulate(Genealogy& g, int32_t k, int32_t& popSize,
                     RandomMany(again, popSize, lineages, parents_.data());
                     allMergerPositions(parents_.data(), lineages, mergePositions_);
                 }
-                if (end.mutates) mutationDraw_.drawEvents(local, end.state * 0x1p-32L, onMutation);
+                if (end.mutates) drawEvents(local, end.state * 0x1p-32L, rate, onMutation);
             }
         } else {
             if (demography.fluctuating && demography.growthStart < generation &&
@@ -315,15 +316,15 @@ void GenealogySimulator::simulate(Genealogy& g, int32_t k, int32_t& popSize,
 
             if (perGeneration) {
                 p = mutation.perGeneration(local);
-                mutationDraw_.drawFresh(local, lineages, p, onMutation);
+                drawFresh(local, lineages, p, onMutation);
             } else {
-                mutationDraw_.drawPrepared(local, onMutation);
+                drawPrepared(local, rate, onMutation);
             }
         }
 
         if (j >= 0) {
             lineages -= g.recordMerges(generation, mergers, j, mergePositions_, lineageOrder_);
-            if (!perGeneration) mutationDraw_.prepare(lineages, p, true);
+            if (!perGeneration) rate = preparedRates_.get(lineages, p);
             if (onCoalescence) {
                 g.Generation = generation;
                 rng = local;

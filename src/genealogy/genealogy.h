@@ -116,7 +116,7 @@ struct QuietRun;
 //     bit per parent up to 2^24, a hash table beyond.
 //   Any other generator (StreamRandom) takes these paths with its draws made one by one.
 // - The mutation count: the probability of any event and its state threshold are kept per
-//   rate and lineage count (MutationDraw::prepare); a rate drawn afresh every generation
+//   rate and lineage count (PreparedRates); a rate drawn afresh every generation
 //   (gamma) is compared first with the bound a p >= P, so that P itself, in extended
 //   precision, is worked out only for the uniforms that can lie below it.
 // - MergeRule::All: every path above tells whether a generation repeats a parent; one that
@@ -197,7 +197,7 @@ class GenealogySimulator {
     std::vector<uint64_t> hashSlots_; // (stamp << 32 | value) for large N
     uint32_t hashStamp_ = 0;
     LineageOrder lineageOrder_;
-    MutationDraw mutationDraw_;
+    PreparedRates preparedRates_;
     std::vector<int32_t> mergePositions_; // the events of a generation under MergeRule::All
 };
 

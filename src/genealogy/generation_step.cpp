@@ -31,13 +31,12 @@ void plainGeneration(Rng& rng, int32_t a, int32_t n, const MutationProbability& 
     plainMerges(rng, a, n, rule, out.merges);
     const long double p = mutation.perGeneration ? mutation.perGeneration(rng) : mutation.constant;
     const long double u = rng.RandomFloat();
-    MutationDraw terms;
-    const long double any = terms.probabilityOfAny(a, p);
+    const long double any = probabilityOfAny(a, p);
     out.mutations.clear();
     long double s = 0;
     for (int32_t c = 1; c <= a && u < any - s; ++c) {
         out.mutations.push_back(rng.Random(a));
-        s += terms.binomialTerm(a, c, p);
+        s += binomialTerm(a, c, p);
     }
 }
 

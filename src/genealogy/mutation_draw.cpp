@@ -1,24 +1,28 @@
 #include "genealogy/mutation_draw.h"
 
+#include <array>
 #include <cmath>
 
 namespace quenlith {
 
-long double MutationDraw::factorial(int32_t n) {
-    if (n <= 1) return 1;
-    if (static_cast<size_t>(n) >= factorials_.size()) factorials_.resize(n + 1, 0);
-    long double& cached = factorials_[n];
-    if (cached == 0) {
-        // The product n * (n - 1) * ... * 2, in this order.
-        long double f = 1;
-        for (int32_t i = n; i >= 2; --i)
-            f *= i;
-        cached = f;
-    }
-    return cached;
-}
-
 namespace {
+
+constexpr int32_t kLargestFactorial = 1754; // 1755! leaves the extended range
+
+// n! for n <= 1754, each the product n * (n - 1) * ... * 2 in this order, made once.
+const std::array<long double, kLargestFactorial + 1>& factorials() {
+    static const auto table = [] {
+        std::array<long double, kLargestFactorial + 1> f{};
+        for (int32_t n = 0; n <= kLargestFactorial; ++n) {
+            long double product = 1;
+            for (int32_t i = n; i >= 2; --i)
+                product *= i;
+            f[static_cast<size_t>(n)] = product;
+        }
+        return f;
+    }();
+    return table;
+}
 
 // The smallest state x with x * 2^-32 >= P, that is ceil(P * 2^32); the scaling by a power
 // of two is exact.
@@ -28,24 +32,62 @@ uint64_t stateThreshold(long double any) {
     return static_cast<uint64_t>(std::ceil(any * 4294967296.0L));
 }
 
+long double factorTerm(int32_t a, int32_t c, long double p) {
+    const auto& f = factorials();
+    const long double choose =
+        f[static_cast<size_t>(a)] / (f[static_cast<size_t>(c)] * f[static_cast<size_t>(a - c)]);
+    return choose * std::pow(p, static_cast<long double>(c)) *
+           std::pow(1 - p, static_cast<long double>(a - c));
+}
+
+long double logTerm(int32_t a, int32_t c, long double lgammaA, long double logOfP,
+                    long double log1mP) {
+    return std::exp(lgammaA - std::lgamma(static_cast<long double>(c) + 1) -
+                    std::lgamma(static_cast<long double>(a - c) + 1) + c * logOfP +
+                    (a - c) * log1mP);
+}
+
 } // namespace
 
-long double MutationDraw::probabilityOfAny(int32_t a, long double p) {
+long double probabilityOfAny(int32_t a, long double p) {
     return 1 - std::pow(1 - p, static_cast<long double>(a));
 }
 
-void MutationDraw::prepare(int32_t a, long double p, bool repeats) {
-    if (a == a_ && p == p_) return;
-    a_ = a;
-    p_ = p;
-    rate_ = kNoRate;
-    firstKnown_ = false;
-    if (!repeats || p != p) {
-        any_ = probabilityOfAny(a, p);
-        threshold_ = stateThreshold(any_);
-        return;
+long double binomialTerm(int32_t a, int32_t c, long double p) {
+    if (a <= kLargestFactorial) return factorTerm(a, c, p);
+    const long double q = 1 - p;
+    if (p <= 0) return 0;
+    if (q <= 0) return c == a ? 1 : 0;
+    return logTerm(a, c, std::lgamma(static_cast<long double>(a) + 1), std::log(p), std::log1p(-p));
+}
+
+long double BinomialTerms::term(int32_t c) {
+    const int32_t a = rate_.a;
+    const long double p = rate_.p;
+    if (a <= kLargestFactorial) return factorTerm(a, c, p);
+    if (p <= 0) return 0;
+    if (1 - p <= 0) return c == a ? 1 : 0;
+    if (!logsKnown_) {
+        lgammaA_ = std::lgamma(static_cast<long double>(a) + 1);
+        logOfP_ = std::log(p);
+        log1mP_ = std::log1p(-p);
+        logsKnown_ = true;
     }
-    if (lastKept_ >= kept_.size() || kept_[lastKept_].p != p) {
+    return logTerm(a, c, lgammaA_, logOfP_, log1mP_);
+}
+
+PreparedRate prepareRate(int32_t a, long double p) {
+    PreparedRate rate;
+    rate.a = a;
+    rate.p = p;
+    rate.any = probabilityOfAny(a, p);
+    rate.threshold = stateThreshold(rate.any);
+    return rate;
+}
+
+PreparedRate PreparedRates::get(int32_t a, long double p) {
+    if (a < 1 || p != p) return prepareRate(a, p);
+    if (last_ >= kept_.size() || kept_[last_].p != p) {
         constexpr size_t kKeptRates = 8;
         size_t i = 0;
         while (i < kept_.size() && kept_[i].p != p)
@@ -56,66 +98,30 @@ void MutationDraw::prepare(int32_t a, long double p, bool repeats) {
             } else {
                 i = nextEviction_;
                 nextEviction_ = (nextEviction_ + 1) % kKeptRates;
-                kept_[i] = KeptRate{};
+                kept_[i] = Kept{};
             }
             kept_[i].p = p;
         }
-        lastKept_ = i;
+        last_ = i;
     }
-    KeptRate& rate = kept_[lastKept_];
-    const size_t index = a < 0 ? 0 : static_cast<size_t>(a);
-    if (rate.threshold.size() <= index) {
-        rate.threshold.resize(index + 1, kUnknown);
-        rate.any.resize(index + 1, 0);
-        rate.first.resize(index + 1, 0);
-        rate.firstKnown.resize(index + 1, false);
+    std::vector<KeptCount>& perCount = kept_[last_].perCount;
+    const size_t index = static_cast<size_t>(a);
+    if (perCount.size() <= index) perCount.resize(index + 1);
+    KeptCount& known = perCount[index];
+    if (known.threshold == kUnknown) {
+        const PreparedRate fresh = prepareRate(a, p);
+        known.any = fresh.any;
+        known.threshold = fresh.threshold;
+        known.first = binomialTerm(a, 1, p);
     }
-    if (rate.threshold[index] == kUnknown) {
-        rate.any[index] = probabilityOfAny(a, p);
-        rate.threshold[index] = stateThreshold(rate.any[index]);
-    }
-    any_ = rate.any[index];
-    threshold_ = rate.threshold[index];
-    firstKnown_ = rate.firstKnown[index];
-    first_ = rate.first[index];
-    rate_ = lastKept_;
-}
-
-long double MutationDraw::firstTerm() {
-    if (!firstKnown_) {
-        first_ = binomialTerm(a_, 1, p_);
-        firstKnown_ = true;
-        if (rate_ != kNoRate) {
-            const size_t index = static_cast<size_t>(a_);
-            kept_[rate_].first[index] = first_;
-            kept_[rate_].firstKnown[index] = true;
-        }
-    }
-    return first_;
-}
-
-long double MutationDraw::binomialTerm(int32_t a, int32_t c, long double p) {
-    const long double q = 1 - p;
-    if (a <= 1754) {
-        const long double choose = factorial(a) / (factorial(c) * factorial(a - c));
-        return choose * std::pow(p, static_cast<long double>(c)) *
-               std::pow(q, static_cast<long double>(a - c));
-    }
-    // Beyond 1754! the factorials leave the extended range: use log-gamma. The parts that
-    // depend on a and p alone are kept for the next event (the same values, recomputed).
-    if (p <= 0) return 0;
-    if (q <= 0) return c == a ? 1 : 0;
-    if (a != logA_ || !(p == logP_)) {
-        logA_ = a;
-        logP_ = p;
-        lgammaA_ = std::lgamma(static_cast<long double>(a) + 1);
-        logOfP_ = std::log(p);
-        log1mP_ = std::log1p(-p);
-    }
-    const long double logTerm = lgammaA_ - std::lgamma(static_cast<long double>(c) + 1) -
-                                std::lgamma(static_cast<long double>(a - c) + 1) + c * logOfP_ +
-                                (a - c) * log1mP_;
-    return std::exp(logTerm);
+    PreparedRate rate;
+    rate.a = a;
+    rate.p = p;
+    rate.any = known.any;
+    rate.threshold = known.threshold;
+    rate.first = known.first;
+    rate.firstKnown = true;
+    return rate;
 }
 
 } // namespace quenlith

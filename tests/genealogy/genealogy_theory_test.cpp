@@ -99,11 +99,10 @@ INSTANTIATE_TEST_SUITE_P(SmallCases, TheoryTest,
 // and a generation with p = 1 carries exactly a events.
 TEST(MutationDraw, CertainMutationGivesOneEventPerLineage) {
     RunRandom rng(3);
-    MutationDraw draw;
     for (int a : {1, 2, 7, 50}) {
         std::vector<int> hits(a, 0);
         int events = 0;
-        draw.draw(rng, a, 1.0L, [&](int32_t pos) {
+        drawPrepared(rng, prepareRate(a, 1.0L), [&](int32_t pos) {
             ASSERT_GE(pos, 0);
             ASSERT_LT(pos, a);
             ++hits[pos];
@@ -113,23 +112,21 @@ TEST(MutationDraw, CertainMutationGivesOneEventPerLineage) {
     }
     int events = 0;
     for (int g = 0; g < 1000; ++g)
-        draw.draw(rng, 20, 0.0L, [&](int32_t) { ++events; });
+        drawPrepared(rng, prepareRate(20, 0.0L), [&](int32_t) { ++events; });
     EXPECT_EQ(events, 0);
 }
 
 TEST(MutationDraw, BinomialTermsSumToOneOnBothFormulas) {
-    MutationDraw draw;
     for (int a : {5, 100, 1754, 1755, 5000}) {
         const long double p = 0.003L;
         long double sum = 0;
         for (int c = 1; c <= a; ++c)
-            sum += draw.binomialTerm(a, c, p);
-        EXPECT_NEAR(static_cast<double>(sum), static_cast<double>(draw.probabilityOfAny(a, p)),
-                    1e-12)
+            sum += binomialTerm(a, c, p);
+        EXPECT_NEAR(static_cast<double>(sum), static_cast<double>(probabilityOfAny(a, p)), 1e-12)
             << "a=" << a;
     }
     // Both evaluations agree where they overlap.
-    EXPECT_NEAR(static_cast<double>(draw.binomialTerm(1754, 3, 0.001L)),
+    EXPECT_NEAR(static_cast<double>(binomialTerm(1754, 3, 0.001L)),
                 std::exp(std::lgamma(1755.0) - std::lgamma(4.0) - std::lgamma(1752.0) +
                          3 * std::log(0.001) + 1751 * std::log1p(-0.001)),
                 1e-12);
@@ -143,9 +140,8 @@ TEST(MutationDraw, ZeroUniformStopsAtTheLineageCount) {
         inverse *= 2 - 134775813u * inverse; // Newton step mod 2^32
     const uint32_t state = static_cast<uint32_t>(0u - 1u) * inverse;
     RunRandom rng(state);
-    MutationDraw draw;
     int events = 0;
-    draw.draw(rng, 4, 0.0001L, [&](int32_t) { ++events; });
+    drawPrepared(rng, prepareRate(4, 0.0001L), [&](int32_t) { ++events; });
     EXPECT_LE(events, 4);
     EXPECT_GE(events, 1);
 }
@@ -169,7 +165,6 @@ uint32_t stateBefore(uint32_t x) {
 // the threshold of "any event" included, for probabilities from tiny to certain.
 TEST(MutationDraw, FreshProbabilityGivesTheSameEventsAsTheFullComputation) {
     std::mt19937_64 pick(99);
-    MutationDraw fresh, full, reference;
     int compared = 0, withEvents = 0;
     for (int r = 0; r < 800; ++r) {
         const int32_t a = r % 3 == 0 ? 1 + static_cast<int32_t>(pick() % 8)
@@ -180,8 +175,7 @@ TEST(MutationDraw, FreshProbabilityGivesTheSameEventsAsTheFullComputation) {
         if (p * a > 5) p = 5.0L / a * std::uniform_real_distribution<>()(pick);
         if (r % 50 == 0 && a <= 8) p = 1;
         if (r % 50 == 1) p = 0;
-        reference.prepare(a, p, false);
-        const uint64_t threshold = reference.anyThreshold();
+        const uint64_t threshold = prepareRate(a, p).threshold;
         // Uniform states around the threshold, around the bound a p, and anywhere.
         const double bound = static_cast<double>(a) * static_cast<double>(p) * 4294967296.0;
         std::vector<uint64_t> states;
@@ -195,8 +189,8 @@ TEST(MutationDraw, FreshProbabilityGivesTheSameEventsAsTheFullComputation) {
             RunRandom r1(stateBefore(static_cast<uint32_t>(x))), r2 = r1;
             ASSERT_EQ(RunRandom(r1).RandomFloat(), static_cast<long double>(x) * 0x1p-32L);
             std::vector<int32_t> e1, e2;
-            fresh.drawFresh(r1, a, p, [&](int32_t pos) { e1.push_back(pos); });
-            full.draw(r2, a, p, [&](int32_t pos) { e2.push_back(pos); });
+            drawFresh(r1, a, p, [&](int32_t pos) { e1.push_back(pos); });
+            drawPrepared(r2, prepareRate(a, p), [&](int32_t pos) { e2.push_back(pos); });
             ASSERT_EQ(e1, e2) << "a=" << a << " p=" << static_cast<double>(p) << " x=" << x;
             ASSERT_EQ(r1.state(), r2.state());
             ++compared;
@@ -206,19 +200,51 @@ TEST(MutationDraw, FreshProbabilityGivesTheSameEventsAsTheFullComputation) {
     EXPECT_GT(withEvents, compared / 10); // the threshold's neighbourhood was reached
 }
 
-// The large-sample terms keep the parts of the last a and p: interleaved a, p and c give
-// exactly the terms of a fresh computation.
+// The terms of one generation keep the log parts of its a and p: in any order of c they are
+// exactly the plain terms.
 TEST(MutationDraw, KeptLogTermsAreExact) {
     std::mt19937 pick(5);
-    MutationDraw kept;
-    const int32_t as[] = {1755, 1756, 5000, 1000000};
-    const long double ps[] = {1e-4L, 0.3L, 1e-9L};
-    for (int i = 0; i < 2000; ++i) {
-        const int32_t a = as[pick() % 4];
-        const long double p = ps[pick() % 3];
-        const int32_t c = 1 + static_cast<int32_t>(pick() % 40);
-        MutationDraw fresh;
-        ASSERT_EQ(kept.binomialTerm(a, c, p), fresh.binomialTerm(a, c, p))
-            << "a=" << a << " c=" << c << " p=" << static_cast<double>(p);
+    const int32_t as[] = {1755, 1756, 5000, 1000000, 40};
+    const long double ps[] = {1e-4L, 0.3L, 1e-9L, 0, 1};
+    for (int i = 0; i < 400; ++i) {
+        const PreparedRate rate = prepareRate(as[pick() % 5], ps[pick() % 5]);
+        BinomialTerms terms(rate);
+        for (int n = 0; n < 10; ++n) {
+            const int32_t c = 1 + static_cast<int32_t>(pick() % 40);
+            ASSERT_EQ(terms.term(c), binomialTerm(rate.a, c, rate.p))
+                << "a=" << rate.a << " c=" << c << " p=" << static_cast<double>(rate.p);
+        }
+    }
+}
+
+// The kept rates, over more probabilities than are kept and interleaved lineage counts, are
+// exactly the rates prepared afresh with their first term.
+TEST(MutationDraw, KeptRatesAreThePreparedOnes) {
+    std::mt19937_64 pick(8);
+    PreparedRates kept;
+    std::vector<long double> ps;
+    for (int i = 0; i < 12; ++i)
+        ps.push_back(static_cast<long double>(std::pow(10.0, -1.0 - static_cast<double>(i % 9)) *
+                                              (1 + static_cast<double>(i))));
+    ps.push_back(0);
+    ps.push_back(1);
+    for (int i = 0; i < 5000; ++i) {
+        const long double p = ps[pick() % ps.size()];
+        const int32_t a = 1 + static_cast<int32_t>(pick() % (i % 2 ? 3000 : 60));
+        const PreparedRate got = kept.get(a, p);
+        const PreparedRate plain = prepareRate(a, p);
+        ASSERT_EQ(got.a, a);
+        ASSERT_EQ(got.p, p);
+        ASSERT_EQ(got.any, plain.any);
+        ASSERT_EQ(got.threshold, plain.threshold);
+        ASSERT_TRUE(got.firstKnown);
+        ASSERT_EQ(got.first, binomialTerm(a, 1, p));
+        // The kept first term draws exactly what the plain draw does.
+        RunRandom r1(static_cast<uint32_t>(pick())), r2 = r1;
+        std::vector<int32_t> e1, e2;
+        drawPrepared(r1, got, [&](int32_t pos) { e1.push_back(pos); });
+        drawPrepared(r2, plain, [&](int32_t pos) { e2.push_back(pos); });
+        ASSERT_EQ(e1, e2);
+        ASSERT_EQ(r1.state(), r2.state());
     }
 }
