@@ -76,6 +76,7 @@ TfrmTolvarin::TfrmTolvarin(QWidget* parent) : QWidget(parent) {
         addParameterControls(page, sheet.tab);
         (this->*sheet.build)(page);
         PageControl1->addTab(page, sheet.caption);
+        orderFocusByPlace(page);
     }
     PageControl1->setCurrentIndex(0);
     buildImageArea();

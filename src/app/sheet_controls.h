@@ -28,4 +28,8 @@ QLabel* addLabel(QWidget* parent, const char* name, const QString& text, int x, 
 QLabel* addHeading(QWidget* parent, const char* name, const QString& text, int x, int y,
                    int pixels = kControlPixels);
 
+// Orders the keyboard focus of a sheet's controls as they are read: row by row from the top,
+// left to right within a row (a row: centres within the same ten pixels).
+void orderFocusByPlace(QWidget* sheet);
+
 } // namespace quenlith

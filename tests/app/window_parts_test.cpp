@@ -399,3 +399,31 @@ TEST_F(RunControllerTest, GenealogyPaneBrowsesJumpsAndSaves) {
     ASSERT_EQ(warnings.size(), 1u);
     EXPECT_FALSE(show->isEnabled());
 }
+
+TEST_F(WindowTest, KeyboardFocusFollowsTheSheetsRowByRow) {
+    // From each control the Tab key goes to the next one as the sheet is read.
+    const std::vector<std::vector<const char*>> rows = {
+        {"edtSampleSize", "edtPopulationSize", "chkMultipleSims", "edtNumberSimulations", "edtSeed",
+         "cmbRandom", "memLastSeed", "btnRunSimulation", "btnStop", "chkDrawMut", "memSimNum",
+         "cmbMergers"},
+        {"chkSeqInput", "edtSeqFile", "edtMutationRate", "chkDiploid"},
+        {"chkInvarSites", "edtI", "chkShapeParameter", "edtAlpha", "chkSeqDiversity"},
+        {"chkVarRepSuc", "edtVarRepSuc", "edtMeanOffsp", "chkFluctuatingN"},
+        {"chkDemes", "btnModelPicture", "edtDemes", "btnDemesBrowse", "edtSamples", "edtPloidy"},
+        {"memDir", "edtTmrca", "edtNewickTrees"},
+        {"chkEachSim", "edtEachSim", "edtEachSimFormat"},
+    };
+    for (const auto& row : rows)
+        for (size_t i = 1; i < row.size(); ++i) {
+            QWidget* from = child<QWidget>(row[i - 1]);
+            QWidget* to = child<QWidget>(row[i]);
+            ASSERT_TRUE(from && to);
+            // Labels stand in the chain too; Tab passes over what takes no focus or is hidden.
+            QWidget* next = from->nextInFocusChain();
+            while (next != from && (!(next->focusPolicy() & Qt::TabFocus) || next->isHidden()))
+                next = next->nextInFocusChain();
+            EXPECT_EQ(next, to) << row[i - 1] << " -> " << row[i] << ", not "
+                                << next->metaObject()->className() << " "
+                                << next->objectName().toStdString();
+        }
+}
