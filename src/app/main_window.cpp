@@ -1,20 +1,15 @@
 #include "app/main_window.h"
 
-#include "app/button_glyphs.h"
-#include "app/genealogy_image.h"
 #include "app/model_view.h"
-#include "app/picture_files.h"
+#include "app/parameter_tabs.h"
+#include "app/sheet_controls.h"
 #include "base/random.h"
-#include "base/run_error.h"
-#include "run/parameter_table.h"
 
 #include <QApplication>
-#include <QButtonGroup>
 #include <QCheckBox>
 #include <QCloseEvent>
 #include <QComboBox>
 #include <QDir>
-#include <QFileDialog>
 #include <QFileInfo>
 #include <QFileSystemModel>
 #include <QGroupBox>
@@ -24,125 +19,17 @@
 #include <QMessageBox>
 #include <QProgressBar>
 #include <QPushButton>
-#include <QRadioButton>
 #include <QSpinBox>
 #include <QTabBar>
 #include <QTabWidget>
 #include <QTableWidget>
 #include <QTimer>
 #include <QTreeView>
-#include <QVBoxLayout>
 #include <algorithm>
-#include <atomic>
 #include <chrono>
 #include <climits>
 
 namespace quenlith {
-
-namespace {
-
-constexpr int kControlPixels = 11;
-constexpr int kRowHeight = 17;
-constexpr int kEditHeight = 21;
-constexpr int kEditColumn = 168;
-
-QFont helvetica(int pixels, bool bold = false) {
-    QFont font;
-    font.setFamilies(
-        {"adobe-helvetica", "Helvetica", "Nimbus Sans", "Liberation Sans", "DejaVu Sans"});
-    font.setPixelSize(pixels);
-    font.setBold(bold);
-    return font;
-}
-
-template <typename W> W* place(W* w, const char* name, int x, int y, int width, int height) {
-    w->setObjectName(QString::fromLatin1(name));
-    w->setGeometry(x, y, width, height);
-    w->setFont(helvetica(kControlPixels));
-    return w;
-}
-
-QLabel* addLabel(QWidget* parent, const char* name, const QString& text, int x, int y,
-                 int width = 158) {
-    return place(new QLabel(text, parent), name, x, y, width, kRowHeight);
-}
-
-QLabel* addHeading(QWidget* parent, const char* name, const QString& text, int x, int y,
-                   int pixels = kControlPixels) {
-    QLabel* label = place(new QLabel(text, parent), name, x, y, 300, pixels + 6);
-    label->setFont(helvetica(pixels, true));
-    return label;
-}
-
-QLineEdit* addEdit(QWidget* parent, const char* name, const QString& text, int x, int y,
-                   int width = 73) {
-    return place(new QLineEdit(text, parent), name, x, y, width, kEditHeight);
-}
-
-QCheckBox* addCheck(QWidget* parent, const char* name, const QString& text, int x, int y,
-                    bool checked, int width = 305) {
-    QCheckBox* box = place(new QCheckBox(text, parent), name, x, y, width, kRowHeight + 2);
-    box->setChecked(checked);
-    return box;
-}
-
-QRadioButton* addRadio(QWidget* parent, QButtonGroup* group, const char* name, const QString& text,
-                       int x, int y, bool checked, int width = 150) {
-    QRadioButton* radio = place(new QRadioButton(text, parent), name, x, y, width, kRowHeight + 2);
-    radio->setChecked(checked);
-    group->addButton(radio);
-    return radio;
-}
-
-QPushButton* addBitmapButton(QWidget* parent, const char* name, const QPixmap& glyph, int x,
-                             int y) {
-    QPushButton* button = place(new QPushButton(parent), name, x, y, 49, 49);
-    button->setFixedSize(49, 49);
-    button->setIcon(QIcon(glyph));
-    button->setIconSize(glyph.size());
-    return button;
-}
-
-std::string text(const QLineEdit* edit) {
-    return edit->text().toStdString();
-}
-
-// A control's default and caption, from the parameter table.
-QString defaultText(const char* field) {
-    return QString::fromStdString(parameterDefault(field));
-}
-bool defaultChecked(const char* field) {
-    return parameterDefault(field) == "1";
-}
-QString caption(const char* field) {
-    const ParameterEntry* e = findParameter(field);
-    return QString::fromUtf8(e ? e->caption : "");
-}
-
-} // namespace
-
-// Progress of the run, written by the run's thread and read by the window's timer.
-class TfrmTolvarin::Observer : public RunObserver {
-  public:
-    void simulationStarted(int32_t s) override { simulation_.store(s); }
-    void progress(int64_t position, int64_t maximum) override {
-        maximum_.store(maximum);
-        position_.store(position);
-    }
-    bool stopRequested() override { return stop_.load(); }
-    const std::atomic<bool>* stopFlag() override { return &stop_; }
-
-    void requestStop() { stop_.store(true); }
-    int32_t simulation() const { return simulation_.load(); }
-    int64_t position() const { return position_.load(); }
-    int64_t maximum() const { return maximum_.load(); }
-
-  private:
-    std::atomic<int32_t> simulation_{0};
-    std::atomic<int64_t> position_{0};
-    std::atomic<int64_t> maximum_{0};
-    std::atomic<bool> stop_{false};
-};
 
 std::optional<uint64_t> parseSeed(const QString& text, RandomKind kind) {
     const QString t = text.trimmed();
@@ -155,15 +42,6 @@ std::optional<uint64_t> parseSeed(const QString& text, RandomKind kind) {
     if (kind == RandomKind::Lcg && value > 4294967295ull) return std::nullopt;
     return static_cast<uint64_t>(value);
 }
-
-struct TfrmTolvarin::RunResult {
-    std::optional<RunOutcome> outcome;
-    Drawing drawing; // the last genealogy, drawn on the run's thread
-    bool drawn = false;
-    bool failed = false;
-    QString errorText;
-    QString errorDetail;
-};
 
 TfrmTolvarin::TfrmTolvarin(QWidget* parent) : QWidget(parent) {
     setObjectName("frmTolvarin");
@@ -181,65 +59,52 @@ TfrmTolvarin::TfrmTolvarin(QWidget* parent) : QWidget(parent) {
     const struct {
         const char* name;
         const char* caption;
+        ParameterTab tab;
         void (TfrmTolvarin::*build)(QWidget*);
     } sheets[] = {
-        {"tabMain", "Main", &TfrmTolvarin::buildMainTab},
-        {"tabSequence", "Sequence", &TfrmTolvarin::buildSequenceTab},
-        {"tabMicrosatellite", "Microsatellite", &TfrmTolvarin::buildMicrosatelliteTab},
-        {"tabDemographics", "Demographics", &TfrmTolvarin::buildDemographicsTab},
-        {"tabFiles", "Files", &TfrmTolvarin::buildFilesTab},
+        {"tabMain", "Main", ParameterTab::Main, &TfrmTolvarin::buildMainTab},
+        {"tabSequence", "Sequence", ParameterTab::Sequence, &TfrmTolvarin::buildSequenceTab},
+        {"tabMicrosatellite", "Microsatellite", ParameterTab::Microsatellite,
+         &TfrmTolvarin::buildMicrosatelliteTab},
+        {"tabDemographics", "Demographics", ParameterTab::Demographics,
+         &TfrmTolvarin::buildDemographicsTab},
+        {"tabFiles", "Files", ParameterTab::Files, &TfrmTolvarin::buildFilesTab},
     };
     for (const auto& sheet : sheets) {
         auto* page = new QWidget;
         page->setObjectName(sheet.name);
+        addParameterControls(page, sheet.tab);
         (this->*sheet.build)(page);
         PageControl1->addTab(page, sheet.caption);
+        orderFocusByPlace(page);
     }
     PageControl1->setCurrentIndex(0);
     buildImageArea();
     buildLayout();
 
-    progressTimer_ = new QTimer(this);
-    progressTimer_->setInterval(50);
-    connect(progressTimer_, &QTimer::timeout, this, &TfrmTolvarin::showProgress);
+    controller_ = new RunController(this);
+    connect(controller_, &RunController::progress, this, &TfrmTolvarin::showProgress);
+    connect(controller_, &RunController::finished, this, &TfrmTolvarin::finishRun);
 
     CreateForm();
 }
 
-TfrmTolvarin::~TfrmTolvarin() {
-    if (worker_.joinable()) {
-        observer_->requestStop();
-        worker_.join();
-    }
-}
+// The run controller, a child, stops a run still going on and waits for it.
+TfrmTolvarin::~TfrmTolvarin() = default;
 
+// The sheets' headings, the labels that are not a control's caption, and the controls that
+// are not parameters; the parameter controls are made from the table before these.
 void TfrmTolvarin::buildMainTab(QWidget* tab) {
     addHeading(tab, "Label6", "Coalescent parameters", 8, 16);
-    addLabel(tab, "lblSampleSize", "Sample Size (k)", 8, 48);
-    edtSampleSize = addEdit(tab, "edtSampleSize", defaultText("edtSampleSize"), kEditColumn, 44);
-    addLabel(tab, "lblPopulationSize", "Population Size (N)", 8, 80);
-    edtPopulationSize =
-        addEdit(tab, "edtPopulationSize", defaultText("edtPopulationSize"), kEditColumn, 76);
-    chkMultipleSims = addCheck(tab, "chkMultipleSims", caption("chkMultipleSims"), 8, 110,
-                               defaultChecked("chkMultipleSims"), 150);
-    edtNumberSimulations =
-        addEdit(tab, "edtNumberSimulations", defaultText("edtNumberSimulations"), kEditColumn, 108);
 
     // Repeating a run: its seed goes into the seed box.
     addLabel(tab, "lblSeed", "Random seed", 8, 144);
-    edtSeed = addEdit(tab, "edtSeed", QString(), kEditColumn, 140, 145);
+    edtSeed = place(new QLineEdit(tab), "edtSeed", kEditColumn, 140, 145, kEditHeight);
     edtSeed->setPlaceholderText("clock");
     edtSeed->setToolTip("Empty: seeded from the clock. The seed of a run is shown below it and "
                         "in the run log; typed here, it repeats the run exactly.");
-    addLabel(tab, "lblRandom", "Random numbers", 8, 170);
-    cmbRandom = place(new QComboBox(tab), "cmbRandom", kEditColumn, 166, 145, kEditHeight);
-    cmbRandom->addItem("32-bit generator");
-    cmbRandom->addItem("Streams (64-bit seed)");
-    cmbRandom->setToolTip("32-bit generator: the exact default, seeds 0 to 4294967295.\n"
-                          "Streams: an independent counter-based stream per simulation, seeds "
-                          "0 to 18446744073709551615.");
     addLabel(tab, "lblLastSeed", "Seed of the last run", 8, 196);
-    memLastSeed = addEdit(tab, "memLastSeed", QString(), kEditColumn, 192, 145);
+    memLastSeed = place(new QLineEdit(tab), "memLastSeed", kEditColumn, 192, 145, kEditHeight);
     memLastSeed->setReadOnly(true);
 
     btnRunSimulation =
@@ -258,8 +123,6 @@ void TfrmTolvarin::buildMainTab(QWidget* tab) {
     ProgressBar1->setStyleSheet("QProgressBar { border: 1px solid #8a8a8a; background: white; }"
                                 "QProgressBar::chunk { background-color: #0000FF; }");
 
-    chkDrawMut = addCheck(tab, "chkDrawMut", caption("chkDrawMut"), 8, 300,
-                          defaultChecked("chkDrawMut"), 220);
     memSimNum = place(new QLineEdit(tab), "memSimNum", 248, 301, 65, 17);
     memSimNum->setReadOnly(true);
     memSimNum->setAlignment(Qt::AlignCenter);
@@ -269,15 +132,6 @@ void TfrmTolvarin::buildMainTab(QWidget* tab) {
 
     Image3 = place(new QLabel(tab), "Image3", 8, 348, 150, 169);
     Image3->setAlignment(Qt::AlignLeft | Qt::AlignTop);
-
-    // The merge rule, beside the logo.
-    addLabel(tab, "lblMergers", "Merges per generation", kEditColumn, 352, 145);
-    cmbMergers = place(new QComboBox(tab), "cmbMergers", kEditColumn, 372, 145, kEditHeight);
-    cmbMergers->addItem("One pair");
-    cmbMergers->addItem("All sets");
-    cmbMergers->setToolTip("One pair: the two lineages on the smallest parent drawn twice merge, "
-                           "the exact default.\nAll sets: every set of lineages that drew one "
-                           "parent merges into one (Wright-Fisher).");
 
     const char* credits[] = {
         "Quenlith 0.3b",
@@ -296,144 +150,51 @@ void TfrmTolvarin::buildMainTab(QWidget* tab) {
 
 void TfrmTolvarin::buildSequenceTab(QWidget* tab) {
     addHeading(tab, "lblDNASeqParam", "DNA sequence parameters", 8, 16);
-    addLabel(tab, "lblSequenceLength", "Sequence Length", 8, 42);
-    edtSeqLength = addEdit(tab, "edtSeqLength", defaultText("edtSeqLength"), kEditColumn, 38);
-    chkSeqInput = addCheck(tab, "chkSeqInput", caption("chkSeqInput"), 8, 66,
-                           defaultChecked("chkSeqInput"), 150);
-    edtSeqFile = addEdit(tab, "edtSeqFile", defaultText("edtSeqFile"), kEditColumn, 64, 130);
-    addLabel(tab, "lblMutationRate", "MutationRate (u)", 8, 94);
-    edtMutationRate =
-        addEdit(tab, "edtMutationRate", defaultText("edtMutationRate"), kEditColumn, 90, 90);
     addLabel(tab, "lblMutationRateExpl", "mutations/site/generation", 24, 112, 200);
-    chkDiploid =
-        addCheck(tab, "chkDiploid", caption("chkDiploid"), 8, 134, defaultChecked("chkDiploid"));
-    chkSegSites =
-        addCheck(tab, "chkSegSites", caption("chkSegSites"), 8, 156, defaultChecked("chkSegSites"));
-    chkScatterMut = addCheck(tab, "chkScatterMut", caption("chkScatterMut"), 8, 178,
-                             defaultChecked("chkScatterMut"));
-
     addHeading(tab, "lblDNAParams", "DNA mutation model", 8, 204);
-    auto* models = new QButtonGroup(tab);
-    models->setObjectName("grpSubstitutionModel");
-    radJC69 = addRadio(tab, models, "radJC69", "JC69", 24, 226, true, 110);
-    radK2P = addRadio(tab, models, "radK2P", "Kimura 2-parameter", 140, 226, false);
-    radF81 = addRadio(tab, models, "radF81", "F81", 24, 246, false, 110);
-    radHKY85 = addRadio(tab, models, "radHKY85", "HKY85", 140, 246, false);
-
     addLabel(tab, "lblBaseFrequencies", "Base Frequencies", 8, 272);
-    addLabel(tab, "lblFreqA", "A:", 24, 294, 40);
-    edtFreqA = addEdit(tab, "edtFreqA", defaultText("edtFreqA"), kEditColumn, 290);
-    addLabel(tab, "lblFreqC", "C:", 24, 318, 40);
-    edtFreqC = addEdit(tab, "edtFreqC", defaultText("edtFreqC"), kEditColumn, 314);
-    addLabel(tab, "lblFreqG", "G:", 24, 342, 40);
-    edtFreqG = addEdit(tab, "edtFreqG", defaultText("edtFreqG"), kEditColumn, 338);
-    addLabel(tab, "lblTiTvRatio", "Ti:Tv ratio", 8, 368);
-    edtTiTv = addEdit(tab, "edtTiTv", defaultText("edtTiTv"), kEditColumn, 364);
-    // Long captions: these two boxes stand at the right end of the column.
-    chkInvarSites = addCheck(tab, "chkInvarSites", caption("chkInvarSites"), 8, 392,
-                             defaultChecked("chkInvarSites"), 214);
-    edtI = addEdit(tab, "edtI", defaultText("edtI"), 224, 390);
-    chkShapeParameter = addCheck(tab, "chkShapeParameter", caption("chkShapeParameter"), 8, 416,
-                                 defaultChecked("chkShapeParameter"), 214);
-    edtAlpha = addEdit(tab, "edtAlpha", defaultText("edtAlpha"), 224, 414);
-
     addHeading(tab, "Label8", "Output", 8, 442);
-    chkSeqDiversity = addCheck(tab, "chkSeqDiversity", caption("chkSeqDiversity"), 8, 464,
-                               defaultChecked("chkSeqDiversity"));
-    chkSeqOut =
-        addCheck(tab, "chkSeqOut", caption("chkSeqOut"), 8, 486, defaultChecked("chkSeqOut"));
-    addLabel(tab, "lblSeqDataOut", "Sequence data output:", 8, 512);
-    edtSeqOut = addEdit(tab, "edtSeqOut", defaultText("edtSeqOut"), kEditColumn, 508, 130);
-
-    rdgOutput = place(new QGroupBox("Output format", tab), "rdgOutput", 8, 536, 313, 44);
-    rdgOutputItems = new QButtonGroup(rdgOutput);
-    auto* columns = new QHBoxLayout(rdgOutput);
-    columns->setContentsMargins(6, 2, 6, 2);
-    const char* items[] = {"Clustal", "Nexus", "Fasta", "MrBayes"};
-    for (int i = 0; i < 4; ++i) {
-        auto* item = new QRadioButton(items[i], rdgOutput);
-        item->setObjectName(QString("rdgOutputItem%1").arg(i));
-        item->setFont(helvetica(kControlPixels));
-        rdgOutputItems->addButton(item, i);
-        columns->addWidget(item);
-    }
-    rdgOutputItems->button(static_cast<int>(OutputFormat::Nexus))->setChecked(true);
 }
 
 void TfrmTolvarin::buildMicrosatelliteTab(QWidget* tab) {
     addHeading(tab, "lblMsatParam", "Microsatellite parameters", 8, 16);
-    chkMsats = addCheck(tab, "chkMsats", caption("chkMsats"), 8, 42, defaultChecked("chkMsats"));
-    addLabel(tab, "lblNoLoci", "Number of loci", 8, 72);
-    edtNumLoci = addEdit(tab, "edtNumLoci", defaultText("edtNumLoci"), kEditColumn, 68);
-    auto* models = new QButtonGroup(tab);
-    models->setObjectName("grpAlleleModel");
-    radInfiniteAlleles =
-        addRadio(tab, models, "radInfiniteAlleles", "Infinite alleles model", 24, 98, true, 250);
-    radStepwise =
-        addRadio(tab, models, "radStepwise", "Stepwise Mutation model", 24, 120, false, 250);
-    radAllele = addRadio(tab, models, "radAllele", "Random Alleles model", 24, 142, false, 250);
-    addLabel(tab, "Label1", "Microsatellite Parameters file:", 8, 174);
-    edtMsatIn = addEdit(tab, "edtMsatIn", defaultText("edtMsatIn"), kEditColumn, 170, 130);
     addHeading(tab, "Label9", "Output", 8, 204, 13);
-    chkMSatOut =
-        addCheck(tab, "chkMSatOut", caption("chkMSatOut"), 8, 230, defaultChecked("chkMSatOut"));
-    chkMSatDiversity = addCheck(tab, "chkMSatDiversity", caption("chkMSatDiversity"), 8, 254,
-                                defaultChecked("chkMSatDiversity"));
-    addLabel(tab, "lblMsatOut", "Microsatellite data output:", 8, 284);
-    edtMSatData = addEdit(tab, "edtMSatData", defaultText("edtMSatData"), kEditColumn, 280, 130);
 }
 
 void TfrmTolvarin::buildDemographicsTab(QWidget* tab) {
     // The labels of this sheet are long: its edit boxes stand further right.
     constexpr int column = 240;
     addHeading(tab, "lblFactorsN", "Factors influencing N", 8, 16);
-    chkVarRepSuc = addCheck(tab, "chkVarRepSuc", caption("chkVarRepSuc"), 8, 44,
-                            defaultChecked("chkVarRepSuc"), column - 12);
-    edtVarRepSuc = addEdit(tab, "edtVarRepSuc", defaultText("edtVarRepSuc"), column, 42);
-    addLabel(tab, "Label10", "mean number of offspring:", 32, 76, column - 36);
-    edtMeanOffsp = addEdit(tab, "edtMeanOffsp", defaultText("edtMeanOffsp"), column, 72);
-    chkFluctuatingN = addCheck(tab, "chkFluctuatingN", caption("chkFluctuatingN"), 8, 108,
-                               defaultChecked("chkFluctuatingN"));
-    addLabel(tab, "lblGrowthStart", "Start of Population growth:", 32, 140, column - 36);
-    edtGrowthStart = addEdit(tab, "edtGrowthStart", defaultText("edtGrowthStart"), column, 136);
-    addLabel(tab, "lblGrowthEnd", "End of Population growth:", 32, 172, column - 36);
-    edtGrowthEnd = addEdit(tab, "edtGrowthEnd", defaultText("edtGrowthEnd"), column, 168);
-    addLabel(tab, "lblFlucN", "% Population size change per gen:", 32, 204, column - 36);
-    edtChangeN = addEdit(tab, "edtChangeN", defaultText("edtChangeN"), column, 200);
 
     // A demographic model replaces the factors above: demes, sizes, migrations, pulses.
     addHeading(tab, "lblModel", "Demographic model", 8, 244);
-    chkDemes = addCheck(tab, "chkDemes", caption("chkDemes"), 8, 272, defaultChecked("chkDemes"),
-                        column - 12);
-    chkDemes->setToolTip("A Demes file (YAML); runs with independent streams");
+    auto* chkDemes = tab->findChild<QCheckBox*>("chkDemes");
     // A model runs with independent streams: ticking it chooses them.
     connect(chkDemes, &QCheckBox::toggled, this, [this](bool on) {
-        if (on && cmbRandom) cmbRandom->setCurrentIndex(1);
+        if (auto* random = findChild<QComboBox*>("cmbRandom"); on && random)
+            random->setCurrentIndex(1);
     });
     btnModelPicture =
         place(new QPushButton("Picture...", tab), "btnModelPicture", column, 270, 73, kEditHeight);
     btnModelPicture->setToolTip(
         "The model's demes, migrations and pulses in a window of their own");
-    edtDemes = addEdit(tab, "edtDemes", defaultText("edtDemes"), 32, 300, column + 73 - 32 - 29);
-    edtDemes->setToolTip("The model file: a name in the working directory or an absolute path");
     btnDemesBrowse = place(new QPushButton("...", tab), "btnDemesBrowse", column + 73 - 25, 300, 25,
                            kEditHeight);
     btnDemesBrowse->setToolTip("Choose the model file");
     // What the model file holds, or why it cannot run, as soon as it is named.
     lblModelMessage = place(new QLabel(tab), "lblModelMessage", 32, 324, column + 73 - 32, 30);
-    addLabel(tab, "lblSamples", "Samples (deme:copies, ...):", 32, 358, column - 36);
-    edtSamples = addEdit(tab, "edtSamples", defaultText("edtSamples"), 32, 378, column + 73 - 32);
-    addLabel(tab, "lblPloidy", "Copies per individual:", 32, 410, column - 36);
-    edtPloidy = addEdit(tab, "edtPloidy", defaultText("edtPloidy"), column, 406);
     tblDemes = place(new QTableWidget(tab), "tblDemes", 8, 434, column + 73 - 8, 150);
 
     modelPanel_ = new ModelPanel(
-        chkDemes, edtDemes, edtSamples, edtPloidy, lblModelMessage, tblDemes,
+        chkDemes, tab->findChild<QLineEdit*>("edtDemes"), tab->findChild<QLineEdit*>("edtSamples"),
+        tab->findChild<QLineEdit*>("edtPloidy"), lblModelMessage, tblDemes,
         [this] { return WorkDir; }, this);
     connect(btnDemesBrowse, &QPushButton::clicked, modelPanel_, &ModelPanel::browse);
     connect(btnModelPicture, &QPushButton::clicked, modelPanel_, &ModelPanel::showPicture);
     connect(modelPanel_->pictureWindow(), &ModelWindow::saveFailed, this,
-            [this](const QString& text, const QString& detail) { showRunError(text, detail); });
+            [this](const QString& text, const QString& detail) {
+                message(MessageKind::Error, text, detail);
+            });
 }
 
 void TfrmTolvarin::buildFilesTab(QWidget* tab) {
@@ -455,121 +216,31 @@ void TfrmTolvarin::buildFilesTab(QWidget* tab) {
 
     memDir = place(new QLineEdit(tab), "memDir", 8, 298, 281, 25);
     memDir->setReadOnly(true);
-
-    addLabel(tab, "lblTMRCA", "Output File:", 8, 340);
-    edtTmrca = addEdit(tab, "edtTmrca", defaultText("edtTmrca"), kEditColumn, 336, 130);
-    addLabel(tab, "lblNexusTrees", "Newick tree file:", 8, 368);
-    edtNewickTrees =
-        addEdit(tab, "edtNewickTrees", defaultText("edtNewickTrees"), kEditColumn, 364, 130);
-    addLabel(tab, "lblMutDistrib", "Mutation distribution:", 8, 396);
-    edtMutDistrib =
-        addEdit(tab, "edtMutDistrib", defaultText("edtMutDistrib"), kEditColumn, 392, 130);
-    addLabel(tab, "lblCoalDistrib", "Coalescent distribution:", 8, 424);
-    edtCoalDistrib =
-        addEdit(tab, "edtCoalDistrib", defaultText("edtCoalDistrib"), kEditColumn, 420, 130);
-    addLabel(tab, "lblLogFile", "Log File:", 8, 452);
-    edtLogFile = addEdit(tab, "edtLogFile", defaultText("edtLogFile"), kEditColumn, 448, 130);
-    chkArlequin =
-        addCheck(tab, "chkArlequin", caption("chkArlequin"), 8, 482, defaultChecked("chkArlequin"));
-    chkStats =
-        addCheck(tab, "chkStats", caption("chkStats"), 8, 506, defaultChecked("chkStats"), 150);
-    edtStats = addEdit(tab, "edtStats", defaultText("edtStats"), kEditColumn, 504, 130);
-    chkStats->setToolTip("Per-simulation summary statistics (Tajima's D and others)");
-    chkVcf = addCheck(tab, "chkVcf", caption("chkVcf"), 8, 530, defaultChecked("chkVcf"), 150);
-    edtVcf = addEdit(tab, "edtVcf", defaultText("edtVcf"), kEditColumn, 528, 130);
-    chkVcf->setToolTip("The segregating sites of every simulation as VCF");
-    chkMs = addCheck(tab, "chkMs", caption("chkMs"), 8, 554, defaultChecked("chkMs"), 150);
-    edtMs = addEdit(tab, "edtMs", defaultText("edtMs"), kEditColumn, 552, 130);
-    chkMs->setToolTip("The segregating sites of every simulation in ms format");
-    chkEachSim = addCheck(tab, "chkEachSim", caption("chkEachSim"), 8, 578,
-                          defaultChecked("chkEachSim"), 150);
-    edtEachSim = addEdit(tab, "edtEachSim", defaultText("edtEachSim"), kEditColumn, 576, 70);
-    edtEachSimFormat = addEdit(tab, "edtEachSimFormat", defaultText("edtEachSimFormat"),
-                               kEditColumn + 72, 576, 88);
-    chkEachSim->setToolTip("Per simulation an alignment (formats: fasta, phylip, nexus), its "
-                           "genealogy and, for microsatellites, a GenePop file, in this folder");
 }
 
 void TfrmTolvarin::buildImageArea() {
     PageControl2 = new QTabWidget(this);
     PageControl2->setObjectName("PageControl2");
     PageControl2->setFont(helvetica(kControlPixels));
-    auto* sheet = new QWidget;
-    sheet->setObjectName("tabGenealogy");
-    Image1 = new GenealogyView(sheet);
-    Image1->setObjectName("Image1");
-    lblRunLine = new QLabel(sheet);
-    lblRunLine->setObjectName("lblRunLine");
-    lblRunLine->setFont(helvetica(kControlPixels));
-    lblRunLine->setTextInteractionFlags(Qt::TextSelectableByMouse);
-
-    spnSimulation = new QSpinBox(sheet);
-    spnSimulation->setObjectName("spnSimulation");
-    spnLocus = new QSpinBox(sheet);
-    spnLocus->setObjectName("spnLocus");
-    for (QSpinBox* box : {spnSimulation, spnLocus}) {
-        box->setRange(1, 1);
-        box->setFont(helvetica(kControlPixels));
-        box->setMinimumWidth(64);
-    }
-    btnShowGenealogy = new QPushButton("Show", sheet);
-    btnShowGenealogy->setObjectName("btnShowGenealogy");
-    btnShowGenealogy->setToolTip("Show the genealogy of this simulation (and locus)");
-    connect(btnShowGenealogy, &QPushButton::clicked, this, &TfrmTolvarin::ShowGenealogy);
-    connect(spnSimulation, &QSpinBox::editingFinished, this, [this] {
-        if (spnSimulation->hasFocus()) ShowGenealogy();
+    pane_ = new GenealogyPane;
+    connect(pane_, &GenealogyPane::warning, this,
+            [this](const QString& text) { message(MessageKind::Warning, text); });
+    connect(pane_, &GenealogyPane::error, this, [this](const QString& text, const QString& detail) {
+        message(MessageKind::Error, text, detail);
     });
-
-    BitBtn3 = addBitmapButton(sheet, "BitBtn3", diskGlyph(), 0, 0);
-    BitBtn2 = addBitmapButton(sheet, "BitBtn2", arrowGlyph(false), 0, 0);
-    BitBtn1 = addBitmapButton(sheet, "BitBtn1", arrowGlyph(true), 0, 0);
-    BitBtn3->setToolTip("Save the genealogy image (BMP, PNG, SVG or PDF)");
-    BitBtn2->setToolTip("Previous genealogy");
-    BitBtn1->setToolTip("Next genealogy");
-    connect(BitBtn1, &QPushButton::clicked, this, &TfrmTolvarin::TreeFwd);
-    connect(BitBtn2, &QPushButton::clicked, this, &TfrmTolvarin::TreeBack);
-    connect(BitBtn3, &QPushButton::clicked, this, &TfrmTolvarin::SaveGenealogy);
-
-    auto* column = new QVBoxLayout(sheet);
-    column->setContentsMargins(4, 4, 4, 4);
-    column->addWidget(Image1, 1);
-    column->addWidget(lblRunLine);
-    auto* row = new QHBoxLayout;
-    auto* lblSimulation = new QLabel("Simulation", sheet);
-    lblSimulation->setObjectName("lblJumpSimulation");
-    auto* lblLocus = new QLabel("Locus", sheet);
-    lblLocus->setObjectName("lblJumpLocus");
-    for (QLabel* l : {lblSimulation, lblLocus})
-        l->setFont(helvetica(kControlPixels));
-    row->addWidget(lblSimulation);
-    row->addWidget(spnSimulation);
-    row->addWidget(lblLocus);
-    row->addWidget(spnLocus);
-    row->addWidget(btnShowGenealogy);
-    row->addStretch(1);
-    row->addWidget(BitBtn3);
-    row->addWidget(BitBtn2);
-    row->addWidget(BitBtn1);
-    column->addLayout(row);
-    PageControl2->addTab(sheet, "Genealogy");
+    if (auto* drawMutations = findChild<QCheckBox*>("chkDrawMut")) {
+        pane_->setDrawMutations(drawMutations->isChecked());
+        connect(drawMutations, &QCheckBox::toggled, pane_, &GenealogyPane::setDrawMutations);
+    }
+    PageControl2->addTab(pane_, "Genealogy");
 
     results_ = new ResultsView;
     results_->setObjectName("tabResults");
     connect(results_, &ResultsView::saveFailed, this,
-            [this](const QString& text, const QString& detail) { showRunError(text, detail); });
+            [this](const QString& text, const QString& detail) {
+                message(MessageKind::Error, text, detail);
+            });
     PageControl2->addTab(results_, "Results");
-
-    dlgSaveFile = new QFileDialog(this, "Save");
-    dlgSaveFile->setObjectName("dlgSaveFile");
-    dlgSaveFile->setAcceptMode(QFileDialog::AcceptSave);
-    dlgSaveFile->setNameFilters(pictureFilters());
-    dlgSaveFile->selectNameFilter("Bitmap (*.bmp)");
-    dlgSaveFile->setDefaultSuffix(QString());
-    // PNG, SVG and PDF add their extension to a bare name; Bitmap and Jpeg keep it as typed.
-    connect(dlgSaveFile, &QFileDialog::filterSelected, this, [this](const QString& filter) {
-        dlgSaveFile->setDefaultSuffix(pictureSuffixFor(filter));
-    });
-    updateBrowseControls();
 }
 
 // The tab sheets keep their width; the image side takes the rest. The window cannot become
@@ -607,29 +278,8 @@ void TfrmTolvarin::CreateForm() {
 }
 
 FormValues TfrmTolvarin::formValues() const {
-    FormValues f;
-    // Edit boxes and check boxes are named after their fields.
-    for (const ParameterEntry& e : parameterTable()) {
-        if (e.tab == ParameterTab::None) continue;
-        if (const auto* edit = findChild<QLineEdit*>(e.field))
-            e.set(f, text(edit));
-        else if (const auto* box = findChild<QCheckBox*>(e.field))
-            e.set(f, box->isChecked() ? "1" : "0");
-    }
-
-    f.model = radK2P->isChecked()     ? SubstitutionModel::K2P
-              : radF81->isChecked()   ? SubstitutionModel::F81
-              : radHKY85->isChecked() ? SubstitutionModel::HKY85
-                                      : SubstitutionModel::JC69;
-    const int format = rdgOutputItems->checkedId();
-    f.rdgOutput = format >= 0 ? static_cast<OutputFormat>(format) : OutputFormat::Nexus;
-
-    f.msatModel = radStepwise->isChecked() ? MsatModel::Stepwise
-                  : radAllele->isChecked() ? MsatModel::RandomAlleles
-                                           : MsatModel::InfiniteAlleles;
-    f.WorkDir = WorkDir.toStdString();
-    f.rngKind = cmbRandom->currentIndex() == 1 ? RandomKind::Streams : RandomKind::Lcg;
-    f.mergers = cmbMergers->currentIndex() == 1 ? MergeRule::All : MergeRule::One;
+    FormValues f = readParameterControls(*this);
+    f.WorkDir = WorkDir.toStdString(); // the directory chosen in the tree
     return f;
 }
 
@@ -670,46 +320,18 @@ void TfrmTolvarin::RunSimulation() {
     ProgressBar1->setValue(0);
     // The old run's drawing goes as the run starts (a refused run puts it back: it rewrites
     // none of the files the drawing came from).
-    previousDrawing_ =
-        Image1->hasDrawing() ? std::optional<Drawing>(Image1->drawing()) : std::nullopt;
-    previousRunLine_ = lblRunLine->text();
-    clearPicture();
+    pane_->runStarted();
     lastSeed_ = seed;
     simsDone_ = 0;
     memLastSeed->setText(QString::number(seed));
     lblRunStatus->setText(QString("Running (seed %1)").arg(seed));
-
-    observer_ = std::make_unique<Observer>();
-    Observer* observer = observer_.get();
-    auto result = std::make_shared<RunResult>();
+    controller_->start(form, seed);
     setRunning(true);
-    worker_ = std::thread([this, form, seed, observer, result] {
-        try {
-            result->outcome = quenlith::RunSimulation(form, seed, *observer);
-            // Drawn here so that a large genealogy does not hold up the window; the mutation
-            // switch cannot change while the run goes on.
-            if (result->outcome->status == RunStatus::Completed &&
-                hasGenealogyToDraw(*result->outcome)) {
-                drawGenealogy(lastGenealogyInDemes(*result->outcome, form.chkDrawMut),
-                              result->drawing);
-                result->drawn = true;
-            }
-        } catch (const RunError& e) {
-            result->failed = true;
-            result->errorText = QString::fromStdString(e.text());
-            result->errorDetail = QString::fromStdString(e.detail());
-        } catch (const std::exception& e) {
-            result->failed = true;
-            result->errorText = QString::fromLocal8Bit(e.what());
-        }
-        QMetaObject::invokeMethod(
-            this, [this, result] { finishRun(result); }, Qt::QueuedConnection);
-    });
 }
 
 void TfrmTolvarin::StopSimulation() {
     if (!isRunning()) return;
-    observer_->requestStop();
+    controller_->stop();
     btnStop->setEnabled(false);
     lblRunStatus->setText("Stopping after the current simulation");
 }
@@ -724,17 +346,10 @@ void TfrmTolvarin::setRunning(bool running) {
             w->setEnabled(!running);
     }
     btnStop->setEnabled(running);
-    if (running)
-        progressTimer_->start();
-    else
-        progressTimer_->stop();
-    if (!running) updateBrowseControls();
+    pane_->setRunning(running);
 }
 
-void TfrmTolvarin::showProgress() {
-    if (!observer_) return;
-    int64_t maximum = observer_->maximum();
-    int64_t position = observer_->position();
+void TfrmTolvarin::showProgress(int32_t simulation, int64_t position, int64_t maximum) {
     if (maximum > INT_MAX) {
         const int64_t scale = maximum / INT_MAX + 1;
         maximum /= scale;
@@ -744,16 +359,13 @@ void TfrmTolvarin::showProgress() {
         ProgressBar1->setRange(0, static_cast<int>(maximum));
         ProgressBar1->setValue(static_cast<int>(position));
     }
-    const int32_t simulation = observer_->simulation();
     if (simulation > 0) {
         const QString number = QString::number(simulation);
         if (memSimNum->text() != number) memSimNum->setText(number);
     }
 }
 
-void TfrmTolvarin::finishRun(const std::shared_ptr<RunResult>& result) {
-    if (worker_.joinable()) worker_.join();
-    showProgress();
+void TfrmTolvarin::finishRun(const RunResult& result) {
     setRunning(false);
     if (closeAfterRun_) {
         emit runFinished();
@@ -768,143 +380,34 @@ void TfrmTolvarin::finishRun(const std::shared_ptr<RunResult>& result) {
         }
         return;
     }
-    if (result->failed) {
-        browser_.forgetRecords();
+    if (result.failed) {
+        pane_->runFailed();
         results_->clear();
-        lblRunStatus->setText(QString("Failed: %1").arg(result->errorText));
-        showRunError(result->errorText, result->errorDetail);
-    } else if (result->outcome) {
-        const RunOutcome& outcome = *result->outcome;
+        lblRunStatus->setText(QString("Failed: %1").arg(result.errorText));
+        message(MessageKind::Error, result.errorText, result.errorDetail);
+    } else if (result.outcome) {
+        const RunOutcome& outcome = *result.outcome;
         simsDone_ = outcome.simsDone;
         if (outcome.status == RunStatus::Rejected) {
             lblRunStatus->clear();
-            if (previousDrawing_) showDrawing(*previousDrawing_);
-            lblRunLine->setText(previousRunLine_);
+            pane_->runRejected();
             message(MessageKind::Warning, QString::fromStdString(outcome.warning));
         } else {
             // A stopped run keeps what it finished: its genealogies can be browsed and
             // plotted; it writes no log and no summary table.
-            browser_.setRun(outcome);
             results_->setRun(outcome);
-            if (outcome.status == RunStatus::Completed) {
+            if (outcome.status == RunStatus::Completed)
                 lblRunStatus->setText(QString("Completed %1 of %2 simulations")
                                           .arg(outcome.simsDone)
                                           .arg(outcome.simCount));
-                if (result->drawn)
-                    showDrawing(result->drawing);
-                else
-                    clearPicture();
-            } else {
+            else
                 lblRunStatus->setText(QString("Stopped after %1 of %2 simulations (no log)")
                                           .arg(outcome.simsDone)
                                           .arg(outcome.simCount));
-                if (browser_.hasRecords()) showRecord(browser_.shownRecord());
-            }
-            lblRunLine->setText(QString::fromStdString(browser_.runLine()));
+            pane_->runEnded(outcome, result.drawn ? &result.drawing : nullptr);
         }
     }
-    previousDrawing_.reset();
-    updateBrowseControls();
     emit runFinished();
-}
-
-void TfrmTolvarin::TreeFwd() {
-    browse(true);
-}
-
-void TfrmTolvarin::TreeBack() {
-    browse(false);
-}
-
-void TfrmTolvarin::browse(bool forward) {
-    if (!browser_.hasRecords()) {
-        message(MessageKind::Warning, "Please run simulations first");
-        return;
-    }
-    showRecord(forward ? browser_.nextRecord() : browser_.previousRecord());
-}
-
-void TfrmTolvarin::ShowGenealogy() {
-    if (!browser_.hasRecords()) {
-        message(MessageKind::Warning, "Please run simulations first");
-        return;
-    }
-    const int32_t record = browser_.recordOf(spnSimulation->value(), spnLocus->value());
-    if (record == 0) {
-        message(MessageKind::Warning,
-                QString("The last run has no simulation %1").arg(spnSimulation->value()));
-        return;
-    }
-    showRecord(record);
-}
-
-// Loads and draws one record; the record on screen changes only when that succeeds.
-void TfrmTolvarin::showRecord(int32_t record) {
-    Genealogy genealogy;
-    try {
-        if (!browser_.loadRecord(record, genealogy)) {
-            message(MessageKind::Error, QString("Genealogy %1 not found").arg(record));
-            return;
-        }
-    } catch (const RunError& e) {
-        showRunError(QString::fromStdString(e.text()), QString::fromStdString(e.detail()));
-        return;
-    }
-    browser_.setShown(record);
-    Drawing drawing;
-    drawGenealogy(browser_.picture(genealogy, chkDrawMut->isChecked()), drawing);
-    drawing.text(browserCaption(browser_.caption()));
-    showDrawing(drawing);
-    lblRunLine->setText(QString::fromStdString(browser_.runLine()));
-    updateBrowseControls();
-}
-
-void TfrmTolvarin::updateBrowseControls() {
-    const bool records = browser_.hasRecords();
-    const QSignalBlocker blockSimulation(spnSimulation);
-    const QSignalBlocker blockLocus(spnLocus);
-    spnSimulation->setRange(1, std::max(1, browser_.simulations()));
-    spnLocus->setRange(1, browser_.loci());
-    if (records && browser_.shownRecord() > 0) {
-        spnSimulation->setValue(browser_.simulationOf(browser_.shownRecord()));
-        spnLocus->setValue(browser_.locusOf(browser_.shownRecord()));
-    }
-    if (isRunning()) return;
-    spnSimulation->setEnabled(records);
-    spnLocus->setEnabled(records && browser_.msats());
-    btnShowGenealogy->setEnabled(records);
-}
-
-void TfrmTolvarin::SaveGenealogy() {
-    if (!browser_.runDone()) {
-        message(MessageKind::Warning, "Please run simulations first");
-        return;
-    }
-    QString name;
-    if (saveNameChooser_) {
-        name = saveNameChooser_();
-    } else if (dlgSaveFile->exec() == QDialog::Accepted &&
-               !dlgSaveFile->selectedFiles().isEmpty()) {
-        name = dlgSaveFile->selectedFiles().first();
-    }
-    if (name.isEmpty()) return;
-    try {
-        saveDrawing(Image1->drawing(), name,
-                    pictureFormatFor(name, dlgSaveFile->selectedNameFilter()));
-    } catch (const RunError& e) {
-        showRunError(QString::fromStdString(e.text()), QString::fromStdString(e.detail()));
-    }
-}
-
-void TfrmTolvarin::showDrawing(const Drawing& drawing) {
-    Image1->setDrawing(drawing);
-    picture_ = renderDrawing(drawing);
-}
-
-void TfrmTolvarin::clearPicture() {
-    picture_ = QImage();
-    Image1->clear();
-    lblRunLine->clear();
 }
 
 void TfrmTolvarin::message(MessageKind kind, const QString& text, const QString& detail) {
@@ -922,15 +425,11 @@ void TfrmTolvarin::message(MessageKind kind, const QString& text, const QString&
     }
 }
 
-void TfrmTolvarin::showRunError(const QString& text, const QString& detail) {
-    message(MessageKind::Error, text, detail);
-}
-
 void TfrmTolvarin::closeEvent(QCloseEvent* event) {
     if (isRunning()) {
         // The run stops after its current simulation; the window goes away now and closes
         // for good once the run has ended.
-        observer_->requestStop();
+        controller_->stop();
         closeAfterRun_ = true;
         hide();
         event->ignore();

@@ -1,8 +1,9 @@
 #pragma once
 // One entry per field of FormValues: how it is read and written as text, its command-line
-// option, its window control and whether the slices of one run must agree on it. The
-// command line, the window's defaults and read-out, the slice manifest and the join's
-// comparison all loop over this table; defaults live only in FormValues' initialisers.
+// option, its window control (sheet, place, caption, tip) and whether the slices of one run
+// must agree on it. The command line, the window's controls and read-out, the slice
+// manifest and the join's comparison all loop over this table; defaults live only in
+// FormValues' initialisers.
 #include "run/form_values.h"
 
 #include <functional>
@@ -24,6 +25,28 @@ enum class ParameterTab { Main, Sequence, Microsatellite, Demographics, Files, N
 struct ParameterChoice {
     const char* text; // as typed on the command line
     int value;        // the enum's number
+    // In the window: the name of its radio button ("" in a list), the caption of its radio
+    // button or list item, and where a radio button stands on its sheet.
+    const char* control = "";
+    const char* caption = "";
+    int x = 0, y = 0, width = 0;
+};
+
+// How a choice is shown: a drop-down list, radio buttons placed one by one, or radio buttons
+// side by side in a titled box.
+enum class ChoiceControl { List, Radios, RadioBox };
+
+// Where an entry's window control stands on its sheet, in pixels. An edit box with a caption
+// has a label of that text before it (or above it).
+struct ParameterPlace {
+    int x = 0, y = 0;
+    int width = 0;          // 0: the kind's usual width
+    int height = 0;         // 0: the kind's usual height
+    const char* label = ""; // the label's name; "" when the control has no label
+    int labelX = 8, labelY = 0, labelWidth = 158;
+    const char* tip = "";     // the control's tool tip
+    const char* control = ""; // a choice's list, box or button group
+    ChoiceControl choice = ChoiceControl::List;
 };
 
 struct ParameterEntry {
@@ -33,13 +56,14 @@ struct ParameterEntry {
     const char* argument;         // "T", "FILE", "M"...; "" for a flag
     const char* help;             // the --help text
     ParameterTab tab;             // where its window control is (None: no control)
-    const char* caption;          // the control's caption in the window ("" for an edit box)
+    const char* caption;          // the control's caption, an edit box's label, a choice's title
     bool slicesAgree;             // every slice of one run must have the same value
     bool inManifest;              // written into a slice's manifest
     bool flagValue = true;        // Flag: the value its option sets
     const char* checkField = "";  // CheckedText: the check box its option ticks
     const char* defaultNote = ""; // --help's default when not derived from the value
     std::vector<ParameterChoice> choices = {};
+    ParameterPlace place = {}; // its window control (a tab other than None)
     // The field as text (flags "1"/"0", choices the enum's number) and set from that text.
     std::function<std::string(const FormValues&)> get = {};
     std::function<bool(FormValues&, const std::string&)> set = {};

@@ -22,13 +22,6 @@ using namespace quenlith;
 
 namespace {
 
-// Index of the tab sheet that holds w.
-int sheetOf(QTabWidget* tabs, QWidget* w) {
-    for (int i = 0; i < tabs->count(); ++i)
-        if (tabs->widget(i)->isAncestorOf(w)) return i;
-    return -1;
-}
-
 enum Sheet { Main, Sequence, Microsatellite, Demographics, Files };
 
 struct LabelSpec {

@@ -6,10 +6,18 @@
 #include <QFileSystemModel>
 #include <QPushButton>
 #include <QSignalSpy>
+#include <QTabWidget>
 #include <QTreeView>
 #include <gtest/gtest.h>
 #include <memory>
 #include <vector>
+
+// Index of the tab sheet that holds w (-1: none).
+inline int sheetOf(QTabWidget* tabs, QWidget* w) {
+    for (int i = 0; i < tabs->count(); ++i)
+        if (tabs->widget(i)->isAncestorOf(w)) return i;
+    return -1;
+}
 
 struct RecordedMessage {
     quenlith::TfrmTolvarin::MessageKind kind;
