@@ -27,34 +27,47 @@ class GenealogyFiles {
         mutMat_ = BlockFile(joinPath(workDir, kMutMatFile), true, written_);
     }
 
+    // The text that genealogy `record` adds to each file, formatted apart from the writing
+    // so that a worker thread can prepare it.
+    struct Blocks {
+        std::string coal, mut, newick, treeMat, mutMat;
+    };
     // The distribution blocks and the Newick line of g, its leaves named by `labels` when
-    // given (a run with a demographic model), by their index otherwise.
-    void writeTrees(const Genealogy& g, const std::vector<std::string>* labels = nullptr) {
-        coalBlock_.clear();
-        mutBlock_.clear();
-        appendDistributionBlocks(g, coalBlock_, mutBlock_);
-        coal_.write(coalBlock_);
-        mut_.write(mutBlock_);
-        line_.clear();
-        appendNewickTree(g, labels, line_);
-        line_ += "\r\n";
-        newick_.write(line_);
+    // given (renumbered copies, a run with a demographic model), by their index otherwise.
+    static void formatTrees(const Genealogy& g, const std::vector<std::string>* labels,
+                            Blocks& out) {
+        out.coal.clear();
+        out.mut.clear();
+        appendDistributionBlocks(g, out.coal, out.mut);
+        out.newick.clear();
+        appendNewickTree(g, labels, out.newick);
+        out.newick += "\r\n";
     }
-
     // Record `record` of the matrix files.
-    void writeMatrices(int32_t record, const Genealogy& g) {
-        treeBlock_.clear();
-        mutMatBlock_.clear();
-        appendMatrixRecord(record, g, treeBlock_, mutMatBlock_);
-        treeMat_.write(treeBlock_);
-        mutMat_.write(mutMatBlock_);
+    static void formatMatrices(int32_t record, const Genealogy& g, Blocks& out) {
+        out.treeMat.clear();
+        out.mutMat.clear();
+        appendMatrixRecord(record, g, out.treeMat, out.mutMat);
+    }
+    static void format(int32_t record, const Genealogy& g, const std::vector<std::string>* labels,
+                       Blocks& out) {
+        formatTrees(g, labels, out);
+        formatMatrices(record, g, out);
     }
 
-    // Every file of genealogy `record`, in the order above.
-    void write(int32_t record, const Genealogy& g,
-               const std::vector<std::string>* labels = nullptr) {
-        writeTrees(g, labels);
-        writeMatrices(record, g);
+    void writeTrees(const Blocks& b) {
+        coal_.write(b.coal);
+        mut_.write(b.mut);
+        newick_.write(b.newick);
+    }
+    void writeMatrices(const Blocks& b) {
+        treeMat_.write(b.treeMat);
+        mutMat_.write(b.mutMat);
+    }
+    // Every file of one genealogy, in the order above.
+    void write(const Blocks& b) {
+        writeTrees(b);
+        writeMatrices(b);
     }
 
   private:
@@ -62,7 +75,6 @@ class GenealogyFiles {
     BlockFile& mut_;
     WrittenFiles* written_;
     BlockFile newick_, treeMat_, mutMat_;
-    std::string coalBlock_, mutBlock_, line_, treeBlock_, mutMatBlock_;
 };
 
 } // namespace quenlith

@@ -11,13 +11,15 @@
 #include "msat/msat_params.h"
 #include "msat/msat_types.h"
 #include "output/arlequin.h"
+#include "output/each_sim.h"
 #include "output/pairing.h"
+#include "output/pipeline_outputs.h"
 #include "output/summary_table.h"
 #include "run/genealogy_files.h"
 #include "run/output_files.h"
+#include "run/run_kind.h"
 #include "run/run_model.h"
-#include "run/sim_pipeline.h"
-#include "run/summary_parts.h"
+#include "run/run_slice.h"
 
 #include <algorithm>
 #include <filesystem>
@@ -32,7 +34,7 @@ namespace {
 
 // What one microsatellite simulation yields: a genealogy per locus, the allele sizes, the
 // pairing of the copies into individuals (when one is drawn) and the population size.
-struct MsatResult {
+struct MsatResult : SimulationResult {
     std::vector<Genealogy> genealogies;
     AlleleSizes sizes;
     std::vector<int32_t> pairing;
@@ -45,6 +47,13 @@ struct MsatResult {
     std::vector<BranchDemes> demes;
     std::vector<std::vector<int32_t>> leafRows;
     int32_t popSize = 0;
+
+    // Formatted: the blocks of each locus's genealogy files (streams mode; the default mode
+    // writes them as the simulation goes), the genotype block and the Arlequin project
+    // (when written), and per locus the table's allele count and gene diversity.
+    std::vector<GenealogyFiles::Blocks> genealogyBlocks;
+    std::string genotypeBlock, arlequinProject;
+    std::vector<LocusDiversity> diversity;
 };
 
 // The next locus of the parameter file, checked as a simulation reads it.
@@ -173,22 +182,43 @@ class MsatSimulation {
     std::vector<int32_t> sampleOf_, column_;
 };
 
-class MsatRun {
+class MsatKind;
+
+// The simulations of one thread.
+class MsatSimulator : public KindSimulator {
   public:
-    MsatRun(const RunParameters& p, const RunSlice& slice, RunRandom* lcg, RunObserver& observer,
-            BlockFile& coalFile, BlockFile& mutFile, BlockFile* arlequinBatch,
-            WrittenFiles* written, PipelineOutputs* pipelineOutputs, EachSimFiles* eachSim)
-        : p_(p), slice_(slice), lcg_(lcg), observer_(observer), writtenFiles_(written),
-          files_(coalFile, mutFile, written), arlequinBatch_(arlequinBatch),
-          pipelineOutputs_(pipelineOutputs), eachSim_(eachSim),
+    MsatSimulator(MsatKind& kind);
+    // Every simulation reads the parameter file again, a locus just before its genealogy,
+    // and the files of each genealogy are written as soon as it is complete: an error in the
+    // file stops the run at its locus.
+    void simulate(int32_t s, RunRandom& rng, SimulationResult& result,
+                  const SimulationContext& context) override;
+    // The loci as read once before the run.
+    void simulate(int32_t s, StreamRandom& rng, SimulationResult& result,
+                  const SimulationContext& context) override;
+    void format(int32_t s, SimulationResult& result) override;
+
+  private:
+    MsatKind& kind_;
+    MsatSimulation sim_;
+    std::vector<int32_t> scratch_;
+};
+
+class MsatKind : public RunKind {
+  public:
+    MsatKind(const RunParameters& p, const RunSlice& slice, const KindFiles& files)
+        : p_(p), slice_(slice), files_(files),
+          genealogyFiles_(files.coal, files.mut, files.written),
           params_(joinPath(p.WorkDir, p.MsatParamsName)), k_(p.SampleSize), loci_(p.NumLoci),
           sims_(p.SimCount), popSize_(p.PopSize),
-          demes_(p.model ? demeGroups(*p.model) : DemeGroups{}) {}
+          demes_(p.model ? demeGroups(*p.model) : DemeGroups{}),
+          dataBlock_(p.MSatOut && p.AlleleModel != MsatModel::InfiniteAlleles),
+          arlequin_(p.ArlequinFiles && files.arlequinBatch != nullptr) {}
 
-    bool run(RunOutcome& outcome) {
+    void prepare(RunRandom* lcg) override {
         const std::string& dir = p_.WorkDir;
-        files_.createNewick(joinPath(dir, p_.NewickName));
-        dataFile_ = createRunFile(RunFile::MsatData, p_, writtenFiles_);
+        genealogyFiles_.createNewick(joinPath(dir, p_.NewickName));
+        dataFile_ = createRunFile(RunFile::MsatData, p_, files_.written);
         if (sims_ < 0)
             throw RunError("Range check error", "number of simulations " + std::to_string(sims_));
         const int64_t records = static_cast<int64_t>(sims_) * loci_;
@@ -203,155 +233,85 @@ class MsatRun {
                               (sims_ > 0 ? static_cast<double>(k_) * (4.0 * loci_ + 16) : 0),
                           "sample size " + std::to_string(k_) + ", " + std::to_string(loci_) +
                               " loci, " + std::to_string(sims_) + " simulation(s)");
-        // A streams run keeps a block of rows and appends them to a part file of the summary
-        // table, renamed at the end (see the DNA run).
-        chunked_ = slice_.streams;
-        tables_.recreate(chunked_ ? std::min(sims_, kRowsPerBlock) : sims_, loci_);
-        if (chunked_) summary_.open(joinPath(dir, p_.SummaryName), slice_.first, writtenFiles_);
-        files_.createMatrices(dir);
+        genealogyFiles_.createMatrices(dir);
         mutCounts_.assign(static_cast<size_t>(records), 0);
-        const int64_t progressMax = static_cast<int64_t>(k_ - 1) * loci_ * sims_;
-        const int64_t perSimulation = static_cast<int64_t>(k_ - 1) * loci_;
-
-        const bool dataBlock = p_.MSatOut && p_.AlleleModel != MsatModel::InfiniteAlleles;
-        const bool arlequin = p_.ArlequinFiles && arlequinBatch_ != nullptr;
-        // No pairing is drawn when neither the genotype table nor Arlequin is written.
-        const bool drawPairing = dataBlock || arlequin;
-        const auto consume = [&](int32_t s, const MsatResult& r) { write(s, r); };
-        bool finished = false;
-        try {
-            if (lcg_) {
-                // One generator for the whole run. Every simulation reads the parameter file
-                // again, a locus just before its genealogy, and the files of each genealogy are
-                // written as soon as it is complete: an error in the file stops the run at its
-                // locus.
-                genealogiesWritten_ = true;
-                finished = runSimulationsInOrder<MsatResult>(
-                    slice_.first, slice_.last(), 1, observer_, perSimulation, progressMax,
-                    [&] {
-                        return [&, sim = std::make_shared<MsatSimulation>(p_, drawPairing)](
-                                   int32_t s, MsatResult& r, const SimulationContext& c) {
-                            params_.open();
-                            sim->run(
-                                *lcg_, loci_,
-                                [&](int32_t column) { return readLocus(params_, column + 1); },
-                                [&](int32_t column, const Genealogy& g) {
-                                    writeGenealogy(s, column + 1, g);
-                                },
-                                r, c);
-                        };
-                    },
-                    consume);
-            } else {
-                // Simulation s draws from stream s alone; the loci are read once.
-                const std::vector<MsatLocusParams> loci = readLoci(params_, loci_);
-                const uint64_t seed = slice_.seed;
-                finished = runSimulationsInOrder<MsatResult>(
-                    slice_.first, slice_.last(), slice_.threads, observer_, perSimulation,
-                    progressMax,
-                    [&] {
-                        return [&, sim = std::make_shared<MsatSimulation>(p_, drawPairing,
-                                                                          slice_.events)](
-                                   int32_t s, MsatResult& r, const SimulationContext& c) {
-                            StreamRandom rng(seed, static_cast<uint32_t>(s));
-                            sim->run(
-                                rng, loci_,
-                                [&](int32_t column) { return loci[static_cast<size_t>(column)]; },
-                                [](int32_t, const Genealogy&) {}, r, c);
-                        };
-                    },
-                    consume);
-            }
-        } catch (const RunStopped&) {
-            // Stopped inside a genealogy: the run ends after the last whole simulation.
-            finished = false;
-        }
-        params_.close();
-        if (!finished) {
-            fillOutcome(outcome, written_ * loci_);
-            outcome.status = RunStatus::Stopped;
-            return false;
-        }
-
-        if (chunked_) {
-            if (summary_.blockPending()) flushRows();
-            summary_.finish();
-        } else {
-            writeSummaryTable(dir, p_.SummaryName,
-                              msatSummaryTable(tables_, loci_, k_, p_.MSatDiversity, slice_.first),
-                              writtenFiles_);
-        }
-        fillOutcome(outcome, static_cast<int32_t>(records));
-        outcome.status = RunStatus::Completed;
-        return true;
+        // A streams run reads the loci once; the default mode reads them as it goes and
+        // writes each genealogy's files as soon as it is complete.
+        if (lcg)
+            genealogiesWritten_ = true;
+        else
+            lociRead_ = readLoci(params_, loci_);
     }
 
-  private:
-    // The row of simulation s in the tables (1-based).
-    int32_t tableRow(int32_t s) const {
-        return chunked_ ? summary_.rowsHeld() + 1 : s - slice_.first + 1;
+    int64_t progressPerSimulation() const override { return static_cast<int64_t>(k_ - 1) * loci_; }
+    std::unique_ptr<SimulationResult> makeResult() const override {
+        return std::make_unique<MsatResult>();
+    }
+    std::unique_ptr<KindSimulator> makeSimulator() override {
+        return std::make_unique<MsatSimulator>(*this);
     }
 
-    // The rows of the block held so far, appended to the part file of the summary table.
-    void flushRows() {
-        tables_.simCount = summary_.rowsHeld();
-        summary_.writeBlock(
-            msatSummaryTable(tables_, loci_, k_, p_.MSatDiversity, summary_.firstInBlock()));
+    // The default mode's loci, read just before their genealogies.
+    MsatParamReader& params() { return params_; }
+    const std::vector<MsatLocusParams>& loci() const { return lociRead_; }
+    int32_t lociCount() const { return loci_; }
+    // No pairing is drawn when neither the genotype table nor Arlequin is written.
+    bool drawPairing() const { return dataBlock_ || arlequin_; }
+    const RunParameters& run() const { return p_; }
+    bool events() const { return slice_.events; }
+
+    // The files of the genealogy of locus l of simulation s, written at once.
+    void writeGenealogy(int32_t s, int32_t l, const Genealogy& g) {
+        GenealogyFiles::format((s - 1) * loci_ + l, g, nullptr, blocks_);
+        genealogyFiles_.write(blocks_);
     }
 
-    // The files and tables of the genealogy of locus l of simulation s.
-    void writeGenealogy(int32_t s, int32_t l, const Genealogy& g,
-                        const std::vector<std::string>* labels = nullptr) {
+    // The blocks of simulation s, formatted on the thread that simulated it.
+    void format(int32_t s, MsatResult& r, std::vector<int32_t>& scratch) const {
+        r.genealogyBlocks.resize(static_cast<size_t>(genealogiesWritten_ ? 0 : loci_));
+        for (size_t l = 0; l < r.genealogyBlocks.size(); ++l)
+            GenealogyFiles::format((s - 1) * loci_ + static_cast<int32_t>(l) + 1, r.genealogies[l],
+                                   r.leafLabels.empty() ? nullptr : &r.leafLabels[l],
+                                   r.genealogyBlocks[l]);
+        r.genotypeBlock.clear();
+        if (dataBlock_) appendGenotypeBlock(r.sizes, r.pairing, r.genotypeBlock, &demes_);
+        r.arlequinProject.clear();
+        if (arlequin_) r.arlequinProject = msatArlequinProject(r.sizes, r.pairing, &demes_);
+        r.diversity.clear();
+        if (p_.AlleleModel != MsatModel::InfiniteAlleles)
+            for (int32_t l = 0; l < loci_; ++l)
+                r.diversity.push_back(locusDiversity(r.sizes, l, scratch));
+    }
+
+    void write(int32_t s, const SimulationResult& result) override {
+        const MsatResult& r = static_cast<const MsatResult&>(result);
         const int32_t row = s - slice_.first + 1;
-        const size_t index = tables_.index(tableRow(s), l);
-        tables_.MsatTmrca[index] = g.Generation;
-        tables_.MsatInfAlleles[index] = g.MutEventCount() + 1;
-        files_.write((s - 1) * loci_ + l, g, labels);
-        mutCounts_[static_cast<size_t>((row - 1) * loci_ + l - 1)] = g.MutEventCount();
-    }
-
-    void write(int32_t s, const MsatResult& r) {
-        const int32_t row = s - slice_.first + 1;
-        if (!genealogiesWritten_)
-            for (int32_t l = 1; l <= loci_; ++l)
-                writeGenealogy(s, l, r.genealogies[static_cast<size_t>(l - 1)],
-                               r.leafLabels.empty() ? nullptr
-                                                    : &r.leafLabels[static_cast<size_t>(l - 1)]);
-        if (p_.MSatOut && p_.AlleleModel != MsatModel::InfiniteAlleles) {
-            genotypeBlock_.clear();
-            appendGenotypeBlock(r.sizes, r.pairing, genotypeBlock_, &demes_);
-            dataFile_.write(genotypeBlock_);
-        }
-        if (p_.ArlequinFiles && arlequinBatch_ != nullptr)
-            writeArlequinProject(*arlequinBatch_, p_.WorkDir, s,
-                                 msatArlequinProject(r.sizes, r.pairing, &demes_));
+        for (const GenealogyFiles::Blocks& b : r.genealogyBlocks)
+            genealogyFiles_.write(b);
+        if (dataBlock_) dataFile_.write(r.genotypeBlock);
+        if (arlequin_)
+            writeArlequinProject(*files_.arlequinBatch, p_.WorkDir, s, r.arlequinProject);
         // Statistics table, when asked.
-        if (pipelineOutputs_) pipelineOutputs_->addMsatSimulation(s, r.sizes, r.repeatUnits);
-        if (eachSim_)
-            eachSim_->addMsat(s, r.genealogies, r.sizes, r.pairing.empty() ? nullptr : &r.pairing,
-                              r.leafRows.empty() ? nullptr : &r.leafRows);
-        if (p_.AlleleModel != MsatModel::InfiniteAlleles) {
-            for (int32_t l = 1; l <= loci_; ++l) {
-                const LocusDiversity d = locusDiversity(r.sizes, l - 1, scratch_);
-                const size_t index = tables_.index(tableRow(s), l);
-                tables_.MsatAlleleCount[index] = d.alleleCount;
-                tables_.MsatGeneDiversity[index] = d.geneDiversity;
-            }
-        }
+        if (files_.pipeline) files_.pipeline->addMsatSimulation(s, r.sizes, r.repeatUnits);
+        if (files_.eachSim)
+            files_.eachSim->addMsat(s, r.genealogies, r.sizes,
+                                    r.pairing.empty() ? nullptr : &r.pairing,
+                                    r.leafRows.empty() ? nullptr : &r.leafRows);
         // What the window's plots read: per genealogy its TMRCA and waiting times, per locus
         // the sums of the allele counts and gene diversities.
         alleleSum_.resize(static_cast<size_t>(loci_), 0);
         diversitySum_.resize(static_cast<size_t>(loci_), 0);
         for (int32_t l = 1; l <= loci_; ++l) {
             const Genealogy& g = r.genealogies[static_cast<size_t>(l - 1)];
+            mutCounts_[static_cast<size_t>((row - 1) * loci_ + l - 1)] = g.MutEventCount();
             tmrcas_.push_back(g.Generation);
             addWaitingTimes(g, k_, waitingTimeSum_);
-            const size_t index = tables_.index(tableRow(s), l);
             if (p_.AlleleModel == MsatModel::InfiniteAlleles) {
                 alleleSum_[static_cast<size_t>(l - 1)] += g.MutEventCount() + 1;
             } else {
-                alleleSum_[static_cast<size_t>(l - 1)] += tables_.MsatAlleleCount[index];
-                diversitySum_[static_cast<size_t>(l - 1)] += tables_.MsatGeneDiversity[index];
+                const LocusDiversity& d = r.diversity[static_cast<size_t>(l - 1)];
+                alleleSum_[static_cast<size_t>(l - 1)] += d.alleleCount;
+                diversitySum_[static_cast<size_t>(l - 1)] += d.geneDiversity;
             }
         }
         branchDemes_.insert(branchDemes_.end(), r.demes.begin(), r.demes.end());
@@ -360,15 +320,31 @@ class MsatRun {
             lastGenealogy_ = r.genealogies.back();
             haveGenealogy_ = true;
         }
-        written_ = row;
-        if (chunked_) {
-            summary_.addRow();
-            if (summary_.rowsHeld() == kRowsPerBlock) flushRows();
-        }
     }
 
-    void fillOutcome(RunOutcome& outcome, int32_t records) {
-        outcome.simCount = sims_;
+    void reserveRows(int32_t rows) override { tables_.recreate(rows, loci_); }
+    void setRow(int32_t index, const SimulationResult& result) override {
+        const MsatResult& r = static_cast<const MsatResult&>(result);
+        for (int32_t l = 1; l <= loci_; ++l) {
+            const Genealogy& g = r.genealogies[static_cast<size_t>(l - 1)];
+            const size_t i = tables_.index(index + 1, l);
+            tables_.MsatTmrca[i] = g.Generation;
+            tables_.MsatInfAlleles[i] = g.MutEventCount() + 1;
+            if (!r.diversity.empty()) {
+                const LocusDiversity& d = r.diversity[static_cast<size_t>(l - 1)];
+                tables_.MsatAlleleCount[i] = d.alleleCount;
+                tables_.MsatGeneDiversity[i] = d.geneDiversity;
+            }
+        }
+    }
+    std::string summaryText(int32_t rows, int32_t first) override {
+        tables_.simCount = rows;
+        return msatSummaryTable(tables_, loci_, k_, p_.MSatDiversity, first);
+    }
+
+    void fillOutcome(RunOutcome& outcome, int32_t done, bool) override {
+        params_.close();
+        const int32_t records = done * loci_;
         outcome.loci = loci_;
         outcome.recordCount = records;
         outcome.shownRecord = records;
@@ -376,44 +352,40 @@ class MsatRun {
             branchDemes_.resize(static_cast<size_t>(records));
             outcome.branchDemesPerRecord = std::move(branchDemes_);
         }
-        outcome.MutCountPerSim = mutCounts_;
+        outcome.MutCountPerSim = std::move(mutCounts_);
         outcome.MutCountPerSim.resize(static_cast<size_t>(records));
         outcome.popSize = popSize_;
         if (haveGenealogy_) outcome.lastGenealogy = std::move(lastGenealogy_);
-        outcome.simsDone = written_;
-        outcome.constantSize = !p_.FluctuatingN && p_.Mergers == MergeRule::One;
-        outcome.tmrcaPerRecord = tmrcas_;
+        outcome.tmrcaPerRecord = std::move(tmrcas_);
         outcome.tmrcaPerRecord.resize(static_cast<size_t>(records));
-        outcome.waitingTimeSum = waitingTimeSum_;
+        outcome.waitingTimeSum = std::move(waitingTimeSum_);
         const bool infinite = p_.AlleleModel == MsatModel::InfiniteAlleles;
         outcome.meanAllelesPerLocus.assign(static_cast<size_t>(loci_), 0);
         outcome.meanGeneDiversityPerLocus.clear();
         if (!infinite) outcome.meanGeneDiversityPerLocus.assign(static_cast<size_t>(loci_), 0);
-        for (size_t l = 0; written_ > 0 && l < alleleSum_.size(); ++l) {
-            outcome.meanAllelesPerLocus[l] = alleleSum_[l] / written_;
-            if (!infinite) outcome.meanGeneDiversityPerLocus[l] = diversitySum_[l] / written_;
+        for (size_t l = 0; done > 0 && l < alleleSum_.size(); ++l) {
+            outcome.meanAllelesPerLocus[l] = alleleSum_[l] / done;
+            if (!infinite) outcome.meanGeneDiversityPerLocus[l] = diversitySum_[l] / done;
         }
     }
+    void fillLog(RunLogValues& log) override {
+        log.PopSize = popSize_;
+        log.loci = readMsatParamsForLog(joinPath(p_.WorkDir, p_.MsatParamsName), p_.NumLoci);
+    }
 
+  private:
     const RunParameters& p_;
     const RunSlice& slice_;
-    RunRandom* lcg_;
-    RunObserver& observer_;
-    WrittenFiles* writtenFiles_; // the run's record of its files
-    GenealogyFiles files_;
-    BlockFile* arlequinBatch_;
-    PipelineOutputs* pipelineOutputs_;
-    EachSimFiles* eachSim_;
+    const KindFiles files_;
+    GenealogyFiles genealogyFiles_;
+    GenealogyFiles::Blocks blocks_;
     BlockFile dataFile_;
     MsatParamReader params_;
+    std::vector<MsatLocusParams> lociRead_;
     const int32_t k_, loci_, sims_;
     int32_t popSize_;
-    int32_t written_ = 0;
     bool genealogiesWritten_ = false; // by the simulation itself, locus by locus
-    static constexpr int32_t kRowsPerBlock = 4096;
     MsatResultTables tables_;
-    bool chunked_ = false;
-    SummaryParts summary_;
     std::vector<int32_t> mutCounts_;
     std::vector<int32_t> tmrcas_;
     std::vector<int64_t> waitingTimeSum_;
@@ -421,20 +393,40 @@ class MsatRun {
     Genealogy lastGenealogy_;
     std::vector<BranchDemes> branchDemes_;
     bool haveGenealogy_ = false;
-    std::string genotypeBlock_;
-    std::vector<int32_t> scratch_;
     const DemeGroups demes_; // a model's sampled demes, empty without one
+    const bool dataBlock_, arlequin_;
 };
+
+MsatSimulator::MsatSimulator(MsatKind& kind)
+    : kind_(kind), sim_(kind.run(), kind.drawPairing(), kind.events()) {}
+
+void MsatSimulator::simulate(int32_t s, RunRandom& rng, SimulationResult& result,
+                             const SimulationContext& context) {
+    MsatParamReader& params = kind_.params();
+    params.open();
+    sim_.run(
+        rng, kind_.lociCount(), [&](int32_t column) { return readLocus(params, column + 1); },
+        [&](int32_t column, const Genealogy& g) { kind_.writeGenealogy(s, column + 1, g); },
+        static_cast<MsatResult&>(result), context);
+}
+
+void MsatSimulator::simulate(int32_t, StreamRandom& rng, SimulationResult& result,
+                             const SimulationContext& context) {
+    const std::vector<MsatLocusParams>& loci = kind_.loci();
+    sim_.run(
+        rng, kind_.lociCount(), [&](int32_t column) { return loci[static_cast<size_t>(column)]; },
+        [](int32_t, const Genealogy&) {}, static_cast<MsatResult&>(result), context);
+}
+
+void MsatSimulator::format(int32_t s, SimulationResult& result) {
+    kind_.format(s, static_cast<MsatResult&>(result), scratch_);
+}
 
 } // namespace
 
-bool runMicrosatellites(const RunParameters& p, const RunSlice& slice, RunRandom* lcg,
-                        RunObserver& observer, BlockFile& coalFile, BlockFile& mutFile,
-                        BlockFile* arlequinBatch, RunOutcome& outcome, WrittenFiles* written,
-                        PipelineOutputs* pipelineOutputs, EachSimFiles* eachSim) {
-    MsatRun run(p, slice, lcg, observer, coalFile, mutFile, arlequinBatch, written, pipelineOutputs,
-                eachSim);
-    return run.run(outcome);
+std::unique_ptr<RunKind> makeMsatKind(const RunParameters& p, const RunSlice& slice,
+                                      const KindFiles& files) {
+    return std::make_unique<MsatKind>(p, slice, files);
 }
 
 } // namespace quenlith

@@ -9,6 +9,7 @@
 // number of threads.
 #include "base/run_error.h"
 #include "run/run_driver.h"
+#include "run/run_kind.h"
 
 #include <algorithm>
 #include <atomic>
@@ -31,20 +32,16 @@ inline int32_t workerThreads(int32_t requested) {
     return cores > 0 ? static_cast<int32_t>(cores) : 1;
 }
 
-// What the producer of a simulation gets besides its number.
-struct SimulationContext {
-    // Called once per generation that records a coalescence (progress within a genealogy).
-    const std::function<void()>& onCoalescence;
-    // The flag that long genealogies check; the simulation throws RunStopped once it is set.
-    const std::atomic<bool>* stop;
-};
-
 // Runs simulations first .. last. makeProducer() is called once per thread and returns a
 // callable produce(s, result, context) that fills `result` (a Result reused from call to
 // call); consume(s, result) is called on the calling thread in the order of s. After
 // each simulation but the last the observer may stop the run: the function then returns
-// false. `progressPerSimulation` is the progress that one simulation makes (its
-// coalescences), reported per simulation when workers run.
+// false.
+//
+// Progress, for any number of threads: simulationStarted(s) comes with the progress of the
+// simulations before s, and once s is written the progress is that of s whole simulations,
+// `progressPerSimulation` each (their coalescences). On one thread the coalescences of the
+// simulation in hand are reported as they happen, never beyond its share.
 //
 // An exception thrown by produce(s) (RunError, RunStopped) is rethrown on the calling thread
 // once every simulation before s has been consumed; one thrown by consume ends the workers.
@@ -55,16 +52,21 @@ bool runSimulationsInOrder(int32_t first, int32_t last, int32_t threads, RunObse
     if (threads <= 1) {
         auto produce = makeProducer();
         Result result;
-        int64_t position = 0;
+        int64_t position = 0; // the whole simulations' progress
+        int64_t within = 0;   // the progress of the simulation in hand, at most one's share
         const std::function<void()> onCoalescence = [&] {
-            ++position;
-            observer.progress(position, progressMax);
+            if (within >= progressPerSimulation) return;
+            ++within;
+            observer.progress(position + within, progressMax);
         };
         const SimulationContext context{onCoalescence, observer.stopFlag()};
         for (int32_t s = first; s <= last; ++s) {
             observer.simulationStarted(s);
+            within = 0;
             produce(s, result, context);
             consume(s, result);
+            position += progressPerSimulation;
+            observer.progress(position, progressMax);
             if (s < last && observer.stopRequested()) return false;
         }
         return true;

@@ -517,3 +517,71 @@ TEST(StreamsRun, ManifestReadsBackWhatItWrote) {
     badFile.replace(badFile.find("file 12 "), 8, "file -1 ");
     EXPECT_FALSE(parseSliceManifest(badFile, back, error));
 }
+
+// The default DNA run's optional files (the Nexus sequence file, the diversity indices, the
+// Arlequin projects) with the statistics table, the VCF, the ms file and one data set per
+// simulation, and a microsatellite run with every file it writes under each allele model:
+// every byte the same on 1, 2 and 3 threads, and after a stop, the same whole simulations.
+TEST(StreamsRun, EveryOptionalFileIsTheSameOnAnyNumberOfThreads) {
+    FormValues dna;
+    dna.rngKind = RandomKind::Streams;
+    dna.chkMultipleSims = true;
+    dna.edtNumberSimulations = "40";
+    dna.chkSeqOut = true;
+    dna.rdgOutput = OutputFormat::Nexus;
+    dna.chkSeqDiversity = true;
+    dna.chkArlequin = true;
+    dna.chkStats = true;
+    dna.chkVcf = true;
+    dna.chkMs = true;
+    dna.chkEachSim = true;
+    dna.edtEachSimFormat = "fasta,phylip,nexus";
+    std::vector<FormValues> forms{dna};
+    for (const MsatModel model :
+         {MsatModel::Stepwise, MsatModel::RandomAlleles, MsatModel::InfiniteAlleles}) {
+        FormValues msat = msatForm("", 25);
+        msat.msatModel = model;
+        msat.chkStats = true;
+        msat.chkEachSim = true;
+        forms.push_back(msat);
+    }
+    for (const FormValues& f : forms) {
+        for (const int stopAfter : {0, 9}) {
+            TempDir root;
+            struct StopAfter : RunObserver {
+                int after, started = 0;
+                explicit StopAfter(int n) : after(n) {}
+                void simulationStarted(int32_t) override { ++started; }
+                bool stopRequested() override { return after > 0 && started >= after; }
+            };
+            const auto run = [&](int32_t threads) {
+                const fs::path dir = root.path() / "run";
+                fs::create_directories(dir);
+                if (f.chkMsats) writeTo(dir / "msatparam.txt", kMsatParams);
+                FormValues g = f;
+                g.WorkDir = dir.string();
+                g.threads = threads;
+                StopAfter observer(stopAfter);
+                const RunOutcome out = RunSimulation(g, 31, observer);
+                EXPECT_EQ(out.status, stopAfter ? RunStatus::Stopped : RunStatus::Completed);
+                EXPECT_EQ(out.simsDone, stopAfter ? stopAfter : out.simCount);
+            };
+            run(1);
+            fs::rename(root.path() / "run", root.path() / "one");
+            if (!stopAfter) {
+                // The files asked for are all there.
+                for (const char* name : {"stats.csv", "outfile.csv", "Arlequin", "each_sim"})
+                    EXPECT_TRUE(fs::exists(root.path() / "one" / name)) << name;
+                if (!f.chkMsats) {
+                    for (const char* name : {"sites.vcf", "sites.ms", "seqout.txt"})
+                        EXPECT_TRUE(fs::exists(root.path() / "one" / name)) << name;
+                }
+            }
+            for (const int32_t threads : {2, 3}) {
+                run(threads);
+                expectSameFiles(root.path() / "one", root.path() / "run");
+                fs::remove_all(root.path() / "run");
+            }
+        }
+    }
+}
