@@ -2,6 +2,7 @@
 // The writer of the per-genealogy files, for both kinds of run: the coalescence and mutation
 // time distributions, the Newick line, and the record of the two matrix files.
 #include "base/file_io.h"
+#include "genealogy/gene_tree.h"
 #include "genealogy/genealogy.h"
 #include "output/distributions.h"
 #include "output/matrix_files.h"
@@ -27,16 +28,17 @@ class GenealogyFiles {
         mutMat_ = BlockFile(joinPath(workDir, kMutMatFile), true, written_);
     }
 
-    // The distribution blocks and the Newick line of g, its leaves named by `labels` when
-    // given (a run with a demographic model), by their index otherwise.
-    void writeTrees(const Genealogy& g, const std::vector<std::string>* labels = nullptr) {
+    // The distribution blocks of g and the Newick line of its tree, each leaf named
+    // rowNames[row] when given (a run with a demographic model), by its row otherwise.
+    void writeTrees(const Genealogy& g, const GeneTree& tree,
+                    const std::vector<std::string>* rowNames = nullptr) {
         coalBlock_.clear();
         mutBlock_.clear();
         appendDistributionBlocks(g, coalBlock_, mutBlock_);
         coal_.write(coalBlock_);
         mut_.write(mutBlock_);
         line_.clear();
-        appendNewickTree(g, labels, line_);
+        appendNewickTree(tree, rowNames, line_);
         line_ += "\r\n";
         newick_.write(line_);
     }
@@ -51,9 +53,9 @@ class GenealogyFiles {
     }
 
     // Every file of genealogy `record`, in the order above.
-    void write(int32_t record, const Genealogy& g,
-               const std::vector<std::string>* labels = nullptr) {
-        writeTrees(g, labels);
+    void write(int32_t record, const Genealogy& g, const GeneTree& tree,
+               const std::vector<std::string>* rowNames = nullptr) {
+        writeTrees(g, tree, rowNames);
         writeMatrices(record, g);
     }
 

@@ -4,6 +4,7 @@
 #include "base/memory_check.h"
 #include "base/run_error.h"
 #include "genealogy/event_genealogy.h"
+#include "genealogy/gene_tree.h"
 #include "genealogy/genealogy.h"
 #include "genealogy/structured_genealogy.h"
 #include "msat/allele_models.h"
@@ -36,13 +37,12 @@ struct MsatResult {
     AlleleSizes sizes;
     std::vector<int32_t> pairing;
     std::vector<int32_t> repeatUnits; // of each locus
-    // When the copies are renumbered (a model: in sample order, deme by deme; streams mode:
-    // at random, locus by locus), per locus: the names of its genealogy's leaves and the
-    // row of each leaf.
-    std::vector<std::vector<std::string>> leafLabels;
+    // Per locus: its genealogy as a tree, each leaf in its row: its own index, or when the
+    // copies are renumbered (a model: in sample order, deme by deme; streams mode: at
+    // random, locus by locus) its number.
+    std::vector<GeneTree> trees;
     // With a demographic model, per locus: where its genealogy's lineages lived.
     std::vector<BranchDemes> demes;
-    std::vector<std::vector<int32_t>> leafRows;
     int32_t popSize = 0;
 };
 
@@ -80,7 +80,7 @@ class MsatSimulation {
     }
 
     // locusAt(column) gives the parameters of a locus just before it is simulated;
-    // afterLocus(column, genealogy) is called once its mutations are applied.
+    // afterLocus(column, genealogy, tree) is called once its mutations are applied.
     template <typename Rng, typename LocusAt, typename AfterLocus>
     void run(Rng& rng, int32_t count, LocusAt&& locusAt, AfterLocus&& afterLocus, MsatResult& r,
              const SimulationContext& context) {
@@ -88,8 +88,7 @@ class MsatSimulation {
         r.sizes.recreate(k, count);
         r.genealogies.resize(static_cast<size_t>(count));
         r.repeatUnits.resize(static_cast<size_t>(count));
-        r.leafLabels.clear();
-        r.leafRows.clear();
+        r.trees.resize(static_cast<size_t>(count));
         for (int32_t column = 0; column < count; ++column) {
             const MsatLocusParams locus = locusAt(column);
             r.repeatUnits[static_cast<size_t>(column)] = locus.RepeatUnit;
@@ -123,34 +122,30 @@ class MsatSimulation {
                 simulator_.simulate(g, k, r.popSize, demography_, mutation, rng,
                                     context.onCoalescence, context.stop);
             }
+            // Every locus lists the copies by their numbers: a model's in sample order, deme
+            // by deme, known before the mutations; streams mode's drawn at random after them,
+            // the sizes then moving to the rows drawn.
+            GeneTree& tree = r.trees[static_cast<size_t>(column)];
+            tree.assign(g);
+            if (p_.model) tree.relabel(sampleOf_);
             int32_t largestSoFar = ancestral;
-            applyLocusMutations(g, p_.AlleleModel, locus, column, r.sizes, largestSoFar, rng);
+            applyLocusMutations(tree, p_.AlleleModel, locus, column, r.sizes, largestSoFar, rng);
             if constexpr (std::is_same_v<Rng, StreamRandom>) {
-                // Every locus lists the copies by their numbers: in sample order, deme by
-                // deme, or (streams mode) drawn at random after the locus's mutations.
-                r.leafLabels.resize(static_cast<size_t>(count));
-                r.leafRows.resize(static_cast<size_t>(count));
-                auto& labels = r.leafLabels[static_cast<size_t>(column)];
-                if (p_.model) {
-                    labels = leafLabels(*p_.model, sampleOf_);
-                } else {
+                if (!p_.model) {
                     drawCopyNumbers(k, rng, sampleOf_);
-                    labels.resize(sampleOf_.size());
-                    for (size_t i = 0; i < sampleOf_.size(); ++i)
-                        labels[i] = std::to_string(sampleOf_[i]);
+                    tree.relabel(sampleOf_);
+                    column_.resize(static_cast<size_t>(k));
+                    for (int32_t i = 0; i < k; ++i)
+                        column_[static_cast<size_t>(sampleOf_[static_cast<size_t>(i)])] =
+                            r.sizes.at(i, column);
+                    for (int32_t i = 0; i < k; ++i)
+                        r.sizes.at(i, column) = column_[static_cast<size_t>(i)];
                 }
-                r.leafRows[static_cast<size_t>(column)] = sampleOf_;
-                column_.resize(static_cast<size_t>(k));
-                for (int32_t i = 0; i < k; ++i)
-                    column_[static_cast<size_t>(sampleOf_[static_cast<size_t>(i)])] =
-                        r.sizes.at(i, column);
-                for (int32_t i = 0; i < k; ++i)
-                    r.sizes.at(i, column) = column_[static_cast<size_t>(i)];
             }
-            afterLocus(column, g);
+            afterLocus(column, g, tree);
         }
         r.pairing.clear();
-        if (!r.leafRows.empty()) {
+        if (std::is_same_v<Rng, StreamRandom> && count > 0) {
             // Renumbered copies pair in their order (a model's individuals are pairs of
             // copies of one deme).
             for (int32_t i = 1; i <= k; ++i)
@@ -234,8 +229,8 @@ class MsatRun {
                             sim->run(
                                 *lcg_, loci_,
                                 [&](int32_t column) { return readLocus(params_, column + 1); },
-                                [&](int32_t column, const Genealogy& g) {
-                                    writeGenealogy(s, column + 1, g);
+                                [&](int32_t column, const Genealogy& g, const GeneTree& tree) {
+                                    writeGenealogy(s, column + 1, g, tree);
                                 },
                                 r, c);
                         };
@@ -256,7 +251,7 @@ class MsatRun {
                             sim->run(
                                 rng, loci_,
                                 [&](int32_t column) { return loci[static_cast<size_t>(column)]; },
-                                [](int32_t, const Genealogy&) {}, r, c);
+                                [](int32_t, const Genealogy&, const GeneTree&) {}, r, c);
                         };
                     },
                     consume);
@@ -299,13 +294,12 @@ class MsatRun {
     }
 
     // The files and tables of the genealogy of locus l of simulation s.
-    void writeGenealogy(int32_t s, int32_t l, const Genealogy& g,
-                        const std::vector<std::string>* labels = nullptr) {
+    void writeGenealogy(int32_t s, int32_t l, const Genealogy& g, const GeneTree& tree) {
         const int32_t row = s - slice_.first + 1;
         const size_t index = tables_.index(tableRow(s), l);
         tables_.MsatTmrca[index] = g.Generation;
         tables_.MsatInfAlleles[index] = g.MutEventCount() + 1;
-        files_.write((s - 1) * loci_ + l, g, labels);
+        files_.write((s - 1) * loci_ + l, g, tree, p_.model ? &p_.model->sampleNames : nullptr);
         mutCounts_[static_cast<size_t>((row - 1) * loci_ + l - 1)] = g.MutEventCount();
     }
 
@@ -314,8 +308,7 @@ class MsatRun {
         if (!genealogiesWritten_)
             for (int32_t l = 1; l <= loci_; ++l)
                 writeGenealogy(s, l, r.genealogies[static_cast<size_t>(l - 1)],
-                               r.leafLabels.empty() ? nullptr
-                                                    : &r.leafLabels[static_cast<size_t>(l - 1)]);
+                               r.trees[static_cast<size_t>(l - 1)]);
         if (p_.MSatOut && p_.AlleleModel != MsatModel::InfiniteAlleles) {
             genotypeBlock_.clear();
             appendGenotypeBlock(r.sizes, r.pairing, genotypeBlock_, &demes_);
@@ -327,8 +320,7 @@ class MsatRun {
         // Statistics table, when asked.
         if (pipelineOutputs_) pipelineOutputs_->addMsatSimulation(s, r.sizes, r.repeatUnits);
         if (eachSim_)
-            eachSim_->addMsat(s, r.genealogies, r.sizes, r.pairing.empty() ? nullptr : &r.pairing,
-                              r.leafRows.empty() ? nullptr : &r.leafRows);
+            eachSim_->addMsat(s, r.trees, r.sizes, r.pairing.empty() ? nullptr : &r.pairing);
         if (p_.AlleleModel != MsatModel::InfiniteAlleles) {
             for (int32_t l = 1; l <= loci_; ++l) {
                 const LocusDiversity d = locusDiversity(r.sizes, l - 1, scratch_);
