@@ -6,12 +6,14 @@
 #include "demography/demes_reader.h"
 #include "dna/dna_setup.h"
 #include "genealogy/event_genealogy.h"
+#include "genealogy/gene_tree.h"
 #include "genealogy/genealogy_check.h"
 #include "msat/msat_params.h"
 #include "run/run_driver.h"
 #include "run/run_model.h"
 #include "run/run_parameters.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cfloat>
 #include <cmath>
@@ -22,8 +24,11 @@
 #include <exception>
 #include <filesystem>
 #include <fstream>
+#include <numeric>
+#include <random>
 #include <sstream>
 #include <unistd.h>
+#include <vector>
 
 namespace quenlith::fuzz {
 
@@ -581,8 +586,9 @@ std::string demesModelTarget(std::string_view input) try {
 }
 
 // The bytes of the input as the values of a small genealogy: the walk on both generators and
-// the event-driven engine must each build one that passes genealogyFault, or refuse it with a
-// standard error (a size grown past the 32-bit range).
+// the event-driven engine must each build one that passes genealogyFault, and whose tree
+// passes treeFault with its leaves renumbered at random, or refuse it with a standard error (a
+// size grown past the 32-bit range).
 std::string genealogyTarget(std::string_view input) try {
     size_t at = 0;
     const auto byte = [&]() -> uint32_t {
@@ -610,8 +616,16 @@ std::string genealogyTarget(std::string_view input) try {
         } catch (const RunError& e) {
             return isStandardErrorText(e.text()) ? "" : engine + (": " + e.text());
         }
-        const std::string fault = genealogyFault(g);
-        return fault.empty() ? "" : std::string(engine) + ": " + fault;
+        if (const std::string fault = genealogyFault(g); !fault.empty())
+            return std::string(engine) + ": " + fault;
+        // Its tree with the leaves renumbered at random must stay sound.
+        GeneTree tree(g);
+        std::vector<int32_t> rows(static_cast<size_t>(k));
+        std::iota(rows.begin(), rows.end(), 0);
+        std::shuffle(rows.begin(), rows.end(), std::mt19937(seed));
+        tree.relabel(rows);
+        const std::string fault = treeFault(tree);
+        return fault.empty() ? "" : std::string(engine) + ": renumbered tree: " + fault;
     };
     GenealogySimulator walk;
     EventGenealogySimulator events;

@@ -138,23 +138,24 @@ template <typename Rng> char BaseChanger::change(char old, Rng& rng) const {
 }
 
 template <typename Rng>
-void ScatterMutations(const Genealogy& g, SampleSequences& seqs, const BaseChanger& model, Rng& rng,
-                      const int32_t* rowOf) {
+void ScatterMutations(const GeneTree& t, SampleSequences& seqs, const BaseChanger& model,
+                      Rng& rng) {
     const int32_t length = seqs.length;
     if (length <= 0) return;
-    for (size_t m = g.MutEvents.size(); m-- > 0;) {
-        const int32_t node = g.mutationNodes[m];
-        const int32_t lo = g.leafLo[node];
-        const int32_t hi = g.leafHi[node];
+    for (size_t m = t.mutationNode.size(); m-- > 0;) {
+        const auto node = static_cast<size_t>(t.mutationNode[m]);
+        const int32_t lo = t.first[node];
+        const int32_t hi = t.last[node];
         const int32_t site = rng.Random(length);
-        if (rowOf) {
-            const char next = model.change(seqs.at(site, rowOf[lo]), rng);
-            for (int32_t c = lo; c <= hi; ++c)
-                seqs.copy(rowOf[c])[site] = next;
-        } else {
+        if (t.inOrder) {
+            // The rows below the node are its span of the walk.
             const char next = model.change(seqs.at(site, lo), rng);
             for (int32_t c = lo; c <= hi; ++c)
                 seqs.copy(c)[site] = next;
+        } else {
+            const char next = model.change(seqs.at(site, t.rowAt(lo)), rng);
+            for (int32_t c = lo; c <= hi; ++c)
+                seqs.copy(t.rowAt(c))[site] = next;
         }
         if (!seqs.siteHit[site]) {
             seqs.siteHit[site] = true;
@@ -165,8 +166,7 @@ void ScatterMutations(const Genealogy& g, SampleSequences& seqs, const BaseChang
 
 #define QUENLITH_INSTANTIATE(Rng)                                                                  \
     template char BaseChanger::change(char, Rng&) const;                                           \
-    template void ScatterMutations(const Genealogy&, SampleSequences&, const BaseChanger&, Rng&,   \
-                                   const int32_t*);
+    template void ScatterMutations(const GeneTree&, SampleSequences&, const BaseChanger&, Rng&);
 QUENLITH_INSTANTIATE(RunRandom)
 QUENLITH_INSTANTIATE(StreamRandom)
 #undef QUENLITH_INSTANTIATE

@@ -3,14 +3,14 @@
 // sequences, with the segregating-site counts.
 #include "base/random.h"
 #include "dna/substitution_model.h"
-#include "genealogy/genealogy.h"
+#include "genealogy/gene_tree.h"
 
 #include <string>
 #include <vector>
 
 namespace quenlith {
 
-// k copies of L sites, stored copy by copy (copy i holds the sample whose leaf is i).
+// k copies of L sites, stored copy by copy (copy i holds the leaf of row i).
 struct SampleSequences {
     int32_t length = 0;
     int32_t copies = 0;
@@ -48,11 +48,10 @@ class BaseChanger {
 };
 
 // Applies all mutation events, oldest first: a site is drawn, the model changes the base of
-// the lineage's first copy, and every copy below the lineage receives the new base. With
-// `rowOf` (k entries), leaf c of g is row rowOf[c] of the sequences.
+// the lineage's first copy (first in the tree's walk), and every copy below the lineage
+// receives the new base, each in the row of its leaf.
 template <typename Rng>
-void ScatterMutations(const Genealogy& g, SampleSequences& seqs, const BaseChanger& model, Rng& rng,
-                      const int32_t* rowOf = nullptr);
+void ScatterMutations(const GeneTree& t, SampleSequences& seqs, const BaseChanger& model, Rng& rng);
 
 // Number of sites at which some copy differs from copy 0 (exact bytes).
 int32_t countFiniteSegSites(const SampleSequences& seqs);

@@ -1,4 +1,5 @@
 #include "genealogy/genealogy_check.h"
+#include "genealogy/gene_tree.h"
 
 #include <string>
 #include <vector>
@@ -81,6 +82,7 @@ std::string genealogyFault(const Genealogy& g) {
     if (std::string fault = mergeUpTo(kLargestCount); !fault.empty()) return fault;
     if (k > 0 && g.leafHi[nodes - 1] - g.leafLo[nodes - 1] + 1 != k)
         return "the root does not hold every copy";
+    if (std::string fault = treeFault(GeneTree(g)); !fault.empty()) return "tree: " + fault;
     return {};
 }
 

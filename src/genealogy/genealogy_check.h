@@ -12,7 +12,7 @@ namespace quenlith {
 // build the recorded children and leaf ranges (so every copy lies under the root once and
 // every node is at least as old as its children); every mutation falls in a generation up to
 // the TMRCA, on a position present at the start of its generation and, where nodes are
-// recorded, on the node standing at that position then.
+// recorded, on the node standing at that position then; and its tree passes treeFault.
 std::string genealogyFault(const Genealogy& g);
 
 } // namespace quenlith

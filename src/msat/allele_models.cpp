@@ -39,13 +39,13 @@ int32_t StepwiseMutate(int32_t size, const MsatLocusParams& locus, Rng& rng) {
 }
 
 template <typename Rng>
-void applyLocusMutations(const Genealogy& g, MsatModel model, const MsatLocusParams& locus,
+void applyLocusMutations(const GeneTree& t, MsatModel model, const MsatLocusParams& locus,
                          int32_t l, AlleleSizes& sizes, int32_t& largestSoFar, Rng& rng) {
-    for (size_t m = g.MutEvents.size(); m-- > 0;) {
-        const int32_t node = g.mutationNodes[m];
-        const int32_t lo = g.leafLo[node];
-        const int32_t hi = g.leafHi[node];
-        const int32_t current = sizes.at(lo, l);
+    for (size_t m = t.mutationNode.size(); m-- > 0;) {
+        const auto node = static_cast<size_t>(t.mutationNode[m]);
+        const int32_t lo = t.first[node];
+        const int32_t hi = t.last[node];
+        const int32_t current = sizes.at(t.rowAt(lo), l);
         int32_t next = current;
         switch (model) {
         case MsatModel::RandomAlleles:
@@ -59,16 +59,21 @@ void applyLocusMutations(const Genealogy& g, MsatModel model, const MsatLocusPar
             break;
         }
         largestSoFar = std::max(largestSoFar, next);
-        for (int32_t c = lo; c <= hi; ++c)
-            sizes.at(c, l) = next;
+        if (t.inOrder) {
+            for (int32_t c = lo; c <= hi; ++c)
+                sizes.at(c, l) = next;
+        } else {
+            for (int32_t c = lo; c <= hi; ++c)
+                sizes.at(t.rowAt(c), l) = next;
+        }
     }
 }
 
 #define QUENLITH_INSTANTIATE(Rng)                                                                  \
     template int32_t DrawSizeInRange(const MsatLocusParams&, Rng&);                                \
     template int32_t StepwiseMutate(int32_t, const MsatLocusParams&, Rng&);                        \
-    template void applyLocusMutations(const Genealogy&, MsatModel, const MsatLocusParams&,         \
-                                      int32_t, AlleleSizes&, int32_t&, Rng&);
+    template void applyLocusMutations(const GeneTree&, MsatModel, const MsatLocusParams&, int32_t, \
+                                      AlleleSizes&, int32_t&, Rng&);
 QUENLITH_INSTANTIATE(RunRandom)
 QUENLITH_INSTANTIATE(StreamRandom)
 #undef QUENLITH_INSTANTIATE

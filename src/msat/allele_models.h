@@ -2,7 +2,7 @@
 // Allele sizes of one microsatellite locus: the size draw from the locus's range, the
 // three mutation models, and the diversity statistics of a locus.
 #include "base/random.h"
-#include "genealogy/genealogy.h"
+#include "genealogy/gene_tree.h"
 #include "msat/msat_types.h"
 
 #include <cstdint>
@@ -21,13 +21,14 @@ template <typename Rng> int32_t DrawSizeInRange(const MsatLocusParams& locus, Rn
 template <typename Rng>
 int32_t StepwiseMutate(int32_t size, const MsatLocusParams& locus, Rng& rng);
 
-// Applies the mutations of locus `l` (0-based) of genealogy g to its column of `sizes`,
-// from the oldest mutation to the most recent; each gives the copies below its lineage
-// one new size, taken from the size of the first of them. Under the infinite alleles model
-// the new size is the largest size the locus has had so far plus RepeatUnit, and nothing
-// is drawn; `largestSoFar` carries that size (start it at the ancestral size).
+// Applies the mutations of locus `l` (0-based) of the tree t to its column of `sizes`, from
+// the oldest mutation to the most recent; each gives the copies below its lineage (each in
+// the row of its leaf) one new size, taken from the size of the first of them in the walk. Under
+// the infinite alleles model the new size is the largest size the locus has had so far plus
+// RepeatUnit, and nothing is drawn; `largestSoFar` carries that size (start it at the ancestral
+// size).
 template <typename Rng>
-void applyLocusMutations(const Genealogy& g, MsatModel model, const MsatLocusParams& locus,
+void applyLocusMutations(const GeneTree& t, MsatModel model, const MsatLocusParams& locus,
                          int32_t l, AlleleSizes& sizes, int32_t& largestSoFar, Rng& rng);
 
 struct LocusDiversity {

@@ -282,21 +282,14 @@ void EachSimFiles::put(const std::string& name, const std::string& text) {
     row_ += name;
 }
 
-// The Newick line of g, each leaf named after its row.
-void EachSimFiles::appendTree(const Genealogy& g, const CopyNames& names,
-                              const std::vector<int32_t>* rows) {
-    if (rows) {
-        leafNames_.resize(rows->size());
-        for (size_t i = 0; i < rows->size(); ++i)
-            leafNames_[i] = names.byColumn[static_cast<size_t>((*rows)[i])];
-    }
-    appendNewickTree(g, rows ? &leafNames_ : &names.byColumn, text_);
+// The Newick line of a tree, each leaf named after its row.
+void EachSimFiles::appendTree(const GeneTree& tree, const CopyNames& names) {
+    appendNewickTree(tree, &names.byColumn, text_);
     text_ += '\n';
 }
 
-void EachSimFiles::addDna(int64_t s, const Genealogy& g, const SampleSequences& seqs,
-                          const std::vector<int32_t>* pairing,
-                          const std::vector<int32_t>* leafRows) {
+void EachSimFiles::addDna(int64_t s, const GeneTree& tree, const SampleSequences& seqs,
+                          const std::vector<int32_t>* pairing) {
     const int32_t k = seqs.copies;
     std::vector<int32_t> own;
     if (settings_.diploid) own = pairingOf(s, k, pairing);
@@ -304,7 +297,7 @@ void EachSimFiles::addDna(int64_t s, const Genealogy& g, const SampleSequences& 
         eachSimCopyNames(k, settings_.diploid ? &own : nullptr, &settings_.demes);
     row_ = std::to_string(s) + "\t" + std::to_string(k) + "\t" + std::to_string(seqs.length);
     text_.clear();
-    appendTree(g, names, leafRows);
+    appendTree(tree, names);
     put(eachSimFileName(s, width_, "nwk"), text_);
     if (settings_.alignments) {
         const EachSimFormats& f = settings_.formats;
@@ -328,17 +321,15 @@ void EachSimFiles::addDna(int64_t s, const Genealogy& g, const SampleSequences& 
     manifest_.write(row_);
 }
 
-void EachSimFiles::addMsat(int64_t s, const std::vector<Genealogy>& genealogies,
-                           const AlleleSizes& sizes, const std::vector<int32_t>* pairing,
-                           const std::vector<std::vector<int32_t>>* leafRows) {
+void EachSimFiles::addMsat(int64_t s, const std::vector<GeneTree>& trees, const AlleleSizes& sizes,
+                           const std::vector<int32_t>* pairing) {
     const int32_t k = sizes.copies;
     const std::vector<int32_t> order = pairingOf(s, k, pairing);
     const CopyNames names = eachSimCopyNames(k, &order, &settings_.demes);
     row_ = std::to_string(s) + "\t" + std::to_string(k) + "\t" + std::to_string(sizes.loci);
     text_.clear();
-    for (size_t l = 0; l < genealogies.size(); ++l)
-        appendTree(genealogies[l], names,
-                   leafRows && l < leafRows->size() ? &(*leafRows)[l] : nullptr);
+    for (const GeneTree& tree : trees)
+        appendTree(tree, names);
     put(eachSimFileName(s, width_, "nwk"), text_);
     text_.clear();
     appendGenePop(sizes, order, s, text_, &settings_.demes);

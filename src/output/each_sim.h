@@ -10,7 +10,7 @@
 #include "base/deme_groups.h"
 #include "base/file_io.h"
 #include "dna/substitution.h"
-#include "genealogy/genealogy.h"
+#include "genealogy/gene_tree.h"
 #include "msat/msat_types.h"
 
 #include <cstdint>
@@ -83,29 +83,25 @@ class EachSimFiles {
     bool isOpen() const { return open_; }
 
     // One DNA simulation. `pairing` is the run's own pairing of the copies when it drew one
-    // for this simulation, else null (a diploid run then pairs as the VCF does). `leafRows`,
-    // when the copies were renumbered, gives the row (0-based) of each leaf of g.
-    void addDna(int64_t s, const Genealogy& g, const SampleSequences& seqs,
-                const std::vector<int32_t>* pairing,
-                const std::vector<int32_t>* leafRows = nullptr);
+    // for this simulation, else null (a diploid run then pairs as the VCF does). The tree's
+    // leaves are named after their rows.
+    void addDna(int64_t s, const GeneTree& tree, const SampleSequences& seqs,
+                const std::vector<int32_t>* pairing);
     // One microsatellite simulation: a genealogy per locus (one tree per line), the GenePop
-    // file. The copies are always paired into diploid individuals. `leafRows`, when given,
-    // holds per locus the row of each leaf of its genealogy.
-    void addMsat(int64_t s, const std::vector<Genealogy>& genealogies, const AlleleSizes& sizes,
-                 const std::vector<int32_t>* pairing,
-                 const std::vector<std::vector<int32_t>>* leafRows = nullptr);
+    // file. The copies are always paired into diploid individuals.
+    void addMsat(int64_t s, const std::vector<GeneTree>& trees, const AlleleSizes& sizes,
+                 const std::vector<int32_t>* pairing);
     void close();
 
   private:
     std::vector<int32_t> pairingOf(int64_t s, int32_t k, const std::vector<int32_t>* drawn) const;
     void put(const std::string& name, const std::string& text);
-    void appendTree(const Genealogy& g, const CopyNames& names, const std::vector<int32_t>* rows);
+    void appendTree(const GeneTree& tree, const CopyNames& names);
     EachSimSettings settings_;
     bool open_ = false;
     int width_ = 6;
     BlockFile manifest_;
     std::string text_, row_;
-    std::vector<std::string> leafNames_;
 };
 
 // The manifest's header line for the files of a run (without its line end).

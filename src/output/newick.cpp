@@ -6,26 +6,27 @@
 
 namespace quenlith {
 
-void appendNewickLine(const Genealogy& g, std::string& out) {
-    appendNewickTree(g, nullptr, out);
+void appendNewickLine(const GeneTree& t, std::string& out) {
+    appendNewickTree(t, nullptr, out);
     out += "\r\n";
 }
 
-void appendNewickTree(const Genealogy& g, const std::vector<std::string>* labels,
+void appendNewickTree(const GeneTree& t, const std::vector<std::string>* rowNames,
                       std::string& out) {
-    const int32_t k = g.SampleSize;
-    const int32_t events = static_cast<int32_t>(g.CoalEvents.size());
-    const auto leaf = [&](int32_t i) {
-        if (labels)
-            out += (*labels)[static_cast<size_t>(i)];
+    const int32_t k = t.leaves;
+    const int32_t events = t.nodeCount() - k;
+    const auto leaf = [&](int32_t x) {
+        const int32_t row = t.label[static_cast<size_t>(x)];
+        if (rowNames)
+            out += (*rowNames)[static_cast<size_t>(row)];
         else
-            appendDecimal(out, i);
+            appendDecimal(out, row);
     };
     if (events == 0) {
         if (k > 0) leaf(0);
     } else {
         // Iterative walk so that deep (caterpillar) trees cannot exhaust the stack. A merge
-        // of m > 2 lineages in one generation is m - 1 events of that generation: a node of
+        // of m > 2 lineages in one generation is m - 1 nodes of that generation: a node of
         // its parent's generation is flattened into it, so that the merge is one polytomy.
         struct Frame {
             int32_t node;
@@ -34,9 +35,9 @@ void appendNewickTree(const Genealogy& g, const std::vector<std::string>* labels
             bool flat;    // its children are listed among its parent's
         };
         std::vector<Frame> stack;
-        stack.push_back({k + events - 1, -1, 0, false});
+        stack.push_back({t.root(), -1, 0, false});
         const auto child = [&](int32_t node, int32_t generation) {
-            const bool flat = node >= k && g.CoalEvents[node - k].generation == generation;
+            const bool flat = node >= k && t.time[static_cast<size_t>(node)] == generation;
             stack.push_back({node, generation, 0, flat});
         };
         while (!stack.empty()) {
@@ -44,20 +45,21 @@ void appendNewickTree(const Genealogy& g, const std::vector<std::string>* labels
             if (f.node < k) {
                 leaf(f.node);
                 out += ':';
-                appendDecimal(out, f.parentGeneration);
+                appendDecimal(out, static_cast<int64_t>(f.parentGeneration) -
+                                       t.time[static_cast<size_t>(f.node)]);
                 stack.pop_back();
                 continue;
             }
-            const int32_t e = f.node - k;
-            const int32_t generation = g.CoalEvents[e].generation;
+            const auto e = static_cast<size_t>(f.node - k);
+            const int32_t generation = t.time[static_cast<size_t>(f.node)];
             if (f.stage == 0) {
                 if (!f.flat) out += '(';
                 f.stage = 1;
-                child(g.childA[e], generation);
+                child(t.left[e], generation);
             } else if (f.stage == 1) {
                 out += ',';
                 f.stage = 2;
-                child(g.childB[e], generation);
+                child(t.right[e], generation);
             } else {
                 const bool flat = f.flat;
                 const int32_t parentGeneration = f.parentGeneration;

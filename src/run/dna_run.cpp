@@ -6,6 +6,7 @@
 #include "dna/dna_setup.h"
 #include "dna/substitution.h"
 #include "genealogy/event_genealogy.h"
+#include "genealogy/gene_tree.h"
 #include "genealogy/structured_genealogy.h"
 #include "output/alignment.h"
 #include "output/arlequin.h"
@@ -34,15 +35,14 @@ struct DnaResult : SimulationResult {
     Genealogy genealogy;
     SampleSequences sequences;
     std::vector<int32_t> pairing;
-    // When the copies are renumbered (a model: in sample order, deme by deme; streams mode:
-    // at random): the order of the rows (1 .. k), the names of the genealogy's leaves and
-    // the row of each leaf.
+    // The genealogy as a tree, each leaf in its row: its own index, or when the copies are
+    // renumbered (a model: in sample order, deme by deme; streams mode: at random) its
+    // number. Renumbered copies also have the order of the rows (1 .. k).
+    GeneTree tree;
     std::vector<int32_t> rowOrder;
-    std::vector<std::string> leafLabels;
     // With a model: where the lineages lived, and the pairwise statistics by deme.
     BranchDemes demes;
     DemePairStatistics demeStatistics;
-    std::vector<int32_t> leafRows;
     int32_t popSize = 0;
 
     // Formatted: the blocks of the genealogy's files, of the sequence file and the Arlequin
@@ -72,8 +72,6 @@ class DnaSimulation {
         const int32_t k = p_.SampleSize;
         r.sequences.reset(setup_.RootSequence, k);
         r.rowOrder.clear();
-        r.leafLabels.clear();
-        r.leafRows.clear();
         MutationProbability mutation;
         mutation.constant = setup_.SeqMutProb;
         if (p_.ShapeParameter) {
@@ -99,24 +97,19 @@ class DnaSimulation {
             simulator_.simulate(r.genealogy, k, popSize, demography_, mutation, rng,
                                 context.onCoalescence, context.stop);
         }
-        const int32_t* rowOf = nullptr;
+        r.tree.assign(r.genealogy);
         if constexpr (std::is_same_v<Rng, StreamRandom>) {
             // Streams mode numbers the copies at random (drawn after the genealogy, before
             // the substitutions), so that every file lists exchangeable copies; a model
-            // numbers them deme by deme. The scatter writes leaf i into row sampleOf_[i].
-            if (!p_.model) {
-                drawCopyNumbers(k, rng, sampleOf_);
-                r.leafLabels.resize(sampleOf_.size());
-                for (size_t i = 0; i < sampleOf_.size(); ++i)
-                    r.leafLabels[i] = std::to_string(sampleOf_[i]);
-            }
-            r.leafRows = sampleOf_;
+            // numbers them deme by deme. Leaf i is then row sampleOf_[i].
+            if (!p_.model) drawCopyNumbers(k, rng, sampleOf_);
+            r.tree.relabel(sampleOf_);
+            if (p_.model) r.tree.deme = leafDemes_;
             r.rowOrder.resize(sampleOf_.size());
             for (size_t i = 0; i < r.rowOrder.size(); ++i)
                 r.rowOrder[i] = static_cast<int32_t>(i) + 1;
-            rowOf = sampleOf_.data();
         }
-        if (p_.ScatterMut) ScatterMutations(r.genealogy, r.sequences, model_, rng, rowOf);
+        if (p_.ScatterMut) ScatterMutations(r.tree, r.sequences, model_, rng);
         // The pairing's draws follow the scatter's. Renumbered copies pair in their order
         // (a model's individuals are pairs of samples of one deme).
         r.pairing.clear();
@@ -134,7 +127,6 @@ class DnaSimulation {
         if constexpr (std::is_same_v<Rng, StreamRandom>) {
             structured_.simulate(p_.model->history, p_.model->copies, rng, tree_, context.stop);
             structuredGenealogy(tree_, setup_.SeqMutProb, rng, r.genealogy, sampleOf_, &r.demes);
-            r.leafLabels = leafLabels(*p_.model, sampleOf_);
             leafDemes_.assign(r.demes.bottom.begin(),
                               r.demes.bottom.begin() +
                                   static_cast<std::ptrdiff_t>(sampleOf_.size()));
@@ -236,7 +228,7 @@ class DnaKind : public RunKind {
     // The blocks of simulation s, formatted on the thread that simulated it.
     void format(int32_t s, DnaResult& r) const {
         const Genealogy& g = r.genealogy;
-        GenealogyFiles::format(s, g, r.leafLabels.empty() ? nullptr : &r.leafLabels,
+        GenealogyFiles::format(s, g, r.tree, p_.model ? &p_.model->sampleNames : nullptr,
                                r.genealogyBlocks);
         r.finiteSegSites = p_.ScatterMut ? countFiniteSegSites(r.sequences) : 0;
         if (p_.SeqDiversity) r.diversity = sequenceDiversity(r.sequences);
@@ -268,8 +260,7 @@ class DnaKind : public RunKind {
             const std::vector<int32_t>* pairing =
                 !r.rowOrder.empty() ? &r.rowOrder
                                     : (files_.sequences && p_.Diploid ? &r.pairing : nullptr);
-            files_.eachSim->addDna(s, g, r.sequences, pairing,
-                                   r.leafRows.empty() ? nullptr : &r.leafRows);
+            files_.eachSim->addDna(s, r.tree, r.sequences, pairing);
         }
         genealogyFiles_.writeMatrices(r.genealogyBlocks);
         mutCounts_.push_back(g.MutEventCount());

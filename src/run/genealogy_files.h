@@ -2,6 +2,7 @@
 // The writer of the per-genealogy files, for both kinds of run: the coalescence and mutation
 // time distributions, the Newick line, and the record of the two matrix files.
 #include "base/file_io.h"
+#include "genealogy/gene_tree.h"
 #include "genealogy/genealogy.h"
 #include "output/distributions.h"
 #include "output/matrix_files.h"
@@ -32,15 +33,15 @@ class GenealogyFiles {
     struct Blocks {
         std::string coal, mut, newick, treeMat, mutMat;
     };
-    // The distribution blocks and the Newick line of g, its leaves named by `labels` when
-    // given (renumbered copies, a run with a demographic model), by their index otherwise.
-    static void formatTrees(const Genealogy& g, const std::vector<std::string>* labels,
-                            Blocks& out) {
+    // The distribution blocks of g and the Newick line of its tree, each leaf named
+    // rowNames[row] when given (a run with a demographic model), by its row otherwise.
+    static void formatTrees(const Genealogy& g, const GeneTree& tree,
+                            const std::vector<std::string>* rowNames, Blocks& out) {
         out.coal.clear();
         out.mut.clear();
         appendDistributionBlocks(g, out.coal, out.mut);
         out.newick.clear();
-        appendNewickTree(g, labels, out.newick);
+        appendNewickTree(tree, rowNames, out.newick);
         out.newick += "\r\n";
     }
     // Record `record` of the matrix files.
@@ -49,9 +50,9 @@ class GenealogyFiles {
         out.mutMat.clear();
         appendMatrixRecord(record, g, out.treeMat, out.mutMat);
     }
-    static void format(int32_t record, const Genealogy& g, const std::vector<std::string>* labels,
-                       Blocks& out) {
-        formatTrees(g, labels, out);
+    static void format(int32_t record, const Genealogy& g, const GeneTree& tree,
+                       const std::vector<std::string>* rowNames, Blocks& out) {
+        formatTrees(g, tree, rowNames, out);
         formatMatrices(record, g, out);
     }
 

@@ -4,6 +4,7 @@
 #include "base/memory_check.h"
 #include "base/run_error.h"
 #include "genealogy/event_genealogy.h"
+#include "genealogy/gene_tree.h"
 #include "genealogy/genealogy.h"
 #include "genealogy/structured_genealogy.h"
 #include "msat/allele_models.h"
@@ -39,13 +40,12 @@ struct MsatResult : SimulationResult {
     AlleleSizes sizes;
     std::vector<int32_t> pairing;
     std::vector<int32_t> repeatUnits; // of each locus
-    // When the copies are renumbered (a model: in sample order, deme by deme; streams mode:
-    // at random, locus by locus), per locus: the names of its genealogy's leaves and the
-    // row of each leaf.
-    std::vector<std::vector<std::string>> leafLabels;
+    // Per locus: its genealogy as a tree, each leaf in its row: its own index, or when the
+    // copies are renumbered (a model: in sample order, deme by deme; streams mode: at
+    // random, locus by locus) its number.
+    std::vector<GeneTree> trees;
     // With a demographic model, per locus: where its genealogy's lineages lived.
     std::vector<BranchDemes> demes;
-    std::vector<std::vector<int32_t>> leafRows;
     int32_t popSize = 0;
 
     // Formatted: the blocks of each locus's genealogy files (streams mode; the default mode
@@ -90,7 +90,7 @@ class MsatSimulation {
     }
 
     // locusAt(column) gives the parameters of a locus just before it is simulated;
-    // afterLocus(column, genealogy) is called once its mutations are applied.
+    // afterLocus(column, genealogy, tree) is called once its mutations are applied.
     template <typename Rng, typename LocusAt, typename AfterLocus>
     void run(Rng& rng, int32_t count, LocusAt&& locusAt, AfterLocus&& afterLocus, MsatResult& r,
              const SimulationContext& context) {
@@ -98,8 +98,7 @@ class MsatSimulation {
         r.sizes.recreate(k, count);
         r.genealogies.resize(static_cast<size_t>(count));
         r.repeatUnits.resize(static_cast<size_t>(count));
-        r.leafLabels.clear();
-        r.leafRows.clear();
+        r.trees.resize(static_cast<size_t>(count));
         for (int32_t column = 0; column < count; ++column) {
             const MsatLocusParams locus = locusAt(column);
             r.repeatUnits[static_cast<size_t>(column)] = locus.RepeatUnit;
@@ -133,34 +132,30 @@ class MsatSimulation {
                 simulator_.simulate(g, k, r.popSize, demography_, mutation, rng,
                                     context.onCoalescence, context.stop);
             }
+            // Every locus lists the copies by their numbers: a model's in sample order, deme
+            // by deme, known before the mutations; streams mode's drawn at random after them,
+            // the sizes then moving to the rows drawn.
+            GeneTree& tree = r.trees[static_cast<size_t>(column)];
+            tree.assign(g);
+            if (p_.model) tree.relabel(sampleOf_);
             int32_t largestSoFar = ancestral;
-            applyLocusMutations(g, p_.AlleleModel, locus, column, r.sizes, largestSoFar, rng);
+            applyLocusMutations(tree, p_.AlleleModel, locus, column, r.sizes, largestSoFar, rng);
             if constexpr (std::is_same_v<Rng, StreamRandom>) {
-                // Every locus lists the copies by their numbers: in sample order, deme by
-                // deme, or (streams mode) drawn at random after the locus's mutations.
-                r.leafLabels.resize(static_cast<size_t>(count));
-                r.leafRows.resize(static_cast<size_t>(count));
-                auto& labels = r.leafLabels[static_cast<size_t>(column)];
-                if (p_.model) {
-                    labels = leafLabels(*p_.model, sampleOf_);
-                } else {
+                if (!p_.model) {
                     drawCopyNumbers(k, rng, sampleOf_);
-                    labels.resize(sampleOf_.size());
-                    for (size_t i = 0; i < sampleOf_.size(); ++i)
-                        labels[i] = std::to_string(sampleOf_[i]);
+                    tree.relabel(sampleOf_);
+                    column_.resize(static_cast<size_t>(k));
+                    for (int32_t i = 0; i < k; ++i)
+                        column_[static_cast<size_t>(sampleOf_[static_cast<size_t>(i)])] =
+                            r.sizes.at(i, column);
+                    for (int32_t i = 0; i < k; ++i)
+                        r.sizes.at(i, column) = column_[static_cast<size_t>(i)];
                 }
-                r.leafRows[static_cast<size_t>(column)] = sampleOf_;
-                column_.resize(static_cast<size_t>(k));
-                for (int32_t i = 0; i < k; ++i)
-                    column_[static_cast<size_t>(sampleOf_[static_cast<size_t>(i)])] =
-                        r.sizes.at(i, column);
-                for (int32_t i = 0; i < k; ++i)
-                    r.sizes.at(i, column) = column_[static_cast<size_t>(i)];
             }
-            afterLocus(column, g);
+            afterLocus(column, g, tree);
         }
         r.pairing.clear();
-        if (!r.leafRows.empty()) {
+        if (std::is_same_v<Rng, StreamRandom> && count > 0) {
             // Renumbered copies pair in their order (a model's individuals are pairs of
             // copies of one deme).
             for (int32_t i = 1; i <= k; ++i)
@@ -261,8 +256,8 @@ class MsatKind : public RunKind {
     bool events() const { return slice_.events; }
 
     // The files of the genealogy of locus l of simulation s, written at once.
-    void writeGenealogy(int32_t s, int32_t l, const Genealogy& g) {
-        GenealogyFiles::format((s - 1) * loci_ + l, g, nullptr, blocks_);
+    void writeGenealogy(int32_t s, int32_t l, const Genealogy& g, const GeneTree& tree) {
+        GenealogyFiles::format((s - 1) * loci_ + l, g, tree, nullptr, blocks_);
         genealogyFiles_.write(blocks_);
     }
 
@@ -271,7 +266,7 @@ class MsatKind : public RunKind {
         r.genealogyBlocks.resize(static_cast<size_t>(genealogiesWritten_ ? 0 : loci_));
         for (size_t l = 0; l < r.genealogyBlocks.size(); ++l)
             GenealogyFiles::format((s - 1) * loci_ + static_cast<int32_t>(l) + 1, r.genealogies[l],
-                                   r.leafLabels.empty() ? nullptr : &r.leafLabels[l],
+                                   r.trees[l], p_.model ? &p_.model->sampleNames : nullptr,
                                    r.genealogyBlocks[l]);
         r.genotypeBlock.clear();
         if (dataBlock_) appendGenotypeBlock(r.sizes, r.pairing, r.genotypeBlock, &demes_);
@@ -294,9 +289,7 @@ class MsatKind : public RunKind {
         // Statistics table, when asked.
         if (files_.pipeline) files_.pipeline->addMsatSimulation(s, r.sizes, r.repeatUnits);
         if (files_.eachSim)
-            files_.eachSim->addMsat(s, r.genealogies, r.sizes,
-                                    r.pairing.empty() ? nullptr : &r.pairing,
-                                    r.leafRows.empty() ? nullptr : &r.leafRows);
+            files_.eachSim->addMsat(s, r.trees, r.sizes, r.pairing.empty() ? nullptr : &r.pairing);
         // What the window's plots read: per genealogy its TMRCA and waiting times, per locus
         // the sums of the allele counts and gene diversities.
         alleleSum_.resize(static_cast<size_t>(loci_), 0);
@@ -406,7 +399,9 @@ void MsatSimulator::simulate(int32_t s, RunRandom& rng, SimulationResult& result
     params.open();
     sim_.run(
         rng, kind_.lociCount(), [&](int32_t column) { return readLocus(params, column + 1); },
-        [&](int32_t column, const Genealogy& g) { kind_.writeGenealogy(s, column + 1, g); },
+        [&](int32_t column, const Genealogy& g, const GeneTree& tree) {
+            kind_.writeGenealogy(s, column + 1, g, tree);
+        },
         static_cast<MsatResult&>(result), context);
 }
 
@@ -415,7 +410,8 @@ void MsatSimulator::simulate(int32_t, StreamRandom& rng, SimulationResult& resul
     const std::vector<MsatLocusParams>& loci = kind_.loci();
     sim_.run(
         rng, kind_.lociCount(), [&](int32_t column) { return loci[static_cast<size_t>(column)]; },
-        [](int32_t, const Genealogy&) {}, static_cast<MsatResult&>(result), context);
+        [](int32_t, const Genealogy&, const GeneTree&) {}, static_cast<MsatResult&>(result),
+        context);
 }
 
 void MsatSimulator::format(int32_t s, SimulationResult& result) {

@@ -101,14 +101,6 @@ std::string readRunModel(const FormValues& form, RunModel& out) {
     return {};
 }
 
-std::vector<std::string> leafLabels(const RunModel& m, const std::vector<int32_t>& order) {
-    std::vector<std::string> labels;
-    labels.reserve(order.size());
-    for (const int32_t sample : order)
-        labels.push_back(m.sampleNames[static_cast<size_t>(sample)]);
-    return labels;
-}
-
 DemeGroups demeGroups(const RunModel& m) {
     DemeGroups g;
     for (const DemeSample& d : m.samples) {

@@ -34,10 +34,6 @@ std::string modelControlsError(const FormValues& form);
 // generator).
 std::string readRunModel(const FormValues& form, RunModel& out);
 
-// The names of the copies of a genealogy in the order of its leaves (order: the sample of
-// each leaf, as structuredGenealogy gives it).
-std::vector<std::string> leafLabels(const RunModel& m, const std::vector<int32_t>& order);
-
 // The sampled demes with their counts of copies, as the files name them.
 DemeGroups demeGroups(const RunModel& m);
 

@@ -191,7 +191,7 @@ TEST(Scatter, MutationsReachTheCopiesBelowTheirLineage) {
     seqs.reset("aaaa", 4);
     const BaseChanger jc(SubstitutionModel::JC69, 0.25, 0.25, 0.25, 2);
     RunRandom rng(9);
-    ScatterMutations(g, seqs, jc, rng);
+    ScatterMutations(GeneTree(g), seqs, jc, rng);
     // Copies 0 and 1 keep the root everywhere.
     EXPECT_EQ(std::string(seqs.copy(0), 4), "aaaa");
     EXPECT_EQ(std::string(seqs.copy(1), 4), "aaaa");
@@ -218,7 +218,7 @@ TEST(Scatter, ARevertedSiteIsNotSegregating) {
     for (uint32_t seed = 0; seed < 300; ++seed) {
         seqs.reset("a", 2);
         RunRandom rng(seed);
-        ScatterMutations(g, seqs, jc, rng);
+        ScatterMutations(GeneTree(g), seqs, jc, rng);
         const bool same = seqs.at(0, 0) == 'a';
         EXPECT_EQ(countFiniteSegSites(seqs), same ? 0 : 1);
         restored += same;

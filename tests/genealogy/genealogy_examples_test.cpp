@@ -24,7 +24,7 @@ Genealogy fromEvents(int32_t k, std::vector<CoalEvent> events) {
 
 std::string newick(const Genealogy& g) {
     std::string line;
-    appendNewickLine(g, line);
+    appendNewickLine(GeneTree(g), line);
     return line;
 }
 

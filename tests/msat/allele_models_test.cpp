@@ -97,7 +97,7 @@ TEST(AlleleModels, MutationsReachTheCopiesBelowTheirLineage) {
     const Genealogy g = fourCopies({{1, 2}, {2, 3}, {5, 4}, {7, 5}});
     int32_t largest = 120;
     RunRandom rng(5);
-    applyLocusMutations(g, MsatModel::InfiniteAlleles, locus, 1, sizes, largest, rng);
+    applyLocusMutations(GeneTree(g), MsatModel::InfiniteAlleles, locus, 1, sizes, largest, rng);
     EXPECT_EQ(rng.state(), 5u); // nothing drawn
     // Oldest first: (2,3) -> 122, (0,1) -> 124, copy 3 -> 126, copy 2 -> 128.
     EXPECT_EQ(sizes.at(0, 1), 124);
@@ -115,7 +115,7 @@ TEST(AlleleModels, MutationsReachTheCopiesBelowTheirLineage) {
     std::vector<int32_t> step;
     for (int i = 0; i < 4; ++i)
         step.push_back(replay.RandomFloat() > 0.5L ? 2 : -2);
-    applyLocusMutations(g, MsatModel::Stepwise, locus, 0, sizes, largest, stepRng);
+    applyLocusMutations(GeneTree(g), MsatModel::Stepwise, locus, 0, sizes, largest, stepRng);
     EXPECT_EQ(stepRng.state(), replay.state()); // one RandomFloat per mutation
     const int32_t pair23 = 100 + step[0];
     EXPECT_EQ(sizes.at(0, 0), 100 + step[1]);
@@ -129,7 +129,8 @@ TEST(AlleleModels, MutationsReachTheCopiesBelowTheirLineage) {
         sizes.at(i, 0) = 100;
     RunRandom randomRng(3);
     const Genealogy one = fourCopies({{1, 1}});
-    applyLocusMutations(one, MsatModel::RandomAlleles, fixed, 0, sizes, largest, randomRng);
+    applyLocusMutations(GeneTree(one), MsatModel::RandomAlleles, fixed, 0, sizes, largest,
+                        randomRng);
     EXPECT_EQ(sizes.at(0, 0), 100);
     EXPECT_EQ(sizes.at(1, 0), 130); // a single copy's own branch
     EXPECT_EQ(sizes.at(2, 0), 100);

@@ -105,7 +105,7 @@ TEST(Diversity, HitSitesGiveTheSameBitsAsEverySite) {
         SampleSequences seqs;
         seqs.reset(root, k);
         const BaseChanger model(SubstitutionModel::JC69, 0.25, 0.25, 0.25, 2);
-        ScatterMutations(g, seqs, model, rng);
+        ScatterMutations(GeneTree(g), seqs, model, rng);
         ASSERT_GT(seqs.hitSites.size(), 5u);
         ASSERT_LT(seqs.hitSites.size(), 2000u);
         const SequenceDiversity fast = sequenceDiversity(seqs);
