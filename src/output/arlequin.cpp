@@ -153,9 +153,17 @@ std::string msatArlequinProject(const AlleleSizes& sizes, const std::vector<int3
 
 void writeArlequinProject(BlockFile& batch, const std::string& workDir, int32_t s,
                           const std::string& project) {
-    const std::string path = arlequinProjectPath(workDir, s);
-    batch.write(path + kEol);
-    writeWholeFile(path, project, batch.written());
+    appendArlequinBatchLine(batch, workDir, s);
+    writeArlequinProjectFile(workDir, s, project, batch.written());
+}
+
+void appendArlequinBatchLine(BlockFile& batch, const std::string& workDir, int32_t s) {
+    batch.write(arlequinProjectPath(workDir, s) + kEol);
+}
+
+void writeArlequinProjectFile(const std::string& workDir, int32_t s, const std::string& project,
+                              WrittenFiles* written) {
+    writeWholeFile(arlequinProjectPath(workDir, s), project, written);
 }
 
 } // namespace quenlith

@@ -35,5 +35,9 @@ std::string msatArlequinProject(const AlleleSizes& sizes, const std::vector<int3
 // Failures throw RunError.
 void writeArlequinProject(BlockFile& batch, const std::string& workDir, int32_t s,
                           const std::string& project);
+// The two halves of writeArlequinProject: the batch line, and the project file.
+void appendArlequinBatchLine(BlockFile& batch, const std::string& workDir, int32_t s);
+void writeArlequinProjectFile(const std::string& workDir, int32_t s, const std::string& project,
+                              WrittenFiles* written);
 
 } // namespace quenlith

@@ -16,6 +16,7 @@
 #include "output/pipeline_outputs.h"
 #include "output/run_tables.h"
 #include "output/summary_table.h"
+#include "run/arlequin_projects.h"
 #include "run/genealogy_files.h"
 #include "run/run_model.h"
 #include "run/run_parameters.h"
@@ -189,7 +190,9 @@ class DnaKind : public RunKind {
           genealogyFiles_(files.coal, files.mut, files.written),
           demes_(p.model ? demeGroups(*p.model) : DemeGroups{}),
           layout_(alignmentLayout(p, demes_)), enteredSize_(p.Diploid ? 2 * p.PopSize : p.PopSize),
-          popSize_(enteredSize_) {}
+          popSize_(enteredSize_),
+          projects_(p.ArlequinFiles && files.sequences ? files.arlequinBatch : nullptr, p.WorkDir,
+                    slice.streams && slice.threads > 1, files.written) {}
 
     void prepare(RunRandom* lcg) override {
         if (lcg) {
@@ -237,8 +240,10 @@ class DnaKind : public RunKind {
         if (files_.sequences) {
             const std::vector<int32_t>* pairing = p_.Diploid ? &r.pairing : nullptr;
             appendAlignmentBlock(r.sequences, s, pairing, layout_, r.sequenceBlock);
-            if (p_.ArlequinFiles && files_.arlequinBatch)
+            if (projects_.active()) {
                 r.arlequinProject = dnaArlequinProject(r.sequences, pairing, &demes_);
+                projects_.formatted(s, r.arlequinProject);
+            }
         }
     }
 
@@ -248,8 +253,7 @@ class DnaKind : public RunKind {
         genealogyFiles_.writeTrees(r.genealogyBlocks);
         if (files_.sequences) {
             files_.sequences->write(r.sequenceBlock);
-            if (p_.ArlequinFiles && files_.arlequinBatch)
-                writeArlequinProject(*files_.arlequinBatch, p_.WorkDir, s, r.arlequinProject);
+            projects_.write(s, r.arlequinProject);
         }
         // Statistics table, VCF and ms file, when asked (the pairing only if drawn).
         if (files_.pipeline)
@@ -321,6 +325,8 @@ class DnaKind : public RunKind {
         outcome.dxyPerSim = std::move(dxy_);
         outcome.fstPerSim = std::move(fst_);
     }
+    void discardUnwritten() override { projects_.discardUnwritten(); }
+
     void fillLog(RunLogValues& log) override {
         log.PopSize = popSize_;
         log.FreqA = setup_.FreqA;
@@ -348,6 +354,7 @@ class DnaKind : public RunKind {
     std::vector<int32_t> tmrcas_;
     std::vector<int64_t> waitingTimeSum_;
     Genealogy lastGenealogy_;
+    mutable ArlequinProjects projects_; // formatted by the workers
     std::vector<BranchDemes> branchDemes_;
     std::vector<double> pi_, dxy_, fst_;
 };

@@ -16,6 +16,7 @@
 #include "output/pairing.h"
 #include "output/pipeline_outputs.h"
 #include "output/summary_table.h"
+#include "run/arlequin_projects.h"
 #include "run/genealogy_files.h"
 #include "run/output_files.h"
 #include "run/run_kind.h"
@@ -208,7 +209,9 @@ class MsatKind : public RunKind {
           sims_(p.SimCount), popSize_(p.PopSize),
           demes_(p.model ? demeGroups(*p.model) : DemeGroups{}),
           dataBlock_(p.MSatOut && p.AlleleModel != MsatModel::InfiniteAlleles),
-          arlequin_(p.ArlequinFiles && files.arlequinBatch != nullptr) {}
+          arlequin_(p.ArlequinFiles && files.arlequinBatch != nullptr),
+          projects_(arlequin_ ? files.arlequinBatch : nullptr, p.WorkDir,
+                    slice.streams && slice.threads > 1, files.written) {}
 
     void prepare(RunRandom* lcg) override {
         const std::string& dir = p_.WorkDir;
@@ -271,7 +274,10 @@ class MsatKind : public RunKind {
         r.genotypeBlock.clear();
         if (dataBlock_) appendGenotypeBlock(r.sizes, r.pairing, r.genotypeBlock, &demes_);
         r.arlequinProject.clear();
-        if (arlequin_) r.arlequinProject = msatArlequinProject(r.sizes, r.pairing, &demes_);
+        if (arlequin_) {
+            r.arlequinProject = msatArlequinProject(r.sizes, r.pairing, &demes_);
+            projects_.formatted(s, r.arlequinProject);
+        }
         r.diversity.clear();
         if (p_.AlleleModel != MsatModel::InfiniteAlleles)
             for (int32_t l = 0; l < loci_; ++l)
@@ -284,8 +290,7 @@ class MsatKind : public RunKind {
         for (const GenealogyFiles::Blocks& b : r.genealogyBlocks)
             genealogyFiles_.write(b);
         if (dataBlock_) dataFile_.write(r.genotypeBlock);
-        if (arlequin_)
-            writeArlequinProject(*files_.arlequinBatch, p_.WorkDir, s, r.arlequinProject);
+        projects_.write(s, r.arlequinProject);
         // Statistics table, when asked.
         if (files_.pipeline) files_.pipeline->addMsatSimulation(s, r.sizes, r.repeatUnits);
         if (files_.eachSim)
@@ -361,6 +366,8 @@ class MsatKind : public RunKind {
             if (!infinite) outcome.meanGeneDiversityPerLocus[l] = diversitySum_[l] / done;
         }
     }
+    void discardUnwritten() override { projects_.discardUnwritten(); }
+
     void fillLog(RunLogValues& log) override {
         log.PopSize = popSize_;
         log.loci = readMsatParamsForLog(joinPath(p_.WorkDir, p_.MsatParamsName), p_.NumLoci);
@@ -388,6 +395,7 @@ class MsatKind : public RunKind {
     bool haveGenealogy_ = false;
     const DemeGroups demes_; // a model's sampled demes, empty without one
     const bool dataBlock_, arlequin_;
+    mutable ArlequinProjects projects_; // formatted by the workers
 };
 
 MsatSimulator::MsatSimulator(MsatKind& kind)

@@ -95,6 +95,8 @@ class RunKind {
     // `finished`), and of the log.
     virtual void fillOutcome(RunOutcome& outcome, int32_t done, bool finished) = 0;
     virtual void fillLog(RunLogValues& log) = 0;
+    // The run ends before simulations whose files the workers already wrote: removes them.
+    virtual void discardUnwritten() {}
 };
 
 // Runs every simulation of `slice` of `kind`: prepares it, simulates (with `lcg` on one

@@ -115,7 +115,11 @@ bool driveSimulations(RunKind& kind, const RunParameters& p, const RunSlice& sli
     } catch (const RunStopped&) {
         // Stopped inside a genealogy: the run ends after the last whole simulation.
         finished = false;
+    } catch (...) {
+        kind.discardUnwritten();
+        throw;
     }
+    if (!finished) kind.discardUnwritten();
     if (finished) summary.finish();
     outcome.simCount = p.SimCount;
     outcome.simsDone = done;
