@@ -430,6 +430,19 @@ class Deleter : public RunObserver {
     bool rename_;
 };
 
+// Three small DNA simulations with a sequence file and Arlequin projects.
+FormValues threeSimulationsWithArlequin(const TempDir& dir) {
+    FormValues f;
+    f.WorkDir = dir.str();
+    f.edtSampleSize = "6";
+    f.edtPopulationSize = "40";
+    f.chkMultipleSims = true;
+    f.edtNumberSimulations = "3";
+    f.chkSeqOut = true;
+    f.chkArlequin = true;
+    return f;
+}
+
 } // namespace
 
 TEST(DeletedFileFault, NoRunSucceedsWithAFileOfItsOwnGone) {
@@ -453,14 +466,7 @@ TEST(DeletedFileFault, NoRunSucceedsWithAFileOfItsOwnGone) {
         for (const bool rename : {false, true}) {
             SCOPED_TRACE(std::string(name) + (rename ? " moved" : " deleted"));
             TempDir dir;
-            FormValues f;
-            f.WorkDir = dir.str();
-            f.edtSampleSize = "6";
-            f.edtPopulationSize = "40";
-            f.chkMultipleSims = true;
-            f.edtNumberSimulations = "3";
-            f.chkSeqOut = true;
-            f.chkArlequin = true;
+            const FormValues f = threeSimulationsWithArlequin(dir);
             Deleter observer(dir.file(name), 3, rename);
             Watchdog watchdog(60, "the run");
             try {
@@ -488,17 +494,6 @@ TEST(DeletedFileFault, EachRunChecksItsOwnFilesAlone) {
             if (s == at) act();
         }
     };
-    const auto form = [](const TempDir& dir) {
-        FormValues f;
-        f.WorkDir = dir.str();
-        f.edtSampleSize = "6";
-        f.edtPopulationSize = "40";
-        f.chkMultipleSims = true;
-        f.edtNumberSimulations = "3";
-        f.chkSeqOut = true;
-        f.chkArlequin = true;
-        return f;
-    };
     const auto failure = [](const FormValues& f, RunObserver& observer) {
         try {
             const RunOutcome o = RunSimulation(f, 5, observer);
@@ -514,8 +509,9 @@ TEST(DeletedFileFault, EachRunChecksItsOwnFilesAlone) {
         TempDir outer, inner;
         std::string innerResult;
         During loseOwn(3, [&] { fs::remove(inner.file("Arlequin/sim_1.arp")); });
-        During runInner(2, [&] { innerResult = failure(form(inner), loseOwn); });
-        EXPECT_EQ(failure(form(outer), runInner), "completed");
+        During runInner(
+            2, [&] { innerResult = failure(threeSimulationsWithArlequin(inner), loseOwn); });
+        EXPECT_EQ(failure(threeSimulationsWithArlequin(outer), runInner), "completed");
         EXPECT_EQ(innerResult, "File not found: " + inner.file("Arlequin/sim_1.arp") + gone);
         EXPECT_TRUE(outer.exists("logFile.txt"));
         EXPECT_FALSE(inner.exists("logFile.txt"));
@@ -528,9 +524,9 @@ TEST(DeletedFileFault, EachRunChecksItsOwnFilesAlone) {
         During nothing(0, [] {});
         During loseThenRun(3, [&] {
             fs::remove(outer.file("Arlequin/sim_1.arp"));
-            innerResult = failure(form(inner), nothing);
+            innerResult = failure(threeSimulationsWithArlequin(inner), nothing);
         });
-        EXPECT_EQ(failure(form(outer), loseThenRun),
+        EXPECT_EQ(failure(threeSimulationsWithArlequin(outer), loseThenRun),
                   "File not found: " + outer.file("Arlequin/sim_1.arp") + gone);
         EXPECT_EQ(innerResult, "completed");
         EXPECT_TRUE(inner.exists("logFile.txt"));
