@@ -112,12 +112,7 @@ std::string GenealogyBrowser::caption() const {
 }
 
 GenealogyPicture GenealogyBrowser::picture(const Genealogy& g, bool drawMutations) const {
-    GenealogyPicture p;
-    p.sampleSize = sampleSize_;
-    p.coalEvents = &g.CoalEvents;
-    p.mutEvents = &g.MutEvents;
-    p.popSize = popSize_;
-    p.drawMutations = drawMutations;
+    GenealogyPicture p = pictureOf(g, popSize_, drawMutations);
     inDemes(p, demesOf(shownRecord_), demeNames_);
     return p;
 }
@@ -139,18 +134,20 @@ DrawText browserCaption(const std::string& text) {
     return {10, 510, text, kBlack, 10};
 }
 
+GenealogyPicture pictureOf(const Genealogy& g, int32_t popSize, bool drawMutations) {
+    GenealogyPicture p;
+    p.tree.assignTables(g);
+    p.popSize = popSize;
+    p.drawMutations = drawMutations;
+    return p;
+}
+
 bool hasGenealogyToDraw(const RunOutcome& outcome) {
     return outcome.recordCount > 0 && outcome.sampleSize > 0;
 }
 
 GenealogyPicture lastGenealogyPicture(const RunOutcome& outcome, bool drawMutations) {
-    GenealogyPicture p;
-    p.sampleSize = outcome.sampleSize;
-    p.coalEvents = &outcome.lastGenealogy.CoalEvents;
-    p.mutEvents = &outcome.lastGenealogy.MutEvents;
-    p.popSize = outcome.popSize;
-    p.drawMutations = drawMutations;
-    return p;
+    return pictureOf(outcome.lastGenealogy, outcome.popSize, drawMutations);
 }
 
 GenealogyPicture lastGenealogyInDemes(const RunOutcome& outcome, bool drawMutations) {

@@ -79,6 +79,8 @@ class GenealogyBrowser {
     std::vector<BranchDemes> branchDemes_; // per record
 };
 
+// The picture of a genealogy from its event tables (GeneTree::assignTables).
+GenealogyPicture pictureOf(const Genealogy& g, int32_t popSize, bool drawMutations);
 // Makes the picture one drawn in its demes (with the root at the top) when `demes` is given.
 void inDemes(GenealogyPicture& p, const BranchDemes* demes, const std::vector<std::string>& names);
 

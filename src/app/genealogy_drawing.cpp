@@ -21,39 +21,9 @@ std::string coalescenceLabel(int32_t t) {
     return buffer;
 }
 
-// For every event, the indexes of the mutations drawn in the interval that ends at it
-// (t_prev < d <= t_e), in record order.
-std::vector<std::vector<int32_t>> mutationsByInterval(const std::vector<CoalEvent>& coal,
-                                                      size_t events,
-                                                      const std::vector<MutEvent>& muts) {
-    std::vector<std::vector<int32_t>> byInterval(events);
-    auto previous = [&](size_t e) { return e == 0 ? 0 : coal[e - 1].generation; };
-    bool ascending = true;
-    for (size_t e = 1; e < events; ++e)
-        if (coal[e].generation < coal[e - 1].generation) ascending = false;
-    if (ascending) {
-        // Intervals are disjoint: the first event at or above d owns the mutation.
-        for (size_t i = 0; i < muts.size(); ++i) {
-            const int32_t d = muts[i].generation;
-            auto it =
-                std::lower_bound(coal.begin(), coal.begin() + static_cast<std::ptrdiff_t>(events),
-                                 d, [](const CoalEvent& c, int32_t g) { return c.generation < g; });
-            const size_t e = static_cast<size_t>(it - coal.begin());
-            if (e < events && d > previous(e)) byInterval[e].push_back(static_cast<int32_t>(i));
-        }
-    } else {
-        // Event tables from no simulation: test every interval as written.
-        for (size_t e = 0; e < events; ++e)
-            for (size_t i = 0; i < muts.size(); ++i)
-                if (previous(e) < muts[i].generation && muts[i].generation <= coal[e].generation)
-                    byInterval[e].push_back(static_cast<int32_t>(i));
-    }
-    return byInterval;
-}
-
 // The root at the top: the scale of a population of one copy.
 VerticalScale demeScale(const GenealogyPicture& picture) {
-    return {1, (*picture.coalEvents)[static_cast<size_t>(picture.sampleSize - 2)].generation};
+    return {1, picture.tree.time.back()};
 }
 
 // The places of a genealogy drawn in its demes.
@@ -62,46 +32,24 @@ struct DemeLayout {
     std::vector<int32_t> generation;  // per node
     std::vector<int32_t> order;       // the tips from left to right
     std::vector<int32_t> column;      // per node: its x in pixels
-    std::vector<std::pair<int32_t, int32_t>> mutationNode; // (mutation, node)
+    std::vector<std::pair<int32_t, int32_t>> mutationNode; // (mutation, node) in their order
 };
 
 DemeLayout demeLayout(const GenealogyPicture& picture) {
-    const std::vector<CoalEvent>& coal = *picture.coalEvents;
+    const GeneTree& tree = picture.tree;
     const BranchDemes& demes = *picture.demes;
-    const int32_t k = picture.sampleSize;
+    const int32_t k = tree.leaves;
     const auto events = static_cast<size_t>(k - 1);
     const auto nodes = static_cast<size_t>(2 * k - 1);
     DemeLayout out;
-
-    // The tree from the event table: the children of every merge, the generation of every
-    // node, and the node each mutation falls on (its lineage's position at its generation).
     std::vector<int32_t>& left = out.left;
     std::vector<int32_t>& right = out.right;
-    std::vector<int32_t>& generation = out.generation;
-    left.resize(events);
-    right.resize(events);
-    generation.assign(nodes, 0);
-    std::vector<int32_t> nodeAt(static_cast<size_t>(k));
-    for (int32_t i = 0; i < k; ++i)
-        nodeAt[static_cast<size_t>(i)] = i;
-    const std::vector<MutEvent>* muts = picture.drawMutations ? picture.mutEvents : nullptr;
-    const auto byInterval = muts && !muts->empty() ? mutationsByInterval(coal, events, *muts)
-                                                   : std::vector<std::vector<int32_t>>();
-    std::vector<std::pair<int32_t, int32_t>>& mutationNode = out.mutationNode;
-    for (size_t e = 0; e < events; ++e) {
-        if (!byInterval.empty())
-            for (const int32_t i : byInterval[e]) {
-                const int32_t position = (*muts)[static_cast<size_t>(i)].position;
-                if (position >= 0 && position < static_cast<int32_t>(nodeAt.size()))
-                    mutationNode.emplace_back(i, nodeAt[static_cast<size_t>(position)]);
-            }
-        const auto j = static_cast<size_t>(coal[e].first);
-        left[e] = nodeAt[j];
-        right[e] = nodeAt[j + 1];
-        generation[static_cast<size_t>(k) + e] = coal[e].generation;
-        nodeAt[j] = k + static_cast<int32_t>(e);
-        nodeAt.erase(nodeAt.begin() + static_cast<std::ptrdiff_t>(j) + 1);
-    }
+    left = tree.left;
+    right = tree.right;
+    out.generation = tree.time;
+    if (picture.drawMutations)
+        for (size_t m = 0; m < tree.mutationNode.size(); ++m)
+            out.mutationNode.emplace_back(static_cast<int32_t>(m), tree.mutationNode[m]);
     // Tips of one deme side by side where the tree allows: at every merge the child whose
     // tips have the lower mean deme goes left.
     std::vector<double> key(nodes, 0), tips(nodes, 1);
@@ -147,7 +95,7 @@ DemeLayout demeLayout(const GenealogyPicture& picture) {
 // The genealogy of a model in its demes (see genealogy_drawing.h).
 void drawInDemes(const GenealogyPicture& picture, DrawingSink& sink) {
     const BranchDemes& demes = *picture.demes;
-    const int32_t k = picture.sampleSize;
+    const int32_t k = picture.tree.leaves;
     const auto events = static_cast<size_t>(k - 1);
     const auto nodes = static_cast<size_t>(2 * k - 1);
     const int32_t demeCount =
@@ -157,7 +105,6 @@ void drawInDemes(const GenealogyPicture& picture, DrawingSink& sink) {
     const std::vector<int32_t>&left = layout.left, &right = layout.right;
     const std::vector<int32_t>& generation = layout.generation;
     const std::vector<int32_t>& order = layout.order;
-    const std::vector<MutEvent>* muts = picture.mutEvents;
     const VerticalScale scale = demeScale(picture);
     auto y = [&](int64_t t) {
         return scale.y(static_cast<int32_t>(std::clamp<int64_t>(t, INT32_MIN, INT32_MAX)));
@@ -211,7 +158,7 @@ void drawInDemes(const GenealogyPicture& picture, DrawingSink& sink) {
     std::vector<int32_t> mutLabels;
     for (const auto& [i, node] : layout.mutationNode) {
         const int32_t at = px(static_cast<size_t>(node));
-        const int32_t g = (*muts)[static_cast<size_t>(i)].generation;
+        const int32_t g = picture.tree.mutationTime[static_cast<size_t>(i)];
         const int32_t ym = y(g);
         sink.line({at - 4, ym, at + 4, ym, kRed, 3});
         if (readable(mutLabels, ym - 10))
@@ -264,18 +211,15 @@ std::vector<int32_t> demeColumns(const GenealogyPicture& picture) {
 }
 
 bool drawnInDemes(const GenealogyPicture& p) {
-    if (!p.demes || !p.coalEvents || p.sampleSize < 2) return false;
-    const int32_t k = p.sampleSize;
+    const GeneTree& t = p.tree;
+    const int32_t k = t.leaves;
+    if (!p.demes || k < 2) return false;
     if (p.demes->nodes() != 2 * k - 1 || p.demes->first.size() != static_cast<size_t>(2 * k) ||
-        p.coalEvents->size() < static_cast<size_t>(k - 1))
+        t.nodeCount() != 2 * k - 1)
         return false;
-    // The events must be a genealogy of this sample: merges of neighbours, in time order.
-    for (int32_t e = 0; e < k - 1; ++e) {
-        const CoalEvent& c = (*p.coalEvents)[static_cast<size_t>(e)];
-        if (c.first < 0 || c.first + 1 >= k - e) return false;
-        if (e > 0 && c.generation < (*p.coalEvents)[static_cast<size_t>(e - 1)].generation)
-            return false;
-    }
+    // One tree, its merges in time order.
+    for (int32_t x = k + 1; x < t.nodeCount(); ++x)
+        if (t.time[static_cast<size_t>(x)] < t.time[static_cast<size_t>(x - 1)]) return false;
     return true;
 }
 
@@ -302,15 +246,14 @@ void drawGenealogy(const GenealogyPicture& picture, DrawingSink& sink) {
         return;
     }
     sink.canvas(kImageWidth, kImageHeight);
-    static const std::vector<CoalEvent> noCoalescence;
-    static const std::vector<MutEvent> noMutation;
-    const std::vector<CoalEvent>& coal = picture.coalEvents ? *picture.coalEvents : noCoalescence;
-    const std::vector<MutEvent>& muts = picture.mutEvents ? *picture.mutEvents : noMutation;
-    const int32_t k = std::max<int32_t>(picture.sampleSize, 0);
-    const size_t events = std::min(coal.size(), static_cast<size_t>(k > 1 ? k - 1 : 0));
+    const GeneTree& tree = picture.tree;
+    const int32_t k = std::max<int32_t>(tree.leaves, 0);
+    // The merges, oldest last: node k + e is merge e.
+    const size_t events = std::min(tree.left.size(), static_cast<size_t>(k > 1 ? k - 1 : 0));
+    auto timeOf = [&](size_t e) { return tree.time[static_cast<size_t>(k) + e]; };
     int32_t highest = 0;
     for (size_t e = 0; e < events; ++e)
-        highest = std::max(highest, coal[e].generation);
+        highest = std::max(highest, timeOf(e));
     const VerticalScale scale{picture.popSize, highest};
     auto y = [&](int32_t t) { return scale.y(t); };
 
@@ -323,25 +266,53 @@ void drawGenealogy(const GenealogyPicture& picture, DrawingSink& sink) {
     };
     std::vector<int32_t> coalLabels, mutLabels;
     for (size_t e = 0; e < events; ++e) {
-        const int32_t at = y(coal[e].generation) - 10;
+        const int32_t at = y(timeOf(e)) - 10;
         if (readable(coalLabels, at))
-            sink.text({510, at, coalescenceLabel(coal[e].generation), kBlue, kLabelFont});
+            sink.text({510, at, coalescenceLabel(timeOf(e)), kBlue, kLabelFont});
     }
 
-    // Horizontal positions in units of 1/unit pixel: whole pixels up to kWholePixelTips tips,
-    // fractions beyond, where trunc(500 / k) would put every tip at x = 20.
+    // The lineages of every level from left to right, the tips in the order of the walk, and
+    // their horizontal places in units of 1/unit pixel: whole pixels up to kWholePixelTips
+    // tips, fractions beyond, where trunc(500 / k) would put every tip at x = 20.
     const bool fractional = k > kWholePixelTips;
     const int64_t unit = fractional ? 1024 : 1;
+    std::vector<int32_t> lineages(tree.walk.begin(), tree.walk.end());
+    lineages.resize(static_cast<size_t>(k), -1);
     std::vector<int64_t> xs(static_cast<size_t>(k));
     const int64_t dx = k > 0 ? 500 / k : 0;
     for (int32_t j = 0; j < k; ++j)
         xs[static_cast<size_t>(j)] =
             fractional ? 20 * unit + (int64_t{j} + 1) * 500 * unit / k : 20 + (j + 1) * dx;
     auto px = [unit](int64_t x) { return static_cast<int32_t>(x / unit); };
+    // Per node while it is a lineage: its place (the place of a lineage never changes).
+    const auto nodes = static_cast<size_t>(tree.nodeCount());
+    std::vector<int64_t> placeOf(nodes, 0);
+    std::vector<bool> standing(nodes, false);
+    for (int32_t j = 0; j < k; ++j) {
+        const int32_t x = lineages[static_cast<size_t>(j)];
+        if (x < 0 || static_cast<size_t>(x) >= nodes) {
+            lineages.clear(); // no walk of these leaves: nothing to draw
+            break;
+        }
+        placeOf[static_cast<size_t>(x)] = xs[static_cast<size_t>(j)];
+        standing[static_cast<size_t>(x)] = true;
+    }
 
-    const bool withMutations = picture.drawMutations && !muts.empty();
-    const auto byInterval = withMutations ? mutationsByInterval(coal, events, muts)
-                                          : std::vector<std::vector<int32_t>>();
+    // Every mutation goes with the first merge at or above its generation, in their order.
+    const bool withMutations = picture.drawMutations && !tree.mutationNode.empty();
+    std::vector<std::vector<size_t>> atMerge(withMutations ? events : 0);
+    if (withMutations) {
+        std::vector<int32_t> highestSoFar(events);
+        for (size_t e = 0; e < events; ++e)
+            highestSoFar[e] = std::max(timeOf(e), e > 0 ? highestSoFar[e - 1] : INT32_MIN);
+        for (size_t m = 0; m < tree.mutationNode.size() && m < tree.mutationTime.size(); ++m) {
+            const int32_t d = tree.mutationTime[m];
+            const auto e =
+                static_cast<size_t>(std::lower_bound(highestSoFar.begin(), highestSoFar.end(), d) -
+                                    highestSoFar.begin());
+            if (d >= 1 && e < events) atMerge[e].push_back(m);
+        }
+    }
     // With fractional tips each lineage is one vertical line from its start to its merge
     // (k lines instead of k^2 / 2), and the mutations come last so that no later line
     // covers them.
@@ -351,17 +322,20 @@ void drawGenealogy(const GenealogyPicture& picture, DrawingSink& sink) {
 
     int32_t yPrev = kBaseline;
     std::vector<int64_t> next;
-    for (size_t e = 0; e < events; ++e) {
-        const int32_t n = static_cast<int32_t>(xs.size());
-        const int32_t j = coal[e].first;
-        if (j < 0 || j + 1 >= n) break; // not a genealogy of this sample
-        // A merge of m + 1 lineages in one generation is m events of it at position j: the
-        // lineages j .. j + m, drawn as one join.
+    for (size_t e = 0; e < events && !lineages.empty(); ++e) {
+        const auto n = static_cast<int32_t>(xs.size());
+        // The merge's children stand side by side, the left one at j.
+        const auto found = std::find(lineages.begin(), lineages.end(), tree.left[e]);
+        const auto j = static_cast<int32_t>(found - lineages.begin());
+        if (j + 1 >= n || lineages[static_cast<size_t>(j) + 1] != tree.right[e]) break;
+        // A merge of m + 1 lineages in one generation is m merges of it, each taking the one
+        // before and the next lineage to the right: the lineages j .. j + m, drawn as one join.
         int32_t m = 1;
-        while (e + m < events && coal[e + m].generation == coal[e].generation &&
-               coal[e + m].first == j && j + m + 1 < n)
+        while (e + m < events && timeOf(e + m) == timeOf(e) &&
+               tree.left[e + m] == k + static_cast<int32_t>(e) + m - 1 && j + m + 1 < n &&
+               lineages[static_cast<size_t>(j + m + 1)] == tree.right[e + m])
             ++m;
-        const int32_t ye = y(coal[e].generation);
+        const int32_t ye = y(timeOf(e));
         if (fractional) {
             for (int32_t q = j; q <= j + m; ++q)
                 sink.line({px(xs[q]), startY[q], px(xs[q]), ye, kBlack, 1});
@@ -380,15 +354,15 @@ void drawGenealogy(const GenealogyPicture& picture, DrawingSink& sink) {
         }
 
         if (withMutations) {
-            // The generation's mutations belong to its first event.
-            for (int32_t i : byInterval[e]) {
-                const MutEvent& m = muts[static_cast<size_t>(i)];
-                if (m.position < 0 || m.position >= n) continue; // no such lineage
-                const int32_t x = px(xs[static_cast<size_t>(m.position)]);
-                const int32_t ym = y(m.generation);
+            for (const size_t i : atMerge[e]) {
+                const auto node = static_cast<size_t>(tree.mutationNode[i]);
+                if (node >= nodes || !standing[node]) continue; // on no lineage of this level
+                const int32_t x = px(placeOf[node]);
+                const int32_t g = tree.mutationTime[i];
+                const int32_t ym = y(g);
                 const DrawLine tick{x - 4, ym, x + 4, ym, kRed, 3};
                 const bool labelled = readable(mutLabels, ym - 10);
-                const DrawText label{5, ym - 10, std::to_string(m.generation), kRed, kLabelFont};
+                const DrawText label{5, ym - 10, std::to_string(g), kRed, kLabelFont};
                 if (fractional) {
                     ticks.push_back(tick);
                     if (labelled) tickLabels.push_back(label);
@@ -398,6 +372,13 @@ void drawGenealogy(const GenealogyPicture& picture, DrawingSink& sink) {
                 }
             }
         }
+        for (int32_t q = j; q <= j + m; ++q)
+            standing[static_cast<size_t>(lineages[static_cast<size_t>(q)])] = false;
+        const auto formed = static_cast<size_t>(k) + e + static_cast<size_t>(m) - 1;
+        lineages[static_cast<size_t>(j)] = static_cast<int32_t>(formed);
+        lineages.erase(lineages.begin() + j + 1, lineages.begin() + j + 1 + m);
+        placeOf[formed] = next[j];
+        standing[formed] = true;
         xs.swap(next);
         yPrev = ye;
         e += static_cast<size_t>(m - 1);
@@ -408,7 +389,7 @@ void drawGenealogy(const GenealogyPicture& picture, DrawingSink& sink) {
             sink.text(tickLabels[t++]);
     }
 
-    const int32_t tmrca = events > 0 ? coal[events - 1].generation : 0;
+    const int32_t tmrca = events > 0 ? timeOf(events - 1) : 0;
     sink.text({250, 510, "TMRCA = " + std::to_string(tmrca), kBlack, kTmrcaFont});
 }
 

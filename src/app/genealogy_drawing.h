@@ -11,6 +11,7 @@
 // together as far as the tree allows, each group underlined in its colour and named; a
 // legend of the demes to the right of the tree, on a picture kLegendWidth wider.
 #include "genealogy/branch_demes.h"
+#include "genealogy/gene_tree.h"
 #include "genealogy/genealogy.h"
 
 #include <cstdint>
@@ -92,14 +93,14 @@ class Drawing : public DrawingSink {
     std::vector<size_t> textAfter;
 };
 
-// What one drawing needs: the sample size k (tips), the event tables, the population size in
-// gene copies (sets the vertical scale; below 1 it is drawn as 1) and whether mutations are
-// shown. A model's genealogy also has where its lineages lived and the demes' names; it is
-// drawn in its demes when these fit the sample (one deme per node), its root at the top.
+// What one drawing needs: the genealogy as a tree (its tips in the order of its walk), the
+// population size in gene copies (sets the vertical scale; below 1 it is drawn as 1) and
+// whether mutations are shown. A model's genealogy also has where its lineages lived and the
+// demes' names; it is drawn in its demes when these fit the tree (one deme per node), its
+// root at the top. A forest (the part of a damaged genealogy that is one) is drawn as far as
+// its merges go.
 struct GenealogyPicture {
-    int32_t sampleSize = 0;
-    const std::vector<CoalEvent>* coalEvents = nullptr;
-    const std::vector<MutEvent>* mutEvents = nullptr;
+    GeneTree tree;
     int32_t popSize = 1;
     bool drawMutations = true;
     const BranchDemes* demes = nullptr;

@@ -15,4 +15,8 @@ uint64_t memoryLimitBytes();
 // memoryLimitBytes(). Does nothing when the limit is unknown.
 void checkFitsInMemory(double bytes, const std::string& what);
 
+// What one genealogy being simulated and written holds per gene copy, about: its event tables
+// and leaf ranges (36 bytes), its tree (48) and the order of its lineages.
+inline constexpr double kGenealogyBytesPerCopy = 96;
+
 } // namespace quenlith

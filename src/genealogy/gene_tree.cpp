@@ -1,5 +1,8 @@
 #include "genealogy/gene_tree.h"
 
+#include "genealogy/lineage_order.h"
+
+#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -88,6 +91,66 @@ void GeneTree::assign(const Genealogy& g) {
     mutationTime.resize(mutationNode.size());
     for (size_t m = 0; m < mutationNode.size(); ++m)
         mutationTime[m] = g.MutEvents[m].generation;
+    inOrder = true;
+    rowAtPosition.clear();
+}
+
+void GeneTree::assignTables(const Genealogy& g) {
+    const int32_t k = std::max<int32_t>(g.SampleSize, 0);
+    const size_t merges = std::min(g.CoalEvents.size(), static_cast<size_t>(k > 1 ? k - 1 : 0));
+    // The merges that fit: each joins the lineage at `first` and its right neighbour.
+    size_t kept = 0;
+    while (kept < merges && g.CoalEvents[kept].first >= 0 &&
+           g.CoalEvents[kept].first + 1 < k - static_cast<int32_t>(kept))
+        ++kept;
+    // The first merge at or above every generation, by the highest generation so far.
+    std::vector<int32_t> highest(kept);
+    for (size_t e = 0; e < kept; ++e)
+        highest[e] = std::max(g.CoalEvents[e].generation, e > 0 ? highest[e - 1] : INT32_MIN);
+    std::vector<std::vector<size_t>> atMerge(kept);
+    for (size_t m = 0; m < g.MutEvents.size(); ++m) {
+        const int32_t d = g.MutEvents[m].generation;
+        const auto e = static_cast<size_t>(std::lower_bound(highest.begin(), highest.end(), d) -
+                                           highest.begin());
+        if (d >= 1 && e < kept) atMerge[e].push_back(m);
+    }
+
+    const size_t nodes = static_cast<size_t>(k) + kept;
+    leaves = k;
+    time.assign(nodes, 0);
+    parent.assign(nodes, -1);
+    left.resize(kept);
+    right.resize(kept);
+    first.resize(nodes);
+    last.resize(nodes);
+    label.resize(static_cast<size_t>(k));
+    walk.resize(static_cast<size_t>(k));
+    for (int32_t i = 0; i < k; ++i) {
+        label[static_cast<size_t>(i)] = walk[static_cast<size_t>(i)] = i;
+        first[static_cast<size_t>(i)] = last[static_cast<size_t>(i)] = i;
+    }
+    deme.clear();
+    mutationNode.clear();
+    mutationTime.clear();
+    LineageOrder order;
+    order.reset(k);
+    for (size_t e = 0; e < kept; ++e) {
+        const int32_t lineages = k - static_cast<int32_t>(e);
+        for (const size_t m : atMerge[e]) {
+            const MutEvent& u = g.MutEvents[m];
+            if (u.position < 0 || u.position >= lineages) continue;
+            mutationNode.push_back(order.nodeAt(u.position));
+            mutationTime.push_back(u.generation);
+        }
+        const auto x = static_cast<int32_t>(static_cast<size_t>(k) + e);
+        const auto [a, b] = order.merge(g.CoalEvents[e].first, x);
+        left[e] = a;
+        right[e] = b;
+        parent[static_cast<size_t>(a)] = parent[static_cast<size_t>(b)] = x;
+        time[static_cast<size_t>(x)] = g.CoalEvents[e].generation;
+        first[static_cast<size_t>(x)] = first[static_cast<size_t>(a)];
+        last[static_cast<size_t>(x)] = last[static_cast<size_t>(b)];
+    }
     inOrder = true;
     rowAtPosition.clear();
 }

@@ -50,6 +50,13 @@ struct GeneTree {
     // The tree of g (its nodes numbered as g's: leaf i, node k + e of merge e), leaf i in
     // row i. Reuses this tree's memory.
     void assign(const Genealogy& g);
+    // The tree of g's event tables alone, for a genealogy read back from its files whose
+    // mutations carry positions only: a mutation of generation d goes on the lineage at its
+    // position when the first merge of a generation at or above d happens. Tables that are
+    // no genealogy of the sample (a damaged file) keep the part that is one: the merges
+    // before the first whose positions do not fit, the lineages then left standing as the
+    // roots of a forest (parent -1), and the mutations on a lineage below one of those merges.
+    void assignTables(const Genealogy& g);
     // Gives leaf i the row rows[i] (a permutation of 0 .. leaves - 1).
     void relabel(const std::vector<int32_t>& rows);
     // Works out parent, the walk and the spans from `left` and `right`, and the rows by

@@ -208,12 +208,12 @@ class DnaKind : public RunKind {
         const int32_t k = p_.SampleSize;
         const int32_t sims = slice_.count;
         // At least the per-simulation tables (a streams run keeps only the mutation counts)
-        // and, once a simulation runs, the k sequences and about 16 bytes a copy for the
-        // genealogy.
+        // and, once a simulation runs, the k sequences and the genealogy.
         const double length = sequenceLength;
         const double perSimulation = slice_.streams ? 4.0 : 32.0;
         checkFitsInMemory(
-            perSimulation * sims + (sims > 0 ? static_cast<double>(k) * (length + 16) : 0),
+            perSimulation * sims +
+                (sims > 0 ? static_cast<double>(k) * (length + kGenealogyBytesPerCopy) : 0),
             "sample size " + std::to_string(k) + ", sequence length " +
                 std::to_string(sequenceLength) + ", " + std::to_string(sims) + " simulation(s)");
         mutCounts_.reserve(static_cast<size_t>(std::max(sims, 0)));

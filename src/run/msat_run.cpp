@@ -226,11 +226,12 @@ class MsatKind : public RunKind {
                                                     std::to_string(lastRecord) +
                                                     " exceeds 2147483647 genealogies");
         // At least the result tables and, once a simulation runs, the k allele sizes of every
-        // locus and about 16 bytes a copy for the genealogy.
-        checkFitsInMemory(24.0 * static_cast<double>(records) +
-                              (sims_ > 0 ? static_cast<double>(k_) * (4.0 * loci_ + 16) : 0),
-                          "sample size " + std::to_string(k_) + ", " + std::to_string(loci_) +
-                              " loci, " + std::to_string(sims_) + " simulation(s)");
+        // locus and the genealogy.
+        checkFitsInMemory(
+            24.0 * static_cast<double>(records) +
+                (sims_ > 0 ? static_cast<double>(k_) * (4.0 * loci_ + kGenealogyBytesPerCopy) : 0),
+            "sample size " + std::to_string(k_) + ", " + std::to_string(loci_) + " loci, " +
+                std::to_string(sims_) + " simulation(s)");
         genealogyFiles_.createMatrices(dir);
         mutCounts_.assign(static_cast<size_t>(records), 0);
         // A streams run reads the loci once; the default mode reads them as it goes and

@@ -2,6 +2,7 @@
 // colour of the deme its lineage is in at that height, as the simulator moved it; a cross at
 // every move and nowhere else; the tips underlined and named by deme; the legend.
 #include "app/deme_colours.h"
+#include "app/genealogy_browser.h"
 #include "app/genealogy_drawing.h"
 #include "base/random.h"
 #include "genealogy/structured_genealogy.h"
@@ -57,7 +58,9 @@ TEST(DemeDrawing, BranchesMarksAndTipsFollowTheSimulatedDemes) {
         StreamRandom rng(3, s);
         sim.simulate(h, samples, rng, tree);
         structuredGenealogy(tree, 0.01L, rng, g, order, &demes);
-        GenealogyPicture picture{k, &g.CoalEvents, &g.MutEvents, 1, true, &demes, &names};
+        GenealogyPicture picture = pictureOf(g, 1, true);
+        picture.demes = &demes;
+        picture.demeNames = &names;
         Drawing drawing;
         drawGenealogy(picture, drawing);
         ASSERT_EQ(drawing.width, kImageWidth + kLegendWidth);

@@ -1,9 +1,11 @@
 // The drawing of simulated genealogies: labels never overlap and are left out only for an
 // overlap, large samples keep their shape against a plain real-valued layout, and the exact
 // expectations of the plots against enumeration and the simulator.
+#include "app/genealogy_browser.h"
 #include "app/genealogy_drawing.h"
 #include "app/run_theory.h"
 #include "base/random.h"
+#include "genealogy/gene_tree.h"
 #include "genealogy/genealogy.h"
 
 #include <algorithm>
@@ -11,6 +13,9 @@
 #include <cstdlib>
 #include <gtest/gtest.h>
 #include <map>
+#include <random>
+#include <set>
+#include <tuple>
 
 using namespace quenlith;
 
@@ -27,13 +32,9 @@ Genealogy simulate(int32_t k, int32_t popSize, long double mutation, uint32_t se
 }
 
 Drawing drawOf(const Genealogy& g, int32_t k, int32_t popSize) {
-    GenealogyPicture p;
-    p.sampleSize = k;
-    p.coalEvents = &g.CoalEvents;
-    p.mutEvents = &g.MutEvents;
-    p.popSize = popSize;
+    EXPECT_EQ(g.SampleSize, k);
     Drawing d;
-    drawGenealogy(p, d);
+    drawGenealogy(pictureOf(g, popSize, true), d);
     return d;
 }
 
@@ -119,6 +120,50 @@ TEST(GenealogyDrawingShape, ManyTipsKeepTheTreeShape) {
             lo = std::min(lo, l.x1), hi = std::max(hi, l.x2);
         EXPECT_LE(lo, 21);
         EXPECT_GE(hi, 519);
+    }
+}
+
+// A tree whose children stand in any order is drawn along its own walk: every bar joins the
+// places of its two children and every mutation is a tick on its node, as a plain recursive
+// layout puts them (tips 500 / k apart in walk order, each node midway between its children).
+TEST(GenealogyDrawingShape, ATreeInAnyOrderIsDrawnAlongItsWalk) {
+    std::mt19937_64 random(5);
+    uint32_t seed = 900;
+    for (int32_t k : {2, 3, 9, 40, 150}) {
+        for (int rep = 0; rep < 8; ++rep) {
+            const int32_t n = 500;
+            GenealogyPicture picture;
+            picture.tree.assign(simulate(k, n, 0.004L, seed++));
+            picture.popSize = n;
+            GeneTree& t = picture.tree;
+            for (size_t e = 0; e < t.left.size(); ++e)
+                if (random() % 2) std::swap(t.left[e], t.right[e]);
+            t.rebuildWalk();
+            ASSERT_EQ(treeFault(t), "");
+            Drawing d;
+            drawGenealogy(picture, d);
+
+            std::vector<int32_t> x(static_cast<size_t>(t.nodeCount()));
+            for (int32_t j = 0; j < k; ++j)
+                x[static_cast<size_t>(t.walk[static_cast<size_t>(j)])] = 20 + (j + 1) * (500 / k);
+            const VerticalScale scale{n, t.time.back()};
+            std::multiset<std::tuple<int32_t, int32_t, int32_t>> bars, ticks, drawnBars, drawnTicks;
+            for (size_t e = 0; e < t.left.size(); ++e) {
+                const auto a = static_cast<size_t>(t.left[e]), b = static_cast<size_t>(t.right[e]);
+                x[static_cast<size_t>(k) + e] = x[a] + (x[b] - x[a]) / 2;
+                bars.insert({x[a], x[b], scale.y(t.time[static_cast<size_t>(k) + e])});
+            }
+            for (size_t m = 0; m < t.mutationNode.size(); ++m)
+                ticks.insert({x[static_cast<size_t>(t.mutationNode[m])] - 4,
+                              x[static_cast<size_t>(t.mutationNode[m])] + 4,
+                              scale.y(t.mutationTime[m])});
+            for (const DrawLine& l : d.lines) {
+                if (l.y1 != l.y2 || l.x1 == l.x2) continue; // no vertical, even of length 0
+                (l.colour == kRed ? drawnTicks : drawnBars).insert({l.x1, l.x2, l.y1});
+            }
+            EXPECT_EQ(drawnBars, bars) << "k " << k << " rep " << rep;
+            EXPECT_EQ(drawnTicks, ticks) << "k " << k << " rep " << rep;
+        }
     }
 }
 

@@ -1,4 +1,5 @@
 // Geometry of the genealogy drawing, checked on its primitives.
+#include "app/genealogy_browser.h"
 #include "app/genealogy_drawing.h"
 
 #include <gtest/gtest.h>
@@ -27,14 +28,12 @@ struct Tables {
 };
 
 Drawing draw(int32_t k, const Tables& t, int32_t popSize, bool drawMutations = true) {
-    GenealogyPicture p;
-    p.sampleSize = k;
-    p.coalEvents = &t.coal;
-    p.mutEvents = &t.mut;
-    p.popSize = popSize;
-    p.drawMutations = drawMutations;
+    Genealogy g;
+    g.SampleSize = k;
+    g.CoalEvents = t.coal;
+    g.MutEvents = t.mut;
     Drawing d;
-    drawGenealogy(p, d);
+    drawGenealogy(pictureOf(g, popSize, drawMutations), d);
     return d;
 }
 
@@ -170,12 +169,13 @@ TEST(GenealogyDrawing, SingleTipAndEmptyTables) {
 
 TEST(GenealogyDrawing, TablesNotFromThisSampleAreNotReadOutside) {
     // A mutation on a lineage that does not exist at its level is left out; an event whose
-    // positions do not fit ends the tree there.
+    // positions do not fit ends the tree there, and the TMRCA written is that of the tree
+    // drawn.
     const Tables t{{{10, 0, 1}, {20, 5, 6}}, {{5, 9}, {5, 1}, {15, 0}}};
     const Drawing d = draw(3, t, 100);
     EXPECT_EQ(d.lines.size(), 5u); // first level and one tick
     EXPECT_EQ(countColour(d, kRed), 2u);
-    EXPECT_EQ(d.texts.back().text, "TMRCA = 20");
+    EXPECT_EQ(d.texts.back().text, "TMRCA = 10");
 
     // Events out of time order: each interval takes the mutations between its two times.
     const Tables shuffled{{{50, 0, 1}, {30, 0, 1}}, {{40, 0}, {45, 0}}};

@@ -303,3 +303,60 @@ TEST(GeneTree, DamageIsReported) {
     EXPECT_NE(damaged([](GeneTree& t) { t.deme = {0}; }), "");
     EXPECT_NE(damaged([](GeneTree& t) { t.time.pop_back(); }), "");
 }
+
+// A genealogy read back from its files has positions only: the tree of its tables is the
+// simulator's, mutations on the same nodes, for every engine and rule and a model. Damaged
+// tables give the part that is a tree: the merges before the first that does not fit, and
+// only mutations on the lineages of those merges.
+TEST(GeneTree, TheTablesAloneGiveTheSimulatorsTree) {
+    std::mt19937_64 random(11);
+    for (const Sampled& s : randomGenealogies(120)) {
+        Genealogy read = s.g;
+        read.mutationNodes.clear();
+        GeneTree t;
+        t.assignTables(read);
+        const GeneTree expected(s.g);
+        ASSERT_EQ(treeFault(t), "");
+        EXPECT_EQ(t.time, expected.time);
+        EXPECT_EQ(t.parent, expected.parent);
+        EXPECT_EQ(t.left, expected.left);
+        EXPECT_EQ(t.right, expected.right);
+        EXPECT_EQ(t.walk, expected.walk);
+        EXPECT_EQ(t.first, expected.first);
+        EXPECT_EQ(t.last, expected.last);
+        EXPECT_EQ(t.mutationNode, expected.mutationNode);
+        EXPECT_EQ(t.mutationTime, expected.mutationTime);
+
+        const int32_t k = read.SampleSize;
+        if (k < 3) continue;
+        const auto cut = std::uniform_int_distribution<int32_t>(0, k - 2)(random);
+        read.CoalEvents[static_cast<size_t>(cut)].first = k - cut - 1; // no right neighbour
+        // Some mutations moved off every lineage.
+        size_t kept = 0;
+        for (MutEvent& m : read.MutEvents) {
+            if (std::uniform_int_distribution<int>(0, 9)(random) == 0)
+                m.position += k;
+            else if (cut > 0 &&
+                     m.generation <= read.CoalEvents[static_cast<size_t>(cut - 1)].generation)
+                ++kept;
+        }
+        t.assignTables(read);
+        ASSERT_EQ(t.nodeCount(), k + cut);
+        for (int32_t x = 0; x < t.nodeCount(); ++x) {
+            const int32_t p = t.parent[static_cast<size_t>(x)];
+            if (p >= 0) {
+                EXPECT_TRUE(t.left[static_cast<size_t>(p - k)] == x ||
+                            t.right[static_cast<size_t>(p - k)] == x);
+            }
+        }
+        EXPECT_EQ(t.mutationNode.size(), kept);
+        for (size_t m = 0; m < t.mutationNode.size(); ++m) {
+            const auto x = static_cast<size_t>(t.mutationNode[m]);
+            ASSERT_LT(x, static_cast<size_t>(t.nodeCount()));
+            EXPECT_LT(t.time[x], t.mutationTime[m]);
+            if (t.parent[x] >= 0) {
+                EXPECT_LE(t.mutationTime[m], t.time[static_cast<size_t>(t.parent[x])]);
+            }
+        }
+    }
+}
