@@ -40,8 +40,9 @@ inline int32_t workerThreads(int32_t requested) {
 //
 // Progress, for any number of threads: simulationStarted(s) comes with the progress of the
 // simulations before s, and once s is written the progress is that of s whole simulations,
-// `progressPerSimulation` each (their coalescences). On one thread the coalescences of the
-// simulation in hand are reported as they happen, never beyond its share.
+// `progressPerSimulation` each (their coalescences). The coalescences of the simulation
+// written next are reported as they happen (with workers, every 50 ms while it is waited
+// for), never beyond its share.
 //
 // An exception thrown by produce(s) (RunError, RunStopped) is rethrown on the calling thread
 // once every simulation before s has been consumed; one thrown by consume ends the workers.
@@ -80,6 +81,8 @@ bool runSimulationsInOrder(int32_t first, int32_t last, int32_t threads, RunObse
         static_cast<int32_t>(std::min<int64_t>(2 * int64_t{count} + 2, simulations));
     std::vector<Result> slots(static_cast<size_t>(window));
     std::vector<char> ready(static_cast<size_t>(window), 0);
+    // The coalescences so far of the simulation in each slot.
+    std::vector<std::atomic<int64_t>> coalescences(static_cast<size_t>(window));
     std::vector<std::exception_ptr> errors(static_cast<size_t>(window));
     std::mutex mutex;
     std::condition_variable changed;
@@ -92,14 +95,19 @@ bool runSimulationsInOrder(int32_t first, int32_t last, int32_t threads, RunObse
 
     const auto work = [&] {
         auto produce = makeProducer();
-        const std::function<void()> noProgress = [] {};
-        const SimulationContext context{noProgress, &stopWorkers};
+        std::atomic<int64_t>* counted = nullptr;
+        const std::function<void()> onCoalescence = [&counted] {
+            counted->fetch_add(1, std::memory_order_relaxed);
+        };
+        const SimulationContext context{onCoalescence, &stopWorkers};
         std::unique_lock lock(mutex);
         for (;;) {
             changed.wait(lock, [&] { return abandon || next > last || next < written + window; });
             if (abandon || next > last) return;
             const int64_t s = next++;
             const size_t i = slot(s);
+            counted = &coalescences[i];
+            counted->store(0, std::memory_order_relaxed);
             lock.unlock();
             try {
                 produce(static_cast<int32_t>(s), slots[i], context);
@@ -146,17 +154,29 @@ bool runSimulationsInOrder(int32_t first, int32_t last, int32_t threads, RunObse
     int64_t position = 0;
     for (int64_t s = first; s <= last; ++s) {
         const size_t i = slot(s);
-        {
-            std::unique_lock lock(mutex);
-            while (!ready[i]) {
+        observer.simulationStarted(static_cast<int32_t>(s));
+        int64_t within = 0; // the progress of s reported so far
+        for (;;) {
+            bool claimed = false;
+            {
+                std::unique_lock lock(mutex);
+                if (ready[i]) break;
                 changed.wait_for(lock, std::chrono::milliseconds(50));
                 // The front end's stop reaches the genealogies in progress through the
                 // workers' own flag.
                 if (frontStop && frontStop->load(std::memory_order_relaxed)) stopWorkers = true;
+                if (ready[i]) break;
+                // The worker that claims s sets its count to 0 before it lets go of the lock.
+                claimed = next > s;
+            }
+            const int64_t now =
+                std::min(progressPerSimulation, coalescences[i].load(std::memory_order_relaxed));
+            if (claimed && now > within) {
+                within = now;
+                observer.progress(position + within, progressMax);
             }
         }
         if (errors[i]) std::rethrow_exception(errors[i]);
-        observer.simulationStarted(static_cast<int32_t>(s));
         consume(static_cast<int32_t>(s), slots[i]);
         position += progressPerSimulation;
         observer.progress(position, progressMax);

@@ -9,6 +9,9 @@
 #include "support/temp_dir.h"
 
 #include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <functional>
 #include <gtest/gtest.h>
 #include <mutex>
 #include <set>
@@ -30,8 +33,11 @@ struct Draws : SimulationResult {
 // or shifted generator shows), formats them as a line, and writes the line in order.
 class CountingKind : public RunKind {
   public:
-    int32_t failAt = -1;        // simulate(failAt) throws RunError
-    int32_t stopInside = -1;    // simulate(stopInside) throws RunStopped
+    int32_t failAt = -1;     // simulate(failAt) throws RunError
+    int32_t stopInside = -1; // simulate(stopInside) throws RunStopped
+    // simulate(holdAt) counts 2 coalescences, then waits until `seen` (at most 20 s).
+    int32_t holdAt = -1;
+    std::atomic<bool> seen{false};
     std::string written;        // every block written, in order
     std::vector<int32_t> order; // the simulations written
     std::vector<std::string> rows;
@@ -53,6 +59,13 @@ class CountingKind : public RunKind {
             if (s == kind_.failAt)
                 throw RunError("Range check error", "simulation " + std::to_string(s));
             if (s == kind_.stopInside) throw RunStopped();
+            if (s == kind_.holdAt) {
+                c.onCoalescence();
+                c.onCoalescence();
+                const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+                while (!kind_.seen && std::chrono::steady_clock::now() < until)
+                    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+            }
             Draws& d = static_cast<Draws&>(result);
             d.words.clear();
             const int32_t n = 1 + static_cast<int32_t>(rng.Random(5));
@@ -115,7 +128,9 @@ struct Recorder : RunObserver {
         started.push_back(s);
         positionAtStart.push_back(position);
     }
+    std::function<void(int64_t)> onProgress;
     void progress(int64_t p, int64_t m) override {
+        if (onProgress) onProgress(p);
         if (p < position) monotone = false;
         position = p;
         maximum = m;
@@ -187,6 +202,28 @@ TEST(RunPipeline, StreamsBlocksAndTableDoNotDependOnTheThreads) {
             EXPECT_EQ(kind.written, blocks) << threads;
             EXPECT_EQ(run.dir.read("outfile.csv"), table) << threads;
         }
+    }
+}
+
+// With workers, the coalescences of the simulation waited for are reported while it runs:
+// simulation 9 of 5..20 holds after 2 of its 3 until the observer has seen them.
+TEST(RunPipeline, ProgressWithinASimulationReachesTheObserverOnAnyNumberOfThreads) {
+    for (const int32_t threads : {1, 2, 3}) {
+        DriverRun run(true, 5, 16, threads);
+        CountingKind kind;
+        kind.holdAt = 9;
+        Recorder obs;
+        const int64_t before = 3 * (9 - 5);
+        obs.onProgress = [&](int64_t p) {
+            if (p == before + 2 && obs.started.size() == 5) kind.seen = true;
+        };
+        run.go(kind, obs);
+        ASSERT_TRUE(run.finished);
+        EXPECT_TRUE(kind.seen) << threads;
+        EXPECT_TRUE(obs.monotone) << threads;
+        for (size_t i = 0; i < obs.positionAtStart.size(); ++i)
+            EXPECT_EQ(obs.positionAtStart[i], 3 * static_cast<int64_t>(i)) << threads;
+        EXPECT_EQ(obs.position, 48);
     }
 }
 
