@@ -729,3 +729,40 @@ TEST(StreamsRun, JoinedManifestDigestsAreThoseOfTheJoinedFiles) {
                   sliceManifestText(readBack));
     }
 }
+
+namespace {
+
+// The bytes this process has read so far (read and pread calls, any file).
+uint64_t bytesReadByProcess() {
+    std::ifstream in("/proc/self/io");
+    std::string key;
+    uint64_t value = 0;
+    while (in >> key >> value)
+        if (key == "rchar:") return value;
+    return 0;
+}
+
+} // namespace
+
+// The manifest's digests come from the bytes as they were written: a run with every optional
+// file reads a small part of what it wrote, not its files back (they are read back only when
+// something else touched them).
+TEST(StreamsRun, TheManifestDoesNotReadTheRunsFilesBack) {
+    FormValues dna = dnaForm("", 60);
+    dna.chkStats = true;
+    dna.chkVcf = true;
+    dna.chkMs = true;
+    dna.edtSeqLength = "2000";
+    for (const int32_t threads : {1, 2}) {
+        TempDir root;
+        const fs::path dir = root.path() / "run";
+        const uint64_t before = bytesReadByProcess();
+        ASSERT_EQ(runIn(dna, dir, 9, 1, threads).status, RunStatus::Completed);
+        const uint64_t read = bytesReadByProcess() - before;
+        uint64_t listed = 0;
+        for (const SliceFile& f : manifestIn(dir).files)
+            listed += f.size;
+        ASSERT_GT(listed, 1000000u);
+        EXPECT_LT(read, listed / 20) << "read " << read << " of " << listed << " bytes written";
+    }
+}
