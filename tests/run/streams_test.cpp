@@ -598,6 +598,14 @@ SliceManifest manifestIn(const fs::path& dir) {
     return m;
 }
 
+// `f` with the statistics table, the VCF and the ms file.
+FormValues withPipelineFiles(FormValues f) {
+    f.chkStats = true;
+    f.chkVcf = true;
+    f.chkMs = true;
+    return f;
+}
+
 } // namespace
 
 // The manifest's sizes and digests, taken while the run wrote its files, against the files
@@ -605,10 +613,7 @@ SliceManifest manifestIn(const fs::path& dir) {
 // microsatellite run, on 1, 2 and 3 threads, whole and as a slice of a larger run. The
 // manifest is byte for byte the one made from the files read back.
 TEST(StreamsRun, ManifestDigestsAreThoseOfTheFilesOnDisk) {
-    FormValues dna = dnaForm("", 30);
-    dna.chkStats = true;
-    dna.chkVcf = true;
-    dna.chkMs = true;
+    FormValues dna = withPipelineFiles(dnaForm("", 30));
     dna.chkEachSim = true;
     dna.edtEachSimFormat = "fasta,nexus";
     FormValues packed = dna;
@@ -699,11 +704,8 @@ TEST(StreamsRun, AStoppedOrFailedRunRecordsNoDigests) {
 // byte for byte the one made from its files read back, for a DNA run with every optional
 // file and a microsatellite run.
 TEST(StreamsRun, JoinedManifestDigestsAreThoseOfTheJoinedFiles) {
-    FormValues dna = dnaForm("", 24);
-    dna.chkStats = true;
-    dna.chkVcf = true;
+    FormValues dna = withPipelineFiles(dnaForm("", 24));
     dna.edtVcf = "sites.vcf.gz";
-    dna.chkMs = true;
     FormValues msat = msatForm("", 24);
     msat.chkStats = true;
     for (const FormValues& form : {dna, msat}) {
@@ -748,10 +750,7 @@ uint64_t bytesReadByProcess() {
 // file reads a small part of what it wrote, not its files back (they are read back only when
 // something else touched them).
 TEST(StreamsRun, TheManifestDoesNotReadTheRunsFilesBack) {
-    FormValues dna = dnaForm("", 60);
-    dna.chkStats = true;
-    dna.chkVcf = true;
-    dna.chkMs = true;
+    FormValues dna = withPipelineFiles(dnaForm("", 60));
     dna.edtSeqLength = "2000";
     for (const int32_t threads : {1, 2}) {
         TempDir root;
