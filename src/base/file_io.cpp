@@ -66,7 +66,8 @@ void ignoreFileSizeSignal() {
     throw RunError("File not found", path + " (" + how + " during the run)");
 }
 
-UniqueFd openForWriting(const std::string& path, bool truncate, WrittenFiles* written) {
+UniqueFd openForWriting(const std::string& path, bool truncate, WrittenFiles* written,
+                        std::shared_ptr<WriteTally>* tally = nullptr) {
     ignoreFileSizeSignal();
     // O_NONBLOCK: a FIFO in place of the file must not hold the run at open(); it is cleared
     // again so that writes wait as usual.
@@ -75,7 +76,8 @@ UniqueFd openForWriting(const std::string& path, bool truncate, WrittenFiles* wr
     if (!fd.valid()) throwIoError(errno, path);
     const int status = ::fcntl(fd.get(), F_GETFL);
     if (status >= 0) ::fcntl(fd.get(), F_SETFL, status & ~O_NONBLOCK);
-    if (written) written->add(fd.get(), path);
+    std::shared_ptr<WriteTally> t = written ? written->add(fd.get(), path) : nullptr;
+    if (tally) *tally = std::move(t);
     return fd;
 }
 
@@ -93,27 +95,70 @@ void writeAll(int fd, std::string_view data, const std::string& path) {
 
 } // namespace
 
-void WrittenFiles::add(int fd, const std::string& path) {
-    struct stat st {};
-    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) return;
+void WrittenFiles::tallyWrites(const std::vector<std::string>& paths) {
     std::lock_guard<std::mutex> lock(mutex_);
-    files_[path] = {st.st_dev, st.st_ino};
+    tallied_.insert(paths.begin(), paths.end());
+}
+
+std::shared_ptr<WriteTally> WrittenFiles::add(int fd, const std::string& path) {
+    struct stat st {};
+    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) return nullptr;
+    std::lock_guard<std::mutex> lock(mutex_);
+    Record& r = files_[path];
+    const bool same = r.dev == st.st_dev && r.ino == st.st_ino;
+    if (!tallied_.count(path)) {
+        r.tally.reset();
+    } else if (!(same && r.tally && r.tally->size() == static_cast<uint64_t>(st.st_size))) {
+        r.tally = std::make_shared<WriteTally>();
+        if (st.st_size != 0) r.tally->spoil();
+    }
+    r.dev = st.st_dev;
+    r.ino = st.st_ino;
+    return r.tally;
+}
+
+std::shared_ptr<WriteTally> WrittenFiles::groupTally(const std::string& key) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (!tallied_.count(key)) return nullptr;
+    auto& t = groups_[key];
+    t = std::make_shared<WriteTally>();
+    return t;
 }
 
 void WrittenFiles::renamed(const std::string& from, const std::string& to) {
     std::lock_guard<std::mutex> lock(mutex_);
     auto it = files_.find(from);
     if (it == files_.end()) return;
-    const auto id = it->second;
+    Record r = std::move(it->second);
     files_.erase(it);
-    files_[to] = id;
+    files_[to] = std::move(r);
+}
+
+bool WrittenFiles::writtenDigest(const std::string& path, FileDigest& out) {
+    std::shared_ptr<WriteTally> tally;
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (auto g = groups_.find(path); g != groups_.end()) {
+        tally = std::move(g->second);
+        groups_.erase(g);
+    } else if (auto f = files_.find(path); f != files_.end() && f->second.tally) {
+        tally = std::move(f->second.tally);
+        struct stat named {};
+        if (::stat(path.c_str(), &named) != 0 || named.st_dev != f->second.dev ||
+            named.st_ino != f->second.ino || static_cast<uint64_t>(named.st_size) != tally->size())
+            return false;
+    }
+    if (!tally || tally->spoilt()) return false;
+    out = tally->finish();
+    return true;
 }
 
 void WrittenFiles::check() const {
-    std::unordered_map<std::string, std::pair<dev_t, ino_t>> files;
+    std::vector<std::pair<std::string, std::pair<dev_t, ino_t>>> files;
     {
         std::lock_guard<std::mutex> lock(mutex_);
-        files = files_;
+        files.reserve(files_.size());
+        for (const auto& [path, r] : files_)
+            files.push_back({path, {r.dev, r.ino}});
     }
     for (const auto& [path, id] : files) {
         struct stat named {};
@@ -134,27 +179,33 @@ BlockFile::BlockFile(const std::string& path, bool truncate, WrittenFiles* writt
         if (!fd_.valid()) throwIoError(errno, "standard output");
         return;
     }
-    fd_ = openForWriting(path, truncate, written_);
+    fd_ = openForWriting(path, truncate, written_, &tally_);
     if (truncate) {
         // Reopen in append mode so that every block goes to the end.
         fd_.reset();
-        fd_ = openForWriting(path, false, written_);
+        fd_ = openForWriting(path, false, written_, &tally_);
     }
 }
 
 void BlockFile::write(std::string_view block) {
     if (!fd_.valid() && path_ == kStandardOutput) throwIoError(EBADF, "standard output");
-    if (!fd_.valid()) fd_ = openForWriting(path_, false, written_);
+    if (!fd_.valid()) fd_ = openForWriting(path_, false, written_, &tally_);
     struct stat before {};
     const bool known = ::fstat(fd_.get(), &before) == 0;
     if (known && S_ISREG(before.st_mode) && before.st_nlink == 0) throwGone(path_, "deleted");
+    // Bytes the tally has not seen (another writer, a cut) leave it behind the file.
+    if (tally_ && (!known || static_cast<uint64_t>(before.st_size) != tally_->size()))
+        tally_->spoil();
     try {
         writeAll(fd_.get(), block, path_);
     } catch (...) {
         // Take back what reached the file of this block; a device has nothing to cut.
-        if (known && S_ISREG(before.st_mode)) (void)!::ftruncate(fd_.get(), before.st_size);
+        const bool cut =
+            known && S_ISREG(before.st_mode) && ::ftruncate(fd_.get(), before.st_size) == 0;
+        if (tally_ && !cut) tally_->spoil();
         throw;
     }
+    if (tally_) tally_->add(block);
 }
 
 void BlockFile::close() {
@@ -174,7 +225,8 @@ void renameWrittenFile(const std::string& from, const std::string& to, WrittenFi
 }
 
 void writeWholeFile(const std::string& path, std::string_view content, WrittenFiles* written) {
-    UniqueFd fd = openForWriting(path, true, written);
+    std::shared_ptr<WriteTally> tally;
+    UniqueFd fd = openForWriting(path, true, written, &tally);
     try {
         writeAll(fd.get(), content, path);
     } catch (...) {
@@ -187,6 +239,7 @@ void writeWholeFile(const std::string& path, std::string_view content, WrittenFi
         ::unlink(path.c_str());
         throwIoError(err, path);
     }
+    if (tally) tally->add(content);
 }
 
 UniqueFd openRegularFile(const std::string& path) {

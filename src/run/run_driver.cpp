@@ -51,7 +51,7 @@ void writeManifest(const FormValues& form, const RunParameters& p, const RunSlic
     m.first = slice.first;
     m.count = slice.count;
     m.of = form.ofSims > 0 ? form.ofSims : slice.first + slice.count - 1;
-    if (complete) m.files = sliceFileDigests(form, p, slice.first, slice.count);
+    if (complete) m.files = sliceFileDigests(form, p, slice.first, slice.count, nullptr, &written);
     m.inputDigest = digest;
     m.log = log;
     m.form = form;
@@ -111,7 +111,10 @@ RunOutcome runChecked(const FormValues& form, uint64_t seed, RunObserver& observ
         return outcome;
     }
     // Every file this run writes, so that its end can tell none has gone; the run's alone.
+    // A streams run's record also takes the digests its manifest lists as the files are
+    // written.
     WrittenFiles written;
+    if (slice.streams) written.tallyWrites(sliceFilePaths(form, p));
     // The two distribution files are created on every press, before the validation.
     BlockFile coalFile = createRunFile(RunFile::CoalDistrib, p, &written);
     BlockFile mutFile = createRunFile(RunFile::MutDistrib, p, &written);

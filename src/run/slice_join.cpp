@@ -11,6 +11,7 @@
 #include "output/each_sim.h"
 #include "output/matrix_files.h"
 #include "output/vcf_writer.h"
+#include "run/arlequin_projects.h"
 #include "run/file_digest.h"
 #include "run/output_files.h"
 #include "run/output_paths.h"
@@ -52,28 +53,20 @@ std::string range(int64_t first, int64_t last) {
                          : "simulations " + std::to_string(first) + " to " + std::to_string(last);
 }
 
-// The Arlequin projects of simulations first .. first + count - 1 as one digest: each
-// project's name, size and content in simulation order (a missing one leaves no trace, so
-// that a project deleted after the run changes the digest).
-FileDigest projectsDigest(const std::string& workDir, int64_t first, int64_t count,
-                          const std::atomic<bool>* stop) {
-    Sha256 hash;
-    FileDigest d;
+// The digest of `name` taken while the run wrote it (see WrittenFiles), when it is known to
+// be that of the file on disk. The projects' files must all be there with the sizes written.
+bool digestTakenWhileWritten(const RunParameters& p, const std::string& name, int64_t first,
+                             int64_t count, WrittenFiles& written, FileDigest& out) {
+    if (!written.writtenDigest(joinPath(p.WorkDir, name), out)) return false;
+    if (name != kProjectsEntry) return true;
+    uint64_t size = 0;
     for (int64_t s = first; s < first + count; ++s) {
-        checkStop(stop);
-        const std::string path = arlequinProjectPath(workDir, static_cast<int32_t>(s));
         struct stat st {};
-        if (::stat(path.c_str(), &st) != 0) continue;
-        const std::string content = readWholeFile(path);
-        hash.update("sim_" + std::to_string(s) + ".arp");
-        hash.update(std::string_view("\0", 1));
-        hash.update(std::to_string(content.size()));
-        hash.update(std::string_view("\0", 1));
-        hash.update(content);
-        d.size += content.size();
+        const std::string path = arlequinProjectPath(p.WorkDir, static_cast<int32_t>(s));
+        if (::stat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) return false;
+        size += static_cast<uint64_t>(st.st_size);
     }
-    d.sha256 = hash.hex();
-    return d;
+    return size == out.size;
 }
 
 FileDigest digestOf(const RunParameters& p, const std::string& name, int64_t first, int64_t count,
@@ -407,6 +400,8 @@ void joinOwn(const OutputFile& e, const std::vector<Slice>& slices, const FormVa
         // The batch file names the projects by their path in the output folder.
         createDirectoryIgnoringErrors(joinPath(outDir, kArlequinFolder));
         BlockFile batch(joinPath(outDir, kArlequinBatch), true, &written);
+        const std::shared_ptr<WriteTally> projects =
+            written.groupTally(joinPath(outDir, kProjectsEntry));
         for (const Slice& s : slices) {
             std::error_code sizeError;
             if (fs::file_size(joinPath(s.dir, kArlequinBatch), sizeError) == 0) continue;
@@ -416,7 +411,9 @@ void joinOwn(const OutputFile& e, const std::vector<Slice>& slices, const FormVa
                 const int32_t n = static_cast<int32_t>(sim);
                 const std::string from = arlequinProjectPath(s.dir, n);
                 if (!fs::exists(from, ec)) refuse("incomplete slice: " + from + " is missing");
-                writeWholeFile(arlequinProjectPath(outDir, n), readWholeFile(from), &written);
+                const std::string project = readWholeFile(from);
+                writeWholeFile(arlequinProjectPath(outDir, n), project, &written);
+                if (projects) tallyProject(*projects, sim, project);
                 block += arlequinProjectPath(outDir, n) + "\r\n";
             }
             batch.write(block);
@@ -471,15 +468,39 @@ void joinHeaderThenRecords(const OutputFile& e, const std::vector<Slice>& slices
 
 } // namespace
 
+FileDigest projectsDigest(const std::string& workDir, int64_t first, int64_t count,
+                          const std::atomic<bool>* stop) {
+    WriteTally tally;
+    for (int64_t s = first; s < first + count; ++s) {
+        checkStop(stop);
+        const std::string path = arlequinProjectPath(workDir, static_cast<int32_t>(s));
+        struct stat st {};
+        if (::stat(path.c_str(), &st) != 0) continue;
+        tallyProject(tally, s, readWholeFile(path));
+    }
+    return tally.finish();
+}
+
 std::vector<SliceFile> sliceFileDigests(const FormValues& form, const RunParameters& p,
-                                        int64_t first, int64_t count,
-                                        const std::atomic<bool>* stop) {
+                                        int64_t first, int64_t count, const std::atomic<bool>* stop,
+                                        WrittenFiles* written) {
     std::vector<SliceFile> files;
     for (const std::string& name : sliceFileNames(form, p)) {
-        const FileDigest d = digestOf(p, name, first, count, stop);
+        FileDigest d;
+        if (!written || !digestTakenWhileWritten(p, name, first, count, *written, d))
+            d = digestOf(p, name, first, count, stop);
         files.push_back({name, d.size, d.sha256});
     }
     return files;
+}
+
+std::vector<std::string> sliceFilePaths(const FormValues& form, const RunParameters& p) {
+    std::vector<std::string> paths;
+    for (const std::string& name : sliceFileNames(form, p))
+        paths.push_back(joinPath(p.WorkDir, name));
+    // The summary table is written under the part file's name and renamed at the end.
+    paths.push_back(joinPath(p.WorkDir, outputFile(RunFile::SummaryPart).name(form, p)));
+    return paths;
 }
 
 void joinSlices(const std::vector<std::string>& sliceDirs, const std::string& outDir,
@@ -554,6 +575,8 @@ void joinSlices(const std::vector<std::string>& sliceDirs, const std::string& ou
             refuse("the output folder " + outDir + " is the slice " + s.dir);
     removeEarlierRunFiles(form, p);
     WrittenFiles written; // every file the join writes, checked before its log
+    // The digests of the joined manifest, taken as the files are written.
+    written.tallyWrites(sliceFilePaths(form, p));
 
     SliceManifest whole;
     whole.complete = false;
@@ -603,7 +626,7 @@ void joinSlices(const std::vector<std::string>& sliceDirs, const std::string& ou
 
     whole.complete = true;
     whole.log = log;
-    whole.files = sliceFileDigests(form, p, 1, total, stop);
+    whole.files = sliceFileDigests(form, p, 1, total, stop, &written);
     writeWholeFile(joinPath(outDir, kSliceManifestName), sliceManifestText(whole), &written);
 }
 

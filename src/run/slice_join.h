@@ -1,5 +1,6 @@
 #pragma once
 // The join of the slices of a streams run into the files the whole run writes.
+#include "base/file_io.h"
 #include "run/form_values.h"
 #include "run/run_parameters.h"
 #include "run/slice_manifest.h"
@@ -25,9 +26,22 @@ void joinSlices(const std::vector<std::string>& sliceDirs, const std::string& ou
                 const std::atomic<bool>* stop = nullptr);
 
 // The files of a completed streams run of `form` and `p` (simulations first .. first + count
-// - 1) that a join reads, with their sizes and SHA-256, read back from the working directory.
+// - 1) that a join reads, with their sizes and SHA-256: those `written` took while the run
+// wrote them (see WrittenFiles::tallyWrites and sliceFilePaths), the others read back from
+// the working directory.
 std::vector<SliceFile> sliceFileDigests(const FormValues& form, const RunParameters& p,
                                         int64_t first, int64_t count,
-                                        const std::atomic<bool>* stop = nullptr);
+                                        const std::atomic<bool>* stop = nullptr,
+                                        WrittenFiles* written = nullptr);
+
+// The Arlequin projects of simulations first .. first + count - 1 in `workDir` as one digest,
+// read back: each project's name, size and content in simulation order (see tallyProject; a
+// missing one leaves no trace, so that a project deleted after the run changes the digest).
+FileDigest projectsDigest(const std::string& workDir, int64_t first, int64_t count,
+                          const std::atomic<bool>* stop = nullptr);
+
+// The paths whose digests a streams run takes while it writes them: the files of its
+// manifest, the projects' entry, and the part file the summary table is written under.
+std::vector<std::string> sliceFilePaths(const FormValues& form, const RunParameters& p);
 
 } // namespace quenlith

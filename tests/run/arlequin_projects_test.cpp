@@ -2,6 +2,8 @@
 #include "base/file_io.h"
 #include "output/arlequin.h"
 #include "run/arlequin_projects.h"
+#include "run/output_files.h"
+#include "run/slice_join.h"
 #include "support/temp_dir.h"
 
 #include <filesystem>
@@ -66,6 +68,49 @@ TEST(ArlequinProjects, WorkersWriteAheadAndAnEarlyEndLeavesTheWholeSimulations) 
         }
         EXPECT_EQ(batchText[0], batchText[1]);
         EXPECT_EQ(projects[0], projects[1]);
+    }
+}
+
+// The digest of the projects that the driver's thread takes in simulation order, on one
+// thread and behind two workers that write the files out of order, is the one read back
+// from the folder, for projects of random sizes (empty ones among them) and slices that do
+// not start at 1.
+TEST(ArlequinProjects, TheirDigestTakenInOrderIsTheOneReadBack) {
+    std::mt19937 pick(9);
+    for (int round = 0; round < 30; ++round) {
+        const int32_t first = 1 + static_cast<int32_t>(pick() % 100);
+        const int32_t count = static_cast<int32_t>(pick() % 30);
+        std::vector<std::string> texts;
+        for (int32_t i = 0; i < count; ++i) {
+            std::string t(pick() % 5 == 0 ? 0 : pick() % 3000, '\0');
+            for (char& c : t)
+                c = static_cast<char>('A' + pick() % 26);
+            texts.push_back(t);
+        }
+        const auto text = [&](int32_t s) { return texts[static_cast<size_t>(s - first)]; };
+        for (const bool onWorkers : {false, true}) {
+            quenlith::testing::TempDir dir;
+            fs::create_directories(dir.path() / "Arlequin");
+            WrittenFiles written;
+            written.tallyWrites({joinPath(dir.str(), kProjectsEntry)});
+            BlockFile batch((dir.path() / "ArlequinBatch.arp").string(), true, &written);
+            ArlequinProjects p(&batch, dir.str(), onWorkers, &written);
+            std::vector<std::thread> workers;
+            for (int w = 0; w < 2; ++w)
+                workers.emplace_back([&, w] {
+                    for (int32_t s = first + count - 1 - w; s >= first; s -= 2)
+                        p.formatted(s, text(s));
+                });
+            for (auto& t : workers)
+                t.join();
+            for (int32_t s = first; s < first + count; ++s)
+                p.write(s, text(s));
+            FileDigest taken;
+            ASSERT_TRUE(written.writtenDigest(joinPath(dir.str(), kProjectsEntry), taken));
+            const FileDigest back = projectsDigest(dir.str(), first, count);
+            EXPECT_EQ(taken.size, back.size);
+            EXPECT_EQ(taken.sha256, back.sha256) << "round " << round << " workers " << onWorkers;
+        }
     }
 }
 

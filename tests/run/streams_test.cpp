@@ -1,8 +1,10 @@
 // Streams runs: files that do not depend on the number of threads, slices joined into
 // exactly the whole run, the refusals, and the statistics of the two kinds of random numbers.
 #include "base/run_error.h"
+#include "run/file_digest.h"
 #include "run/output_files.h"
 #include "run/run_driver.h"
+#include "run/run_parameters.h"
 #include "run/slice_join.h"
 #include "run/slice_manifest.h"
 #include "support/temp_dir.h"
@@ -583,5 +585,183 @@ TEST(StreamsRun, EveryOptionalFileIsTheSameOnAnyNumberOfThreads) {
                 fs::remove_all(root.path() / "run");
             }
         }
+    }
+}
+
+namespace {
+
+SliceManifest manifestIn(const fs::path& dir) {
+    SliceManifest m;
+    std::string error;
+    EXPECT_TRUE(parseSliceManifest(quenlith::testing::readFile(dir / kSliceManifestName), m, error))
+        << error;
+    return m;
+}
+
+// `f` with the statistics table, the VCF and the ms file.
+FormValues withPipelineFiles(FormValues f) {
+    f.chkStats = true;
+    f.chkVcf = true;
+    f.chkMs = true;
+    return f;
+}
+
+} // namespace
+
+// The manifest's sizes and digests, taken while the run wrote its files, against the files
+// read back: a DNA run with every optional file (twice, the VCF compressed in the second), a
+// microsatellite run, on 1, 2 and 3 threads, whole and as a slice of a larger run. The
+// manifest is byte for byte the one made from the files read back.
+TEST(StreamsRun, ManifestDigestsAreThoseOfTheFilesOnDisk) {
+    FormValues dna = withPipelineFiles(dnaForm("", 30));
+    dna.chkEachSim = true;
+    dna.edtEachSimFormat = "fasta,nexus";
+    FormValues packed = dna;
+    packed.edtVcf = "sites.vcf.gz";
+    packed.rdgOutput = OutputFormat::Fasta;
+    packed.chkDiploid = false;
+    FormValues msat = msatForm("", 30);
+    msat.chkStats = true;
+    msat.chkEachSim = true;
+    for (const FormValues& form : {dna, packed, msat}) {
+        for (const int32_t threads : {1, 2, 3}) {
+            for (const auto& [first, of] : {std::pair<int64_t, int64_t>{1, 0}, {11, 90}}) {
+                TempDir root;
+                const fs::path dir = root.path() / "run";
+                const RunOutcome out = runIn(form, dir, 7, first, threads, of);
+                ASSERT_EQ(out.status, RunStatus::Completed) << out.warning;
+                const SliceManifest m = manifestIn(dir);
+                ASSERT_TRUE(m.complete);
+                std::set<std::string> names;
+                for (const SliceFile& f : m.files) {
+                    names.insert(f.name);
+                    const FileDigest back = f.name == kProjectsEntry
+                                                ? projectsDigest(dir.string(), first, 30)
+                                                : digestFile((dir / f.name).string());
+                    EXPECT_EQ(f.size, back.size) << f.name << " on " << threads << " threads";
+                    EXPECT_EQ(f.sha256, back.sha256) << f.name << " on " << threads << " threads";
+                    EXPECT_GT(f.size, 0u) << f.name;
+                }
+                for (const char* name : {"outfile.csv", "stats.csv", "Arlequin/"})
+                    EXPECT_TRUE(names.count(name)) << name;
+                if (!form.chkMsats) {
+                    EXPECT_TRUE(names.count(form.edtVcf));
+                    EXPECT_TRUE(names.count("sites.ms"));
+                }
+                FormValues g = m.form;
+                g.WorkDir = dir.string();
+                SliceManifest readBack = m;
+                readBack.files = sliceFileDigests(g, readRunParameters(g).params, first, 30);
+                EXPECT_EQ(quenlith::testing::readFile(dir / kSliceManifestName),
+                          sliceManifestText(readBack));
+            }
+        }
+    }
+}
+
+// A stopped run and a failed one (a file of the run deleted while it runs) leave the manifest
+// of an unfinished run: no sizes, no digests.
+TEST(StreamsRun, AStoppedOrFailedRunRecordsNoDigests) {
+    struct Observer : RunObserver {
+        fs::path dir;
+        bool removeFile = false;
+        int started = 0;
+        void simulationStarted(int32_t) override {
+            if (++started == 8 && removeFile) fs::remove(dir / "NewickTrees.tre");
+        }
+        bool stopRequested() override { return !removeFile && started >= 5; }
+    };
+    for (const int32_t threads : {1, 2}) {
+        for (const bool fail : {false, true}) {
+            TempDir root;
+            const fs::path dir = root.path() / "run";
+            fs::create_directories(dir);
+            FormValues f = dnaForm(dir.string(), 20);
+            f.threads = threads;
+            f.chkStats = true;
+            Observer observer;
+            observer.dir = dir;
+            observer.removeFile = fail;
+            bool failed = false;
+            try {
+                const RunOutcome out = RunSimulation(f, 3, observer);
+                EXPECT_EQ(out.status, RunStatus::Stopped);
+                EXPECT_EQ(out.simsDone, 5);
+            } catch (const RunError& e) {
+                failed = true;
+                EXPECT_EQ(e.text(), "File not found") << e.detail();
+            }
+            EXPECT_EQ(failed, fail);
+            const SliceManifest m = manifestIn(dir);
+            EXPECT_FALSE(m.complete);
+            EXPECT_TRUE(m.files.empty());
+            EXPECT_FALSE(fs::exists(dir / "logFile.txt"));
+        }
+    }
+}
+
+// The join takes the digests of the files it writes as it writes them too: its manifest is
+// byte for byte the one made from its files read back, for a DNA run with every optional
+// file and a microsatellite run.
+TEST(StreamsRun, JoinedManifestDigestsAreThoseOfTheJoinedFiles) {
+    FormValues dna = withPipelineFiles(dnaForm("", 24));
+    dna.edtVcf = "sites.vcf.gz";
+    FormValues msat = msatForm("", 24);
+    msat.chkStats = true;
+    for (const FormValues& form : {dna, msat}) {
+        TempDir root;
+        std::vector<std::string> dirs;
+        for (const auto& [first, count] : {std::pair<int64_t, int>{1, 10}, {11, 14}}) {
+            FormValues f = form;
+            f.edtNumberSimulations = std::to_string(count);
+            const fs::path dir = root.path() / ("slice" + std::to_string(first));
+            ASSERT_EQ(runIn(f, dir, 5, first, 2, 24).status, RunStatus::Completed);
+            dirs.push_back(dir.string());
+        }
+        const fs::path out = root.path() / "joined";
+        joinSlices(dirs, out.string());
+        const SliceManifest m = manifestIn(out);
+        ASSERT_TRUE(m.complete);
+        ASSERT_GE(m.files.size(), 8u);
+        FormValues g = m.form;
+        g.WorkDir = out.string();
+        SliceManifest readBack = m;
+        readBack.files = sliceFileDigests(g, readRunParameters(g).params, 1, 24);
+        EXPECT_EQ(quenlith::testing::readFile(out / kSliceManifestName),
+                  sliceManifestText(readBack));
+    }
+}
+
+namespace {
+
+// The bytes this process has read so far (read and pread calls, any file).
+uint64_t bytesReadByProcess() {
+    std::ifstream in("/proc/self/io");
+    std::string key;
+    uint64_t value = 0;
+    while (in >> key >> value)
+        if (key == "rchar:") return value;
+    return 0;
+}
+
+} // namespace
+
+// The manifest's digests come from the bytes as they were written: a run with every optional
+// file reads a small part of what it wrote, not its files back (they are read back only when
+// something else touched them).
+TEST(StreamsRun, TheManifestDoesNotReadTheRunsFilesBack) {
+    FormValues dna = withPipelineFiles(dnaForm("", 60));
+    dna.edtSeqLength = "2000";
+    for (const int32_t threads : {1, 2}) {
+        TempDir root;
+        const fs::path dir = root.path() / "run";
+        const uint64_t before = bytesReadByProcess();
+        ASSERT_EQ(runIn(dna, dir, 9, 1, threads).status, RunStatus::Completed);
+        const uint64_t read = bytesReadByProcess() - before;
+        uint64_t listed = 0;
+        for (const SliceFile& f : manifestIn(dir).files)
+            listed += f.size;
+        ASSERT_GT(listed, 1000000u);
+        EXPECT_LT(read, listed / 20) << "read " << read << " of " << listed << " bytes written";
     }
 }
