@@ -223,7 +223,7 @@ int runCli(const std::vector<std::string>& args, std::ostream& out, std::ostream
             refused.pop_back();
             for (size_t at = refused.find(','); at != std::string::npos;
                  at = refused.find(',', at + 2))
-                refused.insert(at + 1, " ");
+                refused.insert(at + 1, 1, ' ');
             err << "error: --join takes only --workdir and --quiet: the slices' manifests fix the "
                    "run, so "
                 << refused << " cannot be honoured\n";

@@ -47,9 +47,12 @@ std::string msCommandLine(const FormValues& given, const RunParameters& p, uint6
             continue;
         const std::vector<std::string> words = parameterOptionWords(e, form);
         if (words.empty() || words == parameterOptionWords(e, defaults)) continue;
-        line += " " + words[0];
-        for (size_t i = 1; i < words.size(); ++i)
-            line += " " + quoted(words[i]);
+        line += ' ';
+        line += words[0];
+        for (size_t i = 1; i < words.size(); ++i) {
+            line += ' ';
+            line += quoted(words[i]);
+        }
     }
     return line;
 }

@@ -85,7 +85,11 @@ bool runSimulationsInOrder(int32_t first, int32_t last, int32_t threads, RunObse
     std::vector<std::atomic<int64_t>> coalescences(static_cast<size_t>(window));
     std::vector<std::exception_ptr> errors(static_cast<size_t>(window));
     std::mutex mutex;
-    std::condition_variable changed;
+    // A wake-up costs the system more than most simulations' formatting: the writer is woken
+    // only for the simulation it waits for, idle workers only once there is room for all.
+    std::condition_variable resultReady, roomFree;
+    int64_t awaited = -1;    // the simulation the writer waits for, -1 when it does not
+    int32_t idleWorkers = 0; // workers waiting for room in the window
     int64_t next = first;    // the next simulation to claim
     int64_t written = first; // the next simulation to consume
     bool abandon = false;
@@ -102,7 +106,11 @@ bool runSimulationsInOrder(int32_t first, int32_t last, int32_t threads, RunObse
         const SimulationContext context{onCoalescence, &stopWorkers};
         std::unique_lock lock(mutex);
         for (;;) {
-            changed.wait(lock, [&] { return abandon || next > last || next < written + window; });
+            while (!(abandon || next > last || next < written + window)) {
+                ++idleWorkers;
+                roomFree.wait(lock);
+                --idleWorkers;
+            }
             if (abandon || next > last) return;
             const int64_t s = next++;
             const size_t i = slot(s);
@@ -116,7 +124,7 @@ bool runSimulationsInOrder(int32_t first, int32_t last, int32_t threads, RunObse
             }
             lock.lock();
             ready[i] = 1;
-            changed.notify_all();
+            if (awaited == s) resultReady.notify_one();
         }
     };
 
@@ -125,7 +133,8 @@ bool runSimulationsInOrder(int32_t first, int32_t last, int32_t threads, RunObse
     struct Joiner {
         std::vector<std::thread>& workers;
         std::mutex& mutex;
-        std::condition_variable& changed;
+        std::condition_variable& resultReady;
+        std::condition_variable& roomFree;
         bool& abandon;
         std::atomic<bool>& stopWorkers;
         ~Joiner() {
@@ -134,11 +143,12 @@ bool runSimulationsInOrder(int32_t first, int32_t last, int32_t threads, RunObse
                 abandon = true;
                 stopWorkers = true;
             }
-            changed.notify_all();
+            resultReady.notify_all();
+            roomFree.notify_all();
             for (auto& w : workers)
                 w.join();
         }
-    } joiner{workers, mutex, changed, abandon, stopWorkers};
+    } joiner{workers, mutex, resultReady, roomFree, abandon, stopWorkers};
     // A system that refuses more threads (a process limit, a huge --threads) leaves the run
     // with the workers it has; with none at all the run fails with the system's reason.
     for (int32_t t = 0; t < count; ++t) {
@@ -161,7 +171,9 @@ bool runSimulationsInOrder(int32_t first, int32_t last, int32_t threads, RunObse
             {
                 std::unique_lock lock(mutex);
                 if (ready[i]) break;
-                changed.wait_for(lock, std::chrono::milliseconds(50));
+                awaited = s;
+                resultReady.wait_for(lock, std::chrono::milliseconds(50));
+                awaited = -1;
                 // The front end's stop reaches the genealogies in progress through the
                 // workers' own flag.
                 if (frontStop && frontStop->load(std::memory_order_relaxed)) stopWorkers = true;
@@ -184,8 +196,10 @@ bool runSimulationsInOrder(int32_t first, int32_t last, int32_t threads, RunObse
             std::lock_guard lock(mutex);
             ready[i] = 0;
             written = s + 1;
+            const int64_t room = written + window - next, unclaimed = last - next + 1;
+            if (idleWorkers > 0 && room >= std::min<int64_t>(idleWorkers, unclaimed))
+                roomFree.notify_all();
         }
-        changed.notify_all();
         if (s < last && observer.stopRequested()) return false;
     }
     return true;
