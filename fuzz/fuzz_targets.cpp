@@ -588,7 +588,8 @@ std::string demesModelTarget(std::string_view input) try {
 // The bytes of the input as the values of a small genealogy: the walk on both generators and
 // the event-driven engine must each build one that passes genealogyFault, and whose tree
 // passes treeFault with its leaves renumbered at random, or refuse it with a standard error (a
-// size grown past the 32-bit range).
+// size grown past the 32-bit range). Its tables alone give the same tree, and damaged, a
+// sound forest.
 std::string genealogyTarget(std::string_view input) try {
     size_t at = 0;
     const auto byte = [&]() -> uint32_t {
@@ -624,8 +625,34 @@ std::string genealogyTarget(std::string_view input) try {
         std::iota(rows.begin(), rows.end(), 0);
         std::shuffle(rows.begin(), rows.end(), std::mt19937(seed));
         tree.relabel(rows);
-        const std::string fault = treeFault(tree);
-        return fault.empty() ? "" : std::string(engine) + ": renumbered tree: " + fault;
+        if (const std::string fault = treeFault(tree); !fault.empty())
+            return std::string(engine) + ": renumbered tree: " + fault;
+        // The tables alone (a genealogy read back from its files) give the same tree; damaged
+        // by the input's last bytes, they give a forest whose links and mutations stay sound.
+        Genealogy read = g;
+        read.mutationNodes.clear();
+        GeneTree fromTables;
+        fromTables.assignTables(read);
+        if (fromTables.left != tree.left || fromTables.mutationNode != tree.mutationNode)
+            return std::string(engine) + ": the tables give another tree";
+        if (!read.CoalEvents.empty())
+            read.CoalEvents[byte() % read.CoalEvents.size()].first += static_cast<int32_t>(byte());
+        if (!read.MutEvents.empty())
+            read.MutEvents[byte() % read.MutEvents.size()].position -= static_cast<int32_t>(byte());
+        fromTables.assignTables(read);
+        const int32_t nodes = fromTables.nodeCount();
+        for (int32_t x = 0; x < nodes; ++x) {
+            const int32_t p = fromTables.parent[static_cast<size_t>(x)];
+            if (p >= 0 && (p < k || p >= nodes ||
+                           (fromTables.left[static_cast<size_t>(p - k)] != x &&
+                            fromTables.right[static_cast<size_t>(p - k)] != x)))
+                return std::string(engine) + ": damaged tables: node " + std::to_string(x) +
+                       " is not held by its parent";
+        }
+        for (const int32_t x : fromTables.mutationNode)
+            if (x < 0 || x >= nodes)
+                return std::string(engine) + ": damaged tables: a mutation off the forest";
+        return {};
     };
     GenealogySimulator walk;
     EventGenealogySimulator events;
